@@ -1,0 +1,87 @@
+#include "common/debug_log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/window.h"
+
+namespace kx {
+
+std::atomic<int32_t> debugFlag{0};
+std::string startupDirectory;
+
+namespace {
+std::mutex gLogMutex;
+FILE* gDebugFile = nullptr;  // guarded by gLogMutex
+constexpr std::size_t kLogBound = 1024;
+}  // namespace
+
+void debugLog(const char* fmt, ...) {
+  char buffer[kLogBound];
+  va_list args;
+  va_start(args, fmt);
+  const int n = std::vsnprintf(buffer, sizeof buffer, fmt, args);
+  va_end(args);
+  if (n < 0) buffer[0] = '\0';
+  if (debugFlag.load(std::memory_order_relaxed) != 1) return;
+  std::lock_guard lock(gLogMutex);
+  if (gDebugFile) std::fprintf(gDebugFile, "%s\n", buffer);
+}
+
+std::string debugOpenErrorText(int err) {
+  switch (err) {
+    case EPERM:
+      return "Failed to create Debug.txt file.Operation not permitted";
+    case ENOMEM:
+      return "Failed to create Debug.txt file.No Space in disk left";
+    case EACCES:
+      return "Failed to create Debug.txt file.Access Denied";
+    case EBUSY:
+      return "Failed to create Debug.txt file.File in use.";
+    case ENAMETOOLONG:
+      return "Failed to create Debug.txt file.File name too long";
+    default: {
+      char text[64];
+      std::snprintf(text, sizeof text, "Failed to open Debug.txt file. Error %d", err);
+      return text;
+    }
+  }
+}
+
+void closeDebugLog() {
+  std::lock_guard lock(gLogMutex);
+  debugFlag = 0;
+  if (gDebugFile) {
+    std::fclose(gDebugFile);
+    gDebugFile = nullptr;
+  }
+}
+
+bool toggleDebug(bool checked) {
+  if (checked) {
+    closeDebugLog();
+    return false;
+  }
+  // The file is opened by its full path in the start directory rather than by
+  // changing the process's current directory, which other threads may rely on.
+  std::string path = startupDirectory.empty() ? std::string("Debug.txt")
+                                              : startupDirectory + "/Debug.txt";
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (!file) {
+    const int err = errno;
+    showMessageBox(debugOpenErrorText(err), MsgButtons::Ok);
+    return false;
+  }
+  {
+    std::lock_guard lock(gLogMutex);
+    if (gDebugFile) std::fclose(gDebugFile);
+    gDebugFile = file;
+    debugFlag = 1;
+  }
+  debugLog("Setting debugFlag = TRUE");
+  return true;
+}
+
+}  // namespace kx

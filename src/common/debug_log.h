@@ -1,0 +1,39 @@
+// The diagnostic log: Debug.txt in the start directory, written by debugLog
+// from any thread while it is switched on from the Debug menu.
+//
+// Threading contract: debugLog may be called from any thread at any time,
+// also while another thread switches the log off; one lock covers the
+// check-and-write and the close, so lines never mix and never hit a closed
+// file. toggleDebug runs on the user-interface thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace kx {
+
+// 1 while the log is on.
+extern std::atomic<int32_t> debugFlag;
+
+// The directory the program started in; Debug.txt, settings.txt and the
+// manuals always live here.
+extern std::string startupDirectory;
+
+// Formats into 1024 bytes (at most 1023 characters; longer text is cut) and,
+// while the log is on, writes it followed by a line break.
+void debugLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Switches the log. `checked` is the menu item's current check mark; returns
+// the new one. Switching on creates Debug.txt anew in startupDirectory and
+// writes "Setting debugFlag = TRUE" first; a failure is shown in a message box
+// and leaves the log off.
+bool toggleDebug(bool checked);
+
+// The message box text for a failed open of Debug.txt with this errno.
+std::string debugOpenErrorText(int err);
+
+// Closes the log if it is open (program end, tests).
+void closeDebugLog();
+
+}  // namespace kx

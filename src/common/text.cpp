@@ -1,0 +1,40 @@
+#include "common/text.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace kx {
+
+std::string formatBounded(std::size_t bound, const char* fmt, ...) {
+  std::vector<char> buffer(bound ? bound : 1);
+  va_list args;
+  va_start(args, fmt);
+  const int n = std::vsnprintf(buffer.data(), buffer.size(), fmt, args);
+  va_end(args);
+  if (n < 0) return {};
+  return std::string(buffer.data());
+}
+
+std::string escapeBytes(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (unsigned char c : bytes) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c < 0x7f) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+}  // namespace kx

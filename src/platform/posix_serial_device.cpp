@@ -1,0 +1,217 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+
+#include "platform/serial_device.h"
+#include "platform/termios_baud.h"
+
+namespace kx {
+namespace {
+
+std::mutex gFactoryMutex;
+SerialDeviceFactory gFactory;
+
+constexpr int kSpeeds[] = {1200,  2400,  4800,   9600,   14400,  19200,
+                           38400, 57600, 115200, 230400, 460800, 921600};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> createSerialDevice() {
+  std::lock_guard lock(gFactoryMutex);
+  if (gFactory) return gFactory();
+  return std::make_unique<PosixSerialDevice>();
+}
+
+void setSerialDeviceFactory(SerialDeviceFactory factory) {
+  std::lock_guard lock(gFactoryMutex);
+  gFactory = std::move(factory);
+}
+
+std::string errnoText(int err) {
+  char buf[256];
+  // GNU strerror_r returns the text, which may or may not be buf.
+  return std::string(strerror_r(err, buf, sizeof buf));
+}
+
+std::string openFailureHint(int err) {
+  switch (err) {
+    case EACCES:
+    case EPERM:
+      return "permission denied: add your user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
+    case EBUSY:
+      return "the port is in use by another program";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such device: is the adapter plugged in?";
+    default:
+      return errnoText(err);
+  }
+}
+
+bool PosixSerialDevice::isSupportedBaud(int baud) {
+  for (int speed : kSpeeds)
+    if (speed == baud) return true;
+  return false;
+}
+
+PosixSerialDevice::~PosixSerialDevice() { close(); }
+
+int PosixSerialDevice::open(const std::string& path) {
+  if (fd_ >= 0) return EBUSY;
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  // TIOCEXCL refuses later opens by other processes, but root bypasses it and
+  // it races with a concurrent open; flock() closes both gaps for programs
+  // that lock too (as serial tools conventionally do).
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(fd);
+    return err;
+  }
+  if (::isatty(fd) && ::ioctl(fd, TIOCEXCL) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return err;
+  }
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return err;
+  }
+  // Raw 8-bit bytes both ways: no line editing, no CR/LF translation, no echo.
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return err;
+  }
+  fd_ = fd;
+  return 0;
+}
+
+void PosixSerialDevice::close() {
+  if (fd_ < 0) return;
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool PosixSerialDevice::isOpen() const { return fd_ >= 0; }
+
+int PosixSerialDevice::configure(const LineSettings& s) {
+  if (fd_ < 0) return EBADF;
+  if (!isSupportedBaud(s.baud)) return EINVAL;
+  termios tio{};
+  if (::tcgetattr(fd_, &tio) != 0) return errno;
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8;
+  if (s.parity != Parity::None) {
+    tio.c_cflag |= PARENB;
+    if (s.parity == Parity::Odd) tio.c_cflag |= PARODD;
+    tio.c_iflag |= INPCK;
+  }
+  if (s.stopBits == 2) tio.c_cflag |= CSTOPB;
+  if (s.rtsCts) tio.c_cflag |= CRTSCTS;
+  tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  tio.c_cc[VSTART] = 0x11;
+  tio.c_cc[VSTOP] = 0x13;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return errno;
+  if (const int err = termiosSetBaud(fd_, s.baud)) return err;
+  settings_ = s;
+  return 0;
+}
+
+LineSettings PosixSerialDevice::settings() const { return settings_; }
+
+int PosixSerialDevice::read(uint8_t* buffer, std::size_t capacity, int timeoutMs,
+                            std::size_t* got) {
+  *got = 0;
+  if (fd_ < 0) return EBADF;
+  pollfd pfd{fd_, POLLIN, 0};
+  int rc;
+  do {
+    rc = ::poll(&pfd, 1, timeoutMs);
+  } while (rc < 0 && errno == EINTR);
+  if (rc < 0) return errno;
+  if (rc == 0) return 0;
+  if (pfd.revents & POLLIN) {
+    const ssize_t n = ::read(fd_, buffer, capacity);
+    if (n > 0) {
+      *got = static_cast<std::size_t>(n);
+      return 0;
+    }
+    if (n == 0) return ENODEV;
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    return errno == EIO ? ENODEV : errno;
+  }
+  // POLLHUP without data: the other end has gone (a pty whose master closed,
+  // a USB adapter pulled out).
+  if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) return ENODEV;
+  return 0;
+}
+
+int PosixSerialDevice::write(const uint8_t* data, std::size_t length, int timeoutMs) {
+  if (fd_ < 0) return EBADF;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::write(fd_, data + done, length - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return errno;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return ETIMEDOUT;
+    pollfd pfd{fd_, POLLOUT, 0};
+    if (::poll(&pfd, 1, static_cast<int>(left)) < 0 && errno != EINTR) return errno;
+    if (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) return EIO;
+  }
+  return 0;
+}
+
+int PosixSerialDevice::purge(bool input, bool output) {
+  if (fd_ < 0) return EBADF;
+  const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+  if (!input && !output) return 0;
+  return ::tcflush(fd_, which) == 0 ? 0 : errno;
+}
+
+int PosixSerialDevice::modemStatus(uint32_t* bits) {
+  *bits = 0;
+  if (fd_ < 0) return EBADF;
+  int lines = 0;
+  if (::ioctl(fd_, TIOCMGET, &lines) != 0) return errno;
+  if (lines & TIOCM_CTS) *bits |= MODEM_CTS_ON;
+  if (lines & TIOCM_DSR) *bits |= MODEM_DSR_ON;
+  return 0;
+}
+
+int PosixSerialDevice::modemLine(int bit, bool on) {
+  if (fd_ < 0) return EBADF;
+  return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 ? 0 : errno;
+}
+
+int PosixSerialDevice::setDtr(bool on) { return modemLine(TIOCM_DTR, on); }
+int PosixSerialDevice::setRts(bool on) { return modemLine(TIOCM_RTS, on); }
+
+}  // namespace kx

@@ -1,0 +1,102 @@
+// The serial device: one open port with its line settings, reads with a
+// timeout, writes, purge, modem lines. PosixSerialDevice implements it over
+// termios; the simulator's in-process transport implements it for tests that
+// need parity or modem lines, which a pseudo-terminal cannot carry.
+//
+// Threading contract: one thread may be inside read() while another is inside
+// write(), purge(), modemStatus() or setDtr()/setRts(); configure() may run
+// concurrently with a read. open() and close() are called only while no other
+// thread uses the device.
+//
+// Every call returns 0 on success or an errno value on failure.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kx {
+
+enum class Parity { None, Odd, Even };
+
+struct LineSettings {
+  int baud = 19200;
+  Parity parity = Parity::None;
+  int stopBits = 1;       // 1 or 2
+  bool rtsCts = false;    // hardware flow control
+};
+
+// Modem status bits, as the platform reports them.
+constexpr uint32_t MODEM_CTS_ON = 0x10;
+constexpr uint32_t MODEM_DSR_ON = 0x20;
+
+class SerialDevice {
+ public:
+  virtual ~SerialDevice() = default;
+
+  // Opens the port for exclusive use. EBUSY when another program holds it.
+  virtual int open(const std::string& path) = 0;
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
+
+  virtual int configure(const LineSettings& settings) = 0;
+  // The settings last applied (what the port runs with).
+  virtual LineSettings settings() const = 0;
+
+  // Waits up to timeoutMs for input, then returns what is there (up to
+  // capacity) in *got, 0 bytes on timeout. ENODEV when the other end has gone
+  // (an unplugged adapter), EIO or another errno on a read error.
+  virtual int read(uint8_t* buffer, std::size_t capacity, int timeoutMs, std::size_t* got) = 0;
+
+  // Writes all bytes or fails; waits up to timeoutMs for the line to take them.
+  virtual int write(const uint8_t* data, std::size_t length, int timeoutMs) = 0;
+
+  virtual int purge(bool input, bool output) = 0;
+  virtual int modemStatus(uint32_t* bits) = 0;
+  virtual int setDtr(bool on) = 0;
+  virtual int setRts(bool on) = 0;
+};
+
+// Creates the device the serial link opens. Normally a PosixSerialDevice; a
+// test or program may install its own factory (null restores the default).
+using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
+std::unique_ptr<SerialDevice> createSerialDevice();
+void setSerialDeviceFactory(SerialDeviceFactory factory);
+
+// The system's text for an errno value ("Permission denied"), and the hint a
+// Linux user needs for it where there is a common cause.
+std::string errnoText(int err);
+std::string openFailureHint(int err);
+
+class PosixSerialDevice : public SerialDevice {
+ public:
+  PosixSerialDevice() = default;
+  ~PosixSerialDevice() override;
+  PosixSerialDevice(const PosixSerialDevice&) = delete;
+  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+  int open(const std::string& path) override;
+  void close() override;
+  bool isOpen() const override;
+  int configure(const LineSettings& settings) override;
+  LineSettings settings() const override;
+  int read(uint8_t* buffer, std::size_t capacity, int timeoutMs, std::size_t* got) override;
+  int write(const uint8_t* data, std::size_t length, int timeoutMs) override;
+  int purge(bool input, bool output) override;
+  int modemStatus(uint32_t* bits) override;
+  int setDtr(bool on) override;
+  int setRts(bool on) override;
+
+  // Speeds the POSIX layer can program; others are refused with EINVAL.
+  static bool isSupportedBaud(int baud);
+
+ private:
+  int modemLine(int bit, bool on);
+
+  int fd_ = -1;
+  LineSettings settings_;
+};
+
+}  // namespace kx

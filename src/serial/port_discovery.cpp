@@ -1,0 +1,85 @@
+#include "serial/port_discovery.h"
+
+#include <libserialport.h>
+#include <sys/stat.h>
+
+#include <mutex>
+
+#include "common/debug_log.h"
+#include "common/records.h"
+#include "common/text.h"
+
+namespace kx {
+namespace {
+
+std::mutex gEnumeratorMutex;
+PortEnumerator gEnumerator;
+
+std::vector<std::string> libserialportPorts() {
+  std::vector<std::string> names;
+  sp_port** ports = nullptr;
+  const sp_return rc = sp_list_ports(&ports);
+  if (rc != SP_OK) {
+    debugLog("ERROR: Failed to list serial ports. retVal = %d", static_cast<int>(rc));
+    return names;
+  }
+  for (int i = 0; ports[i]; ++i) {
+    if (const char* name = sp_get_port_name(ports[i]); name && *name) names.emplace_back(name);
+  }
+  sp_free_port_list(ports);
+  return names;
+}
+
+bool deviceExists(const char* path) {
+  struct stat st {};
+  return path[0] == '/' && ::stat(path, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+}  // namespace
+
+void setPortEnumerator(PortEnumerator enumerator) {
+  std::lock_guard lock(gEnumeratorMutex);
+  gEnumerator = std::move(enumerator);
+}
+
+std::vector<std::string> enumeratePorts() {
+  PortEnumerator enumerator;
+  {
+    std::lock_guard lock(gEnumeratorMutex);
+    enumerator = gEnumerator;
+  }
+  return enumerator ? enumerator() : libserialportPorts();
+}
+
+void discoverComPorts(FormInterface& page) {
+  std::vector<std::string> names = enumeratePorts();
+  const std::string remembered(fieldView(uart.comPort));
+  if (!remembered.empty() && deviceExists(remembered.c_str())) {
+    bool listed = false;
+    for (const auto& n : names) listed = listed || n == remembered;
+    if (!listed) names.push_back(remembered);
+  }
+  int count = 0;
+  for (const auto& name : names) {
+    if (name.empty()) continue;
+    if (count >= kMaxComPorts) {
+      debugLog("ERROR: More than %d serial ports; the rest are not listed", kMaxComPorts);
+      break;
+    }
+    page.addRow(kComPortListId, name);
+    copyField(uart.comPortList[count], name);
+    debugLog("uart.comPortList[%d]=%s", count, uart.comPortList[count]);
+    ++count;
+  }
+  uart.comPortCount = count;
+}
+
+int comPortSelectionIndex(const FormInterface& page) {
+  const std::string current(fieldView(uart.comPort));
+  int index = 0;
+  for (int i = 0; i < page.rowCount(kComPortListId); ++i)
+    if (!current.empty() && page.rowText(kComPortListId, i) == current) index = i;
+  return index;
+}
+
+}  // namespace kx

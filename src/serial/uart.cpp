@@ -1,0 +1,417 @@
+#include "serial/uart.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/text.h"
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+#include "platform/window.h"
+
+namespace kx {
+namespace {
+
+// The open device; uart.handle points at it. Created by UartInit, destroyed by
+// UartDeinit after both link threads have been joined.
+std::unique_ptr<SerialDevice> gDevice;
+
+// Serialises writes, so that two threads' bytes never interleave.
+std::mutex hardwareMutex;
+// Serialises reading and dispatching: chunks reach the handler one at a time
+// and in order, whether the opening thread or the read thread read them.
+std::recursive_mutex gReadMutex;
+
+std::atomic<ReceiveHandler> gReceiveHandler{nullptr};
+std::atomic<bool> gDeviceLost{false};
+
+std::thread gReadThread;
+std::thread gStatusThread;
+
+uint8_t readBuffer[kReadBufferSize];  // guarded by gReadMutex
+long long gReadStartedMs = 0;          // when the outstanding read began; gReadMutex
+thread_local bool tInsideReadData = false;
+
+constexpr int kSupportedBauds[] = {1200,  2400,  4800,   9600,   14400,  19200,
+                                   38400, 57600, 115200, 230400, 460800, 921600};
+
+bool isListedBaud(int baud) {
+  for (int b : kSupportedBauds)
+    if (b == baud) return true;
+  return false;
+}
+
+std::string asText(const uint8_t* data, std::size_t length) {
+  return std::string(reinterpret_cast<const char*>(data), length);
+}
+
+void dispatch(const uint8_t* data, uint32_t length) {
+  if (ReceiveHandler handler = gReceiveHandler.load()) handler(data, length);
+}
+
+// One attempt to read what is waiting now; the caller holds gReadMutex.
+// Returns 0 with *got bytes in readBuffer, or an errno.
+int readNow(std::size_t* got) {
+  *got = 0;
+  SerialDevice* dev = uart.handle;
+  if (!dev) return EBADF;
+  return dev->read(readBuffer, sizeof readBuffer, 0, got);
+}
+
+void noteDeviceLost(int err) {
+  if (!gDeviceLost.exchange(true)) {
+    debugLog("UART: Failed to ReadData. Error %d", err);
+    debugLog("UART: The device on %s has gone away (unplugged?)", uart.comPort);
+  }
+}
+
+}  // namespace
+
+void setReceiveHandler(ReceiveHandler handler) { gReceiveHandler.store(handler); }
+
+bool UartDeviceLost() { return gDeviceLost.load(); }
+
+int32_t UartApplySettings() {
+  SerialDevice* dev = uart.handle;
+  if (!dev) return 0;
+  LineSettings s = dev->settings();
+
+  int baud = uart.baud;
+  if (!isListedBaud(baud)) {
+    debugLog("Unsupported Baudrate %d. Using default baudrate 19200", baud);
+    baud = 19200;
+  }
+  debugLog("UART: Setting baudrate to %d", baud);
+  s.baud = baud;
+
+  s.rtsCts = uart.flow == 1;
+  debugLog("UART: CTS flowcontrol set to %s", s.rtsCts ? "TRUE" : "FALSE");
+  debugLog("UART: RTS Line set to %s", s.rtsCts ? "HARDWARE" : "ENABLED");
+
+  int parityCode;
+  switch (uart.parity) {
+    case PARITY_ODD_FLAG:
+      s.parity = Parity::Odd;
+      parityCode = 1;
+      break;
+    case PARITY_EVEN_FLAG:
+      s.parity = Parity::Even;
+      parityCode = 2;
+      break;
+    case PARITY_NONE_FLAG:
+      s.parity = Parity::None;
+      parityCode = 0;
+      break;
+    default:
+      debugLog("UART: Unsupported Parity %d. Using default PARITY_NONE", uart.parity);
+      s.parity = Parity::None;
+      parityCode = 0;
+      break;
+  }
+  debugLog("UART: Setting parity to %d", parityCode);
+
+  if (uart.stopBits == 2) {
+    s.stopBits = 2;
+  } else {
+    if (uart.stopBits != 1)
+      debugLog("UART: Unsupported Stop Bit Setting %d. Using default STOPBITS_ONE", uart.stopBits);
+    s.stopBits = 1;
+  }
+  debugLog("UART: Setting Stopbits setting to %d", s.stopBits == 2 ? 2 : 0);
+
+  const int err = dev->configure(s);
+  if (err != 0) {
+    debugLog("UART: Failed to apply line settings. Error %d (%s)", err, errnoText(err).c_str());
+    return 0;
+  }
+  return 1;
+}
+
+int32_t UartChangeSettings() {
+  debugLog("UART: +%s baud %d flow %d stopbits %d parity %d", "UartChangeSettings", uart.baud,
+           uart.flow, uart.stopBits, uart.parity);
+  if (!UartApplySettings()) return 1;
+  if (SerialDevice* dev = uart.handle) {
+    // Whatever was received or queued under the old settings is garbage now.
+    std::lock_guard lock(hardwareMutex);
+    dev->purge(true, true);
+  }
+  sleepMs(kSettleMs);
+  return 0;
+}
+
+int32_t UartWrite(const void* buffer, uint32_t length) {
+  SerialDevice* dev = uart.handle;
+  const std::string shown = escapeBytes(std::string_view(static_cast<const char*>(buffer), length));
+  if (!dev) {
+    debugLog("UART: WriteFile failed to write buffer %s len %u to UART. Error %d", shown.c_str(),
+             length, EBADF);
+    return 1;
+  }
+  int err;
+  {
+    std::lock_guard lock(hardwareMutex);
+    err = dev->write(static_cast<const uint8_t*>(buffer), length, kWriteTimeoutMs);
+  }
+  if (err != 0) {
+    debugLog("UART: WriteFile failed to write buffer %s len %u to UART. Error %d", shown.c_str(),
+             length, err);
+    return 1;
+  }
+  debugLog("UART: Written %u bytes to UART. buffer %s len %u", length, shown.c_str(), length);
+  return 0;
+}
+
+int32_t UartReadData() {
+  std::lock_guard lock(gReadMutex);
+  // A chunk read here is handed on and the next read started at once; a loop
+  // does that without nesting one call per chunk.
+  const bool outer = !tInsideReadData;
+  tInsideReadData = true;
+  int32_t result = 2;
+  while (true) {
+    std::size_t got = 0;
+    const int err = readNow(&got);
+    if (err == ENODEV) {
+      noteDeviceLost(err);
+      result = 1;
+      break;
+    }
+    if (err != 0) {
+      debugLog("UART: Readfile failed to read data from UART. Error %d", err);
+      result = 1;
+      break;
+    }
+    if (got == 0) {
+      gReadStartedMs = monotonicMs();
+      break;  // pending: the read thread completes it
+    }
+    debugLog("UART: Read %zu bytes from UART. buffer %s len %zu", got,
+             escapeBytes(asText(readBuffer, got)).c_str(), got);
+    uint32_t count = static_cast<uint32_t>(got);
+    if (ReadCallback cb = uart.readCallback.load()) cb(4, &count);
+    result = 0;
+    if (!outer) break;  // a nested call from the callback: the outer loop goes on
+  }
+  if (outer) tInsideReadData = false;
+  return result == 0 && outer ? 0 : result;
+}
+
+int32_t uartReadCallback(int32_t type, uint32_t* count) {
+  switch (type) {
+    case 1:
+      sendNotify(NOTIFY_REFRESH_INDICATORS);
+      sendNotify(NOTIFY_STATUS_TEXT, 0, "UART initialised successfully");
+      return 0;
+    case 4:
+      dispatch(readBuffer, count ? *count : 0);
+      if (tInsideReadData) return 0;  // UartReadData's loop starts the next read
+      [[fallthrough]];
+    case 2: {
+      const int32_t r = UartReadData();
+      if (r != 0 && r != 2) debugLog("UART: Failed to Read data from COM Port.");
+      return r;
+    }
+    default:
+      return 0;
+  }
+}
+
+void tReadThread() {
+  debugLog("UART: Started tReadThread");
+  while (uart.isUartActive.load() == 1) {
+    SerialDevice* dev = uart.handle;
+    if (gDeviceLost.load() || !dev) {
+      sleepMs(kLinkCycleMs);
+      continue;
+    }
+    std::unique_lock lock(gReadMutex);
+    const long long waited = monotonicMs() - gReadStartedMs;
+    const int wait = static_cast<int>(
+        std::max<long long>(0, std::min<long long>(kLinkCycleMs, kReadChunkMs - waited)));
+    std::size_t got = 0;
+    const int err = dev->read(readBuffer, sizeof readBuffer, wait, &got);
+    if (err == ENODEV) {
+      noteDeviceLost(err);
+      continue;
+    }
+    if (err != 0) {
+      debugLog("UART: Failed to ReadData. Error %d", err);
+      lock.unlock();
+      sleepMs(kLinkCycleMs);
+      continue;
+    }
+    if (got == 0 && monotonicMs() - gReadStartedMs < kReadChunkMs) continue;  // wait again
+    if (got > 0)
+      debugLog("UART: Read %zu bytes from UART. buffer %s len %zu", got,
+               escapeBytes(asText(readBuffer, got)).c_str(), got);
+    gReadStartedMs = monotonicMs();
+    uint32_t count = static_cast<uint32_t>(got);
+    if (ReadCallback cb = uart.readCallback.load()) cb(4, &count);
+  }
+  debugLog("UART: tReadThread Exiting....");
+}
+
+void tMStatusThread() {
+  debugLog("UART: Started tMStatusThread");
+  while (uart.isUartActive.load() == 1) {
+    SerialDevice* dev = uart.handle;
+    uint32_t bits = 0;
+    if (dev && !gDeviceLost.load() && dev->modemStatus(&bits) == 0) {
+      bool ctsChanged = false;
+      const bool ctsOn = (bits & MODEM_CTS_ON) != 0;
+      if (ctsOn && localDev.cts == 0) {
+        localDev.cts = 1;
+        ctsChanged = true;
+      } else if (!ctsOn && localDev.cts == 1) {
+        localDev.cts = 0;
+        ctsChanged = true;
+      }
+      const bool dsrOn = (bits & MODEM_DSR_ON) != 0;
+      if (dsrOn && localDev.dsr == 0) {
+        localDev.dsr = 1;
+        postNotify(NOTIFY_REFRESH_INDICATORS);
+      } else if (!dsrOn && localDev.dsr == 1) {
+        localDev.dsr = 0;
+        postNotify(NOTIFY_REFRESH_INDICATORS);
+      } else if (ctsChanged) {
+        postNotify(NOTIFY_REFRESH_INDICATORS);
+      }
+    }
+    sleepMs(kLinkCycleMs);
+  }
+  debugLog("UART::tMStatusThread Exiting....");
+}
+
+namespace {
+
+void closeDevice() {
+  if (gDevice) gDevice->close();
+  gDevice.reset();
+  uart.handle = nullptr;
+}
+
+unsigned gHandleCounter = 0;
+
+}  // namespace
+
+int32_t UartInit() {
+  if (uart.isUartActive.load() == 1) {
+    debugLog("UART: UartInit called while the port is open");
+    return 1;
+  }
+  uart.readCallback = uartReadCallback;
+  gDeviceLost = false;
+
+  gDevice = createSerialDevice();
+  const int openErr = gDevice->open(uart.comPort);
+  if (openErr != 0) {
+    gDevice.reset();
+    showMessageBox(formatBounded(1024,
+                                 "Failed to open %s. Please check no other application is using "
+                                 "the port or the right port is selected",
+                                 uart.comPort),
+                   MsgButtons::Ok);
+    debugLog("UART: Failed to open %s. Error %d", uart.comPort, openErr);
+    debugLog("UART: %s: %s", uart.comPort, openFailureHint(openErr).c_str());
+    return 4;
+  }
+  uart.handle = gDevice.get();
+  debugLog("UART: Successfully opened %s, handle = H%X", uart.comPort, ++gHandleCounter);
+
+  if (const int err = gDevice->purge(true, true)) {
+    debugLog("UART: PurgeComm failed. Error %d", err);
+    closeDevice();
+    return 1;
+  }
+  if (!UartApplySettings()) {
+    debugLog("Failed to apply COM port settings. %s", uart.comPort);
+    closeDevice();
+    return 5;
+  }
+
+  uart.isUartActive = 1;
+  try {
+    gReadThread = std::thread(tReadThread);
+  } catch (const std::system_error& e) {
+    debugLog("UART: Failed to create Read Thread. Error %d", e.code().value());
+    uart.isUartActive = 0;
+    closeDevice();
+    return 1;
+  }
+  try {
+    gStatusThread = std::thread(tMStatusThread);
+  } catch (const std::system_error& e) {
+    debugLog("UART: Failed to create Modem Status Thread. Error %d", e.code().value());
+    uart.isUartActive = 0;
+    gReadThread.join();
+    closeDevice();
+    return 1;
+  }
+
+  UartRaiseDtr();
+  postNotify(NOTIFY_DTR_STATE, 1);
+  UartRaiseRts();
+  postNotify(NOTIFY_RTS_STATE, 1);
+
+  uartReadCallback(1, nullptr);
+  uartReadCallback(2, nullptr);
+  return 0;
+}
+
+int32_t UartDeinit() {
+  debugLog("UART: +UartDeinit");
+  if (uart.isUartActive.load() == 1) {
+    debugLog("UART: Setting isUartActive to FALSE.");
+    uart.isUartActive = 0;
+  }
+  // Both threads leave their loops within one cycle; wait for them so that
+  // neither touches the device or the callback after the close below.
+  if (gReadThread.joinable()) gReadThread.join();
+  if (gStatusThread.joinable()) gStatusThread.join();
+
+  if (uart.handle) {
+    UartLowerDtr();
+    postNotify(NOTIFY_DTR_STATE, 0);
+    UartLowerRts();
+    postNotify(NOTIFY_RTS_STATE, 0);
+    uart.handle->purge(true, true);
+  }
+  closeDevice();
+  debugLog("UART: -UartDeinit");
+  clearUart();
+  return 0;
+}
+
+namespace {
+
+bool modemLine(bool dtr, bool on) {
+  SerialDevice* dev = uart.handle;
+  if (!dev) return false;
+  int err;
+  {
+    std::lock_guard lock(hardwareMutex);
+    err = dtr ? dev->setDtr(on) : dev->setRts(on);
+  }
+  if (err != 0) {
+    debugLog("UART: Failed to %s %s. Error %d", on ? "raise" : "lower", dtr ? "DTR" : "RTS", err);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool UartRaiseDtr() { return modemLine(true, true); }
+bool UartLowerDtr() { return modemLine(true, false); }
+bool UartRaiseRts() { return modemLine(false, true); }
+bool UartLowerRts() { return modemLine(false, false); }
+
+}  // namespace kx

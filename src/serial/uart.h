@@ -1,0 +1,58 @@
+// The serial link: opens the port named in uart.comPort with the line
+// settings of the `uart` record, runs the read thread and the modem-status
+// thread while it is open, writes bytes, changes line settings on the fly,
+// drives DTR and RTS, and closes.
+//
+// Threading contract:
+// - UartInit and UartDeinit are called by one thread at a time (the
+//   user-interface thread or the initialisation worker), never by a link
+//   thread. UartDeinit joins both link threads before the port is closed.
+// - UartWrite, UartChangeSettings and UartApplySettings may be called from any
+//   non-link thread while the link is open; writes never interleave.
+// - Every received chunk is handed to the receive handler on the read thread
+//   (or, for a chunk already waiting at open, on the opening thread), one
+//   chunk at a time and in order. The handler must not wait for the
+//   user-interface thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/records.h"
+
+namespace kx {
+
+constexpr std::size_t kReadBufferSize = 200;
+constexpr int kReadChunkMs = 200;       // a read completes after this, possibly empty
+constexpr int kLinkCycleMs = 100;       // both link threads check isUartActive this often
+constexpr int kSettleMs = 600;          // UartChangeSettings' settle time
+constexpr int kWriteTimeoutMs = 750;
+
+// Where every received chunk goes (the command engine's receive dispatcher).
+// Empty chunks arrive too, about every 200 ms while nothing is received.
+using ReceiveHandler = void (*)(const uint8_t* data, uint32_t length);
+void setReceiveHandler(ReceiveHandler handler);
+
+int32_t UartInit();
+int32_t UartApplySettings();   // nonzero when the port took the settings
+int32_t UartChangeSettings();  // 0 applied (after the settle time), 1 refused
+int32_t UartWrite(const void* buffer, uint32_t length);  // 0 written, 1 failed
+int32_t UartReadData();        // 0 chunk read and handed on, 2 pending, 1 failed
+int32_t uartReadCallback(int32_t type, uint32_t* count);
+int32_t UartDeinit();          // always 0
+
+// DTR and RTS; true on success. A failure is logged with the platform error.
+bool UartRaiseDtr();
+bool UartLowerDtr();
+bool UartRaiseRts();
+bool UartLowerRts();
+
+// True once the open port has reported that the device went away (reads end
+// with a hang-up); cleared by the next UartInit.
+bool UartDeviceLost();
+
+// The two link threads' bodies; started by UartInit.
+void tReadThread();
+void tMStatusThread();
+
+}  // namespace kx

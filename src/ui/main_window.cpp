@@ -1,0 +1,9 @@
+#include "ui/main_window.h"
+
+namespace kx {
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("KX627 Configuration Tool"));
+}
+
+}  // namespace kx
