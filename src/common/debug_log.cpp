@@ -78,9 +78,11 @@ bool toggleDebug(bool checked) {
     std::lock_guard lock(gLogMutex);
     if (gDebugFile) std::fclose(gDebugFile);
     gDebugFile = file;
+    // Written before the flag is raised, so that it is the first line even
+    // while other threads are logging.
+    std::fprintf(gDebugFile, "%s\n", "Setting debugFlag = TRUE");
     debugFlag = 1;
   }
-  debugLog("Setting debugFlag = TRUE");
   return true;
 }
 

@@ -1,0 +1,93 @@
+// Port discovery: enumeration order, the remembered port, the 100-entry cap.
+#include <gtest/gtest.h>
+
+#include "common/records.h"
+#include "common/text.h"
+#include "platform/memory_form.h"
+#include "serial/port_discovery.h"
+#include "support/pty_pair.h"
+
+namespace kx::test {
+namespace {
+
+class PortDiscoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { clearUart(); }
+  void TearDown() override {
+    setPortEnumerator(nullptr);
+    clearUart();
+  }
+  static void enumerate(std::vector<std::string> names) {
+    setPortEnumerator([names] { return names; });
+  }
+  std::vector<std::string> rows() const {
+    std::vector<std::string> out;
+    for (int i = 0; i < page.rowCount(kComPortListId); ++i)
+      out.push_back(page.rowText(kComPortListId, i));
+    return out;
+  }
+  MemoryForm page;
+};
+
+TEST_F(PortDiscoveryTest, KeepsTheSystemsOrderAndSkipsEmptyNames) {
+  enumerate({"/dev/ttyUSB1", "", "/dev/ttyS0"});
+  discoverComPorts(page);
+  EXPECT_EQ(rows(), (std::vector<std::string>{"/dev/ttyUSB1", "/dev/ttyS0"}));
+  EXPECT_EQ(uart.comPortCount, 2);
+  EXPECT_STREQ(uart.comPortList[0], "/dev/ttyUSB1");
+  EXPECT_STREQ(uart.comPortList[1], "/dev/ttyS0");
+}
+
+TEST_F(PortDiscoveryTest, AddsTheRememberedPortOnlyWhenItExistsAndIsNotListed) {
+  PtyPair pty;
+  enumerate({"/dev/ttyS0"});
+  copyField(uart.comPort, pty.slavePath());
+  discoverComPorts(page);
+  EXPECT_EQ(rows(), (std::vector<std::string>{"/dev/ttyS0", pty.slavePath()}));
+  EXPECT_EQ(comPortSelectionIndex(page), 1);
+
+  MemoryForm again;
+  enumerate({pty.slavePath(), "/dev/ttyS0"});
+  discoverComPorts(again);
+  EXPECT_EQ(again.rowCount(kComPortListId), 2) << "listed once";
+
+  MemoryForm gone;
+  copyField(uart.comPort, "/dev/kx-no-such-port");
+  enumerate({"/dev/ttyS0"});
+  discoverComPorts(gone);
+  EXPECT_EQ(gone.rowCount(kComPortListId), 1);
+  EXPECT_EQ(comPortSelectionIndex(gone), 0) << "falls back to the first entry";
+}
+
+TEST_F(PortDiscoveryTest, StopsAtOneHundredEntries) {
+  std::vector<std::string> many;
+  for (int i = 0; i < 150; ++i) many.push_back("/dev/ttyUSB" + std::to_string(i));
+  enumerate(many);
+  discoverComPorts(page);
+  EXPECT_EQ(uart.comPortCount, kMaxComPorts);
+  EXPECT_EQ(page.rowCount(kComPortListId), kMaxComPorts);
+  EXPECT_STREQ(uart.comPortList[99], "/dev/ttyUSB99");
+}
+
+TEST_F(PortDiscoveryTest, OverlongNamesAreCutToTheField) {
+  const std::string longName = "/dev/" + std::string(400, 'x');
+  enumerate({longName});
+  discoverComPorts(page);
+  EXPECT_EQ(std::string(uart.comPortList[0]).size(), static_cast<std::size_t>(kPortNameSize - 1));
+}
+
+TEST_F(PortDiscoveryTest, SelectsTheLastEntryNamedLikeTheCurrentPort) {
+  enumerate({"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS0"});
+  copyField(uart.comPort, "/dev/ttyS0");
+  discoverComPorts(page);
+  EXPECT_EQ(comPortSelectionIndex(page), 2);
+}
+
+TEST(PortEnumeration, LibserialportListsWithoutFailing) {
+  setPortEnumerator(nullptr);
+  // Whatever this machine has: names are non-empty device paths.
+  for (const auto& name : enumeratePorts()) EXPECT_EQ(name.rfind("/dev/", 0), 0u) << name;
+}
+
+}  // namespace
+}  // namespace kx::test
