@@ -138,13 +138,17 @@ int32_t UartChangeSettings() {
   debugLog("UART: +%s baud %d flow %d stopbits %d parity %d", "UartChangeSettings", uart.baud,
            uart.flow, uart.stopBits, uart.parity);
   if (!UartApplySettings()) return 1;
-  if (SerialDevice* dev = uart.handle) {
-    // Whatever was received or queued under the old settings is garbage now.
-    std::lock_guard lock(hardwareMutex);
-    dev->purge(true, true);
-  }
+  // Whatever was received or queued under the old settings is garbage now.
+  UartPurge();
   sleepMs(kSettleMs);
   return 0;
+}
+
+int32_t UartPurge() {
+  SerialDevice* dev = uart.handle;
+  if (!dev) return 1;
+  std::lock_guard lock(hardwareMutex);
+  return dev->purge(true, true) == 0 ? 0 : 1;
 }
 
 int32_t UartWrite(const void* buffer, uint32_t length) {

@@ -37,6 +37,7 @@ int32_t UartInit();
 int32_t UartApplySettings();   // nonzero when the port took the settings
 int32_t UartChangeSettings();  // 0 applied (after the settle time), 1 refused
 int32_t UartWrite(const void* buffer, uint32_t length);  // 0 written, 1 failed
+int32_t UartPurge();           // drops input and output queued on the port; 0 or 1
 int32_t UartReadData();        // 0 chunk read and handed on, 2 pending, 1 failed
 int32_t uartReadCallback(int32_t type, uint32_t* count);
 int32_t UartDeinit();          // always 0
