@@ -1,0 +1,252 @@
+#include "device/initialise.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "atcmd/transmission.h"
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "device/local_device.h"
+#include "device/response_apply.h"
+#include "device/settings_search.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "serial/port_discovery.h"
+#include "serial/uart.h"
+
+namespace kx {
+
+const char* const readCommandList[20] = {
+    "AT+RESP?\r",  "AT+ECHO?\r", "AT+ROLE?\r", "AT+ADDR?\r", "AT+NAME?\r",
+    "AT+PIN?\r",   "AT+DCOV?\r", "AT+ESC?\r",  "AT+SLEEP?\r", "AT+ACON?\r",
+    "AT+RCFG?\r",  "AT+VER\r",   "AT+BAUD?\r", "AT+STOP?\r", "AT+PAR?\r",
+    "AT+FLOW?\r",  "AT+BOND?\r", "AT+MODEM?\r", "AT+RSERVICE?\r", "AT+RCOD?\r",
+};
+
+namespace {
+
+std::mutex gWorkerMutex;
+std::thread gWorker;
+std::atomic<bool> gWorkerRunning{false};
+std::atomic<bool> gShutdown{false};  // the window is closing: no more window calls
+
+// Shows a status line; the worker's lines go to the user-interface thread and
+// wait there, unless the window is closing.
+void show(const std::string& text) {
+  if (!gShutdown) sendNotify(NOTIFY_STATUS_TEXT, 0, text);
+}
+
+// Applies the pending answer to the page on the user-interface thread.
+int applyOnUi(FormInterface& page) {
+  int result = 0;
+  if (gShutdown) {
+    std::lock_guard lock(atCommandMutex);
+    clearAtCommand();
+    return 0;
+  }
+  if (WindowInterface* w = mainWindowHandle)
+    w->invokeOnUi([&] { result = applyCommandResponse(page); });
+  else
+    result = applyCommandResponse(page);
+  return result;
+}
+
+bool answerIsError() {
+  std::lock_guard lock(atCommandMutex);
+  return std::string(fieldView(atCommand.response)) == "\r\nERROR\r\n";
+}
+
+}  // namespace
+
+void initLocalDevicePage(FormInterface& page) {
+  using namespace ctl;
+  discoverComPorts(page);
+  page.setSelection(kComPortList, comPortSelectionIndex(page));
+  page.setSelection(kBaudRateList, bpsToBaudIndex(uart.baud));
+  page.setSelection(kParityList, parityToIndex(uart.parity));
+  setRadio(page, uart.stopBits == 1 ? kStopOne : kStopTwo, {kStopOne, kStopTwo});
+  setRadio(page, uart.flow == 1 ? kFlowEnabled : kFlowDisabled, {kFlowEnabled, kFlowDisabled});
+  if (localDev.initialised == 0) enableDeviceControls(page, false);
+}
+
+bool openPortFromPage(FormInterface& page) {
+  using namespace ctl;
+  copyField(uart.comPort, page.text(kComPortList));
+  uart.baud = static_cast<int32_t>(std::atol(page.text(kBaudRateList).c_str()));
+  uart.flow = page.checked(kFlowEnabled) ? 1 : 0;
+  uart.stopBits = page.checked(kStopOne) ? 1 : 2;
+  switch (page.selection(kParityList)) {
+    case 0:
+      uart.parity = PARITY_NONE_FLAG;
+      break;
+    case 1:
+      uart.parity = PARITY_ODD_FLAG;
+      break;
+    case 2:
+      uart.parity = PARITY_EVEN_FLAG;
+      break;
+    default:
+      break;
+  }
+  debugLog("Selected UART Settings %s, baud %d, Flow %d, StopBits H%X, Parity H%X", uart.comPort,
+           uart.baud, uart.flow, static_cast<unsigned>(uart.stopBits),
+           static_cast<unsigned>(uart.parity));
+  atCommandEvent.set();
+  return UartInit() == 0;
+}
+
+void readAllSettings(FormInterface& page) {
+  WaitCursor cursor;
+  show("Reading Device Settings...");
+  for (const char* command : readCommandList) {
+    const std::string c = command;
+    if ((c == "AT+MODEM?\r" && isLegacyFirmware()) ||
+        (c == "AT+RSERVICE?\r" && !supportsRemoteService()) ||
+        (c == "AT+RCOD?\r" && !supportsRemoteCod()))
+      continue;
+    sendATCommand(command, 0, 0, 1000);
+    if (applyCommandResponse(page) == 0) {
+      show("Device Settings read failed. No more settings will be read");
+      return;
+    }
+  }
+  show("Device Settings read complete");
+}
+
+void initialiseDevice(FormInterface& page) {
+  resetSettingsSearch();
+  // The probe; a second one when the first is refused.
+  bool answered = false;
+  for (int probe = 0; probe < 2; ++probe) {
+    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, 1000);
+    if (r != 0 && r != 2) break;
+    answered = true;
+    if (!answerIsError()) {
+      applyOnUi(page);
+      break;
+    }
+    // Two refusals end the initialisation without a search.
+  }
+  if (!answered) {
+    show("No response received for init command. Trying all settings. Press Abort to Stop....");
+    for (int attempt = 1; localDev.initialised == 0; ++attempt) {
+      if (localDev.abortOp == 1 || gShutdown) {
+        if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
+        break;
+      }
+      if (!gShutdown)
+        if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+      const int32_t r = tryIterations();
+      if (r == 1) break;
+      if (r == 8) {
+        const int32_t again = sendATCommand("AT+RESP?\r", 0, 0, 1000);
+        if (again == 0 || again == 2) applyOnUi(page);
+        break;
+      }
+    }
+  }
+  if (localDev.initialised == 1) {
+    if (!gShutdown) postNotify(NOTIFY_DEVICE_INITIALISED);
+  } else if (localDev.abortOp == 1 || gShutdown) {
+    localDev.abortOp = 0;
+    show("Initialization operation aborted");
+    UartDeinit();
+  } else {
+    show("Initializion failed. All Settings tried. Please check the following");
+    show("1. COM Port Number is correct");
+    show("2. Change slide switch position and try again");
+    show("3.Adapter connection to serial port is not loose");
+    if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
+    UartDeinit();
+  }
+  gWorkerRunning = false;
+}
+
+void onReadSettings(FormInterface& page) {
+  WaitCursor cursor;
+  localDev.abortOp = 0;
+  localDev.oldFirmware = 0;
+  if (uart.isUartActive == 0 && !openPortFromPage(page)) {
+    show("Failed to initialise UART");
+    return;
+  }
+  if (localDev.initialised == 1) {
+    readAllSettings(page);
+    return;
+  }
+  if (initialisationRunning()) return;  // a search is already under way
+  show("Checking support for firmware version...");
+  CheckOldFirmware(page);
+  if (localDev.oldFirmware == 1) {
+    showMessageBox(
+        "The adapter is running an old firmware version.\n"
+        "Please download the version of the KX627 Configuration Tool for this firmware from the "
+        "KX627 downloads page.",
+        MsgButtons::Ok);
+    return;
+  }
+  show("Firmware version supported");
+  sendNotify(NOTIFY_ENABLE_ABORT, 1);
+  show("Connecting to Device...");
+  std::lock_guard lock(gWorkerMutex);
+  if (gWorker.joinable()) gWorker.join();  // a finished earlier worker
+  gShutdown = false;
+  gWorkerRunning = true;
+  gWorker = std::thread([&page] { initialiseDevice(page); });
+}
+
+void onAbort() {
+  debugLog("Setting localDev.abortOp = TRUE");
+  localDev.abortOp = 1;
+}
+
+void clearLocalDevicePage(FormInterface& page) {
+  using namespace ctl;
+  setRadio(page, kSlave, {kSlave, kMaster});
+  for (int id : {kDeviceAddress, kDeviceName, kPinCode, kBondedAddress, kRemoteService, kRemoteCod})
+    page.setText(id, "");
+  for (int id : {kEchoMode, kCommandResponse, kEscapeMode, kSleepMode, kAutoConnect,
+                 kDisableAuthentication, kRemoteConfiguration})
+    page.setChecked(id, false);
+  setRadio(page, kNonDiscoverable, {kNonDiscoverable, kDiscoverable});
+  page.setSelection(kModemSignalList, 0);
+}
+
+void onReinitialize(FormInterface& page) {
+  {
+    WaitCursor cursor;
+    UartDeinit();
+    clearLocalDev();
+    clearPair();
+    clearInquiry();
+    clearRemote();
+    sendNotify(NOTIFY_REFRESH_INDICATORS);
+    clearLocalDevicePage(page);
+    sendNotify(NOTIFY_SHOW_PAIR_DEVICES);
+    sendNotify(NOTIFY_CLEAR_INQUIRY);
+    sendNotify(NOTIFY_CONNECTION_BUTTONS);
+    enableDeviceControls(page, false);
+    sleepMs(1000);
+  }
+  onReadSettings(page);
+}
+
+bool initialisationRunning() { return gWorkerRunning.load(); }
+
+bool stopInitialisation() {
+  std::lock_guard lock(gWorkerMutex);
+  if (gWorkerRunning) {
+    gShutdown = true;
+    localDev.abortOp = 1;
+    return false;
+  }
+  if (gWorker.joinable()) gWorker.join();
+  return true;
+}
+
+}  // namespace kx

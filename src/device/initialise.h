@@ -1,0 +1,51 @@
+// Finding and initialising the adapter: the local device page's Read
+// Settings, Abort and Re-initialize buttons, and the page's start-up.
+//
+// Threading: every function here runs on the user-interface thread except
+// initialiseDevice, which runs on its own worker thread started by
+// onReadSettings. The worker reaches the window only through
+// WindowInterface calls (status lines, the spinner, applying answers to the
+// page through invokeOnUi) and the posted NOTIFY_DEVICE_INITIALISED.
+// Before the window goes away, stopInitialisation() ends the worker.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/form.h"
+
+namespace kx {
+
+// The query commands read by readAllSettings, in order.
+extern const char* const readCommandList[20];
+
+// The page's start-up: COM Port list, serial controls from `uart`, device
+// controls disabled while not initialised.
+void initLocalDevicePage(FormInterface& page);
+
+// Takes port and line settings from the page into `uart` and opens the port.
+bool openPortFromPage(FormInterface& page);
+
+void onReadSettings(FormInterface& page);
+void onAbort();
+void onReinitialize(FormInterface& page);
+
+// Reads every setting into localDev and the page; stops on an answer that
+// cannot be applied.
+void readAllSettings(FormInterface& page);
+
+// The worker's body; exposed so that tests can run it on a thread of theirs.
+void initialiseDevice(FormInterface& page);
+
+// Empties the device fields of the page (serial controls and the firmware
+// label keep their content).
+void clearLocalDevicePage(FormInterface& page);
+
+// True while the initialisation worker runs.
+bool initialisationRunning();
+// Asks a running worker to stop at its next step (like Abort, but silent
+// towards the window) and, when the worker has ended, joins it. Returns true
+// when no worker is left. The caller keeps the window's event processing going
+// between calls while the worker may still wait for it.
+bool stopInitialisation();
+
+}  // namespace kx

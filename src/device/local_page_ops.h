@@ -1,0 +1,27 @@
+// The local device page's programming operations: Save Settings, Restore
+// Factory Settings, Send (a typed AT command) and Disable Authentication.
+// All run on the user-interface thread and block it while each command waits
+// for its answer; the page keeps them disabled until the adapter has been
+// initialised.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/form.h"
+
+namespace kx {
+
+void onSaveSettings(FormInterface& page);
+void onRestoreFactorySettings(FormInterface& page);
+void onSendAtCommand(FormInterface& page);
+void onDisableAuthentication(FormInterface& page);
+
+// Tooltip of a page control, empty for controls without one.
+std::string localDeviceTooltip(int id);
+
+// Returns `command` when it fits a command buffer (29 characters); otherwise
+// shows a message box saying why it is not sent and returns nothing.
+std::optional<std::string> checkCommandLength(const std::string& command);
+
+}  // namespace kx

@@ -1,0 +1,456 @@
+#include "device/settings_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "atcmd/transmission.h"
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/text.h"
+#include "device/local_device.h"
+#include "device/local_page_ops.h"
+#include "device/response_apply.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+
+namespace kx {
+
+FileSettings fileSettings;
+
+namespace {
+
+constexpr int kReadPiece = 1023;  // at most 1022 characters per read
+constexpr int kModeChangeWaitMs = 3000;
+
+void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
+
+bool contains(const char* haystack, const char* needle) {
+  return std::strstr(haystack, needle) != nullptr;
+}
+
+// On/Off words; -1 when neither.
+int onOff(const std::string& v) {
+  if (strcasecmp(v.c_str(), "On") == 0) return 1;
+  if (strcasecmp(v.c_str(), "Off") == 0) return 0;
+  return -1;
+}
+
+// Leading sign and digits, 0 when there are none.
+int32_t leadingNumber(const std::string& v) {
+  return static_cast<int32_t>(std::strtol(v.c_str(), nullptr, 10));
+}
+
+template <std::size_t N>
+void storeText(char (&field)[N], const std::string& value, const char* key) {
+  if (value.size() > N - 1) {
+    debugLog("LoadSettings: %s value of %zu characters is longer than %zu; ignored", key,
+             value.size(), N - 1);
+    return;
+  }
+  copyField(field, value);
+}
+
+// Sends a command built from a file value and applies its answer; reports a
+// failure in the status window.
+void program(FormInterface* page, const std::string& command, const std::string& failure,
+             int waitMs) {
+  const auto fits = checkCommandLength(command);
+  if (!fits) return;
+  if (sendATCommand(fits->c_str(), 0, 0, 1000) == 0) {
+    if (page) applyCommandResponse(*page);
+    sleepMs(waitMs);
+  } else {
+    show(failure);
+  }
+}
+
+std::string fmt1(const char* format, const std::string& arg) {
+  return formatBounded(1024, format, arg.c_str());
+}
+
+const char* plusMinus(int v) { return v ? "+" : "-"; }
+
+void handleLine(const char* line, const std::string& path, bool apply, FormInterface* page) {
+  debugLog("Read Line %s", line);
+  const char* p = line;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p == '#') return;
+
+  static const char* const kKeys[] = {
+      "Port",       "Baud",        "StopBits",    "FlowControl", "Parity",
+      "DisablePin", "Name",        "Pin",         "RemoteAddress", "Discoverable",
+      "Role",       "AutoConnect", "EscapeMode",  "EchoMode",    "AutoPower",
+      "CommandResponse", "RemoteConfig", "ModemSignal", "RemoteService", "RemoteCOD"};
+  int key = -1;
+  for (int i = 0; i < 20 && key < 0; ++i)
+    if (contains(line, kKeys[i])) key = i;
+  if (key < 0) {
+    debugLog("Unhandled entry %s in %s file", line, path.c_str());
+    return;
+  }
+  const char* eq = std::strchr(line, '=');
+  if (!eq) {
+    debugLog("line %s format not correct", line);
+    return;
+  }
+  const char* v = eq + 1;
+  while (*v == ' ' || *v == '\t') ++v;
+  std::string value(v);
+  while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+
+  FileSettings& f = fileSettings;
+  // On/Off with an invalid word logged and replaced by the default.
+  auto flag = [&](const char* invalid, int defaultValue) {
+    const int r = onOff(value);
+    if (r >= 0) return r;
+    debugLog(invalid, line);
+    return defaultValue;
+  };
+  auto twoState = [&](int32_t& field, const char* invalid, int def, Flag& current,
+                      const char* cmd, const char* failure, int waitMs) {
+    field = flag(invalid, def);
+    if (apply && field != current.load()) {
+      const std::string command = std::string(cmd) + plusMinus(field) + "\r";
+      program(page, command, fmt1(failure, command), waitMs);
+    }
+  };
+
+  switch (key) {
+    case 0: {  // Port: "COM<n>" or a device path; anything else leaves it
+      int n = 0;
+      if (std::sscanf(value.c_str(), "COM%d", &n) == 1 || (!value.empty() && value[0] == '/'))
+        storeText(f.comPort, value, "Port");
+      break;
+    }
+    case 1: {
+      f.baud = leadingNumber(value);
+      if (apply && f.baud != uart.baud) {
+        if (f.baud >= 460800 && isLegacyFirmware()) {
+          debugLog("SendLoadSettings: Baud Rate = %d, firmware = %s. Not Sending Command", f.baud,
+                   localDev.fwVersion);
+        } else {
+          const std::string command = "AT+BAUD" + std::to_string(bpsToBaudIndex(f.baud) + 10) + "\r";
+          program(page, command, fmt1("LoadSettings: Failed to set Baud Rate %s", command), 0);
+        }
+      }
+      break;
+    }
+    case 2:
+      f.stopBits = leadingNumber(value);
+      if (apply && f.stopBits != uart.stopBits) {
+        const std::string command = "AT+STOP" + std::to_string(f.stopBits) + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Stop Bits %s", command), 0);
+      }
+      break;
+    case 3:
+      f.flow = flag("Invalid value for flow control in Line %s. Using Default flow control ON", 1);
+      if (apply && f.flow != uart.flow) {
+        const std::string command = std::string("AT+FLOW") + plusMinus(f.flow) + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Flow Control %s", command),
+                kModeChangeWaitMs);
+      }
+      break;
+    case 4: {
+      if (strcasecmp(value.c_str(), "None") == 0) {
+        f.parity = PARITY_NONE_FLAG;
+      } else if (strcasecmp(value.c_str(), "Odd") == 0) {
+        f.parity = PARITY_ODD_FLAG;
+      } else if (strcasecmp(value.c_str(), "Even") == 0) {
+        f.parity = PARITY_EVEN_FLAG;
+      } else {
+        debugLog("Invalid value for Parity in Line %s. Using Default value PARITY_NONE", line);
+        f.parity = PARITY_NONE_FLAG;
+      }
+      if (apply && f.parity != uart.parity) {
+        const std::string command = "AT+PAR" + std::to_string(parityToIndex(f.parity)) + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Parity %s", command), 0);
+      }
+      break;
+    }
+    case 5:
+      f.authDisabled =
+          flag("Invalid value for disable pin in Line %s. Using Default value OFF", 0);
+      if (apply && f.authDisabled != localDev.authDisabled && f.authDisabled == 1)
+        program(page, "AT+PIN-\r", "LoadSettings: Failed to disabled authentication", 0);
+      break;
+    case 6:
+      storeText(f.name, value, "Name");
+      if (apply && value == fieldView(f.name) && value != fieldView(localDev.name)) {
+        const std::string command = "AT+NAME=" + value + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Name %s", command), 0);
+      }
+      break;
+    case 7:
+      storeText(f.pin, value, "Pin");
+      if (apply && value == fieldView(f.pin) && value != fieldView(localDev.pin)) {
+        const std::string command = "AT+PIN=" + value + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Pin %s", command), 0);
+      }
+      break;
+    case 8:
+      storeText(f.remoteAddress, value, "RemoteAddress");
+      if (apply && value == fieldView(f.remoteAddress) &&
+          value != fieldView(localDev.bondedAddress)) {
+        std::string digits;
+        for (char c : value)
+          if (c != '-' && c != ' ') digits += c;
+        const std::string command = "AT+BOND=" + digits + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Bonding Address %s", command), 0);
+      }
+      break;
+    case 9:
+      twoState(f.discoverable,
+               "Invalid value for discoverability in Line %s. Using Default discoverability ON", 1,
+               localDev.discoverable, "AT+DCOV", "LoadSettings: Failed to set Discoverable Mode %s",
+               kModeChangeWaitMs);
+      break;
+    case 10: {
+      if (strcasecmp(value.c_str(), "Master") == 0) {
+        f.role = 1;
+      } else if (strcasecmp(value.c_str(), "Slave") == 0) {
+        f.role = 2;
+      } else {
+        debugLog("Invalid value for role in Line %s. Using Default role Slave", line);
+        f.role = 2;
+      }
+      if (apply && f.role != localDev.role) {
+        const std::string command = f.role == 1 ? "AT+ROLEM\r" : "AT+ROLES\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Role %s", command),
+                kModeChangeWaitMs);
+      }
+      break;
+    }
+    case 11:
+      twoState(f.autoConnect, "Invalid value for auto connect in Line %s. Using Default value ON",
+               1, localDev.autoConnect, "AT+ACON", "LoadSettings: Failed to set Auto-connect %s",
+               kModeChangeWaitMs);
+      break;
+    case 12:
+      twoState(f.escapeMode, "Invalid value for Escape Mode in Line %s. Using Default value ON", 1,
+               localDev.escapeMode, "AT+ESC", "LoadSettings: Failed to set Escape Mode %s", 0);
+      break;
+    case 13:
+      twoState(f.echo, "Invalid value for Echo Mode in Line %s. Using Default value ON", 1,
+               localDev.echo, "AT+ECHO", "LoadSettings: Failed to set Echo Mode %s", 0);
+      break;
+    case 14:
+      twoState(f.sleepMode, "Invalid value for Auto Power in Line %s. Using Default value OFF", 0,
+               localDev.sleepMode, "AT+SLEEP", "LoadSettings: Failed to set Sleep Mode %s", 0);
+      break;
+    case 15:
+      twoState(f.cmdResponse,
+               "Invalid value for Command Response in Line %s. Using Default value ON", 1,
+               localDev.cmdResponse, "AT+RESP", "LoadSettings: Failed to set Response Mode %s", 0);
+      break;
+    case 16:
+      twoState(f.remoteConfig,
+               "Invalid value for Remote Configuration in Line %s. Using Default value OFF", 0,
+               localDev.remoteConfig, "AT+RCFG",
+               "LoadSettings: Failed to set Remote Config Mode %s", 0);
+      break;
+    case 17: {
+      static const char* const words[] = {"Disabled", "LocalLoopback", "RemoteTransfer"};
+      int m = -1;
+      for (int i = 0; i < 3; ++i)
+        if (strcasecmp(value.c_str(), words[i]) == 0) m = i;
+      if (m < 0) {
+        debugLog(
+            "Invalid value for Modem Signal Setting in Line %s. Using Default value DISABLED",
+            line);
+        m = 0;
+      }
+      f.modemSignal = m;
+      if (apply && m != localDev.modemSignal && !isLegacyFirmware()) {
+        static const char* const commands[] = {"AT+MODEM-\r", "AT+MODEML\r", "AT+MODEMR\r"};
+        program(page, commands[m],
+                fmt1("LoadSettings: Failed to set Modem Setting Command %s", commands[m]), 0);
+      }
+      break;
+    }
+    case 18:
+      storeText(f.remoteService, value, "RemoteService");
+      if (apply && value == fieldView(f.remoteService) &&
+          value != fieldView(localDev.remoteService) && supportsRemoteService()) {
+        const std::string command = "AT+RSERVICE=" + value + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Remote Service %s", command), 0);
+      }
+      break;
+    case 19:
+      storeText(f.remoteCod, value, "RemoteCOD");
+      // Written for either remote-feature version, so read under the same test.
+      if (apply && value == fieldView(f.remoteCod) && value != fieldView(localDev.remoteCod) &&
+          supportsRemoteService()) {
+        const std::string command = "AT+RCOD=" + value + "\r";
+        program(page, command,
+                fmt1("LoadSettings: Failed to set Remote Class of Device %s", command), 0);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+const char* onOffText(int32_t v) { return v ? "On" : "Off"; }
+
+}  // namespace
+
+std::string settingsOpenErrorText(int err) {
+  switch (err) {
+    case EPERM:
+      return "Failed to open settings.txt file.Operation not permitted";
+    case ENOENT:
+      return "Failed to open settings.txt file.No such file present";
+    case EACCES:
+      return "Failed to open settings.txt file.Access Denied";
+    default:
+      return formatBounded(64, "Failed to open settings.txt file. Error %d", err);
+  }
+}
+
+std::string settingsCreateErrorText(int err) {
+  switch (err) {
+    case EPERM:
+      return "Failed to create settings.txt file.Operation not permitted";
+    case ENOMEM:
+      return "Failed to create settings.txt file.No Space in disk left";
+    case EACCES:
+      return "Failed to create settings.txt file.Access Denied";
+    case EBUSY:
+      return "Failed to create settings.txt file.File in use.";
+    case ENAMETOOLONG:
+      return "Failed to create settings.txt file.File name too long";
+    default:
+      return formatBounded(64, "Failed to open settings.txt file. Error %d", err);
+  }
+}
+
+int LoadSettings(const std::string& path, int applyMode, FormInterface* page) {
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) {
+    showMessageBox(settingsOpenErrorText(errno), MsgButtons::Ok);
+    return 0;
+  }
+  const bool apply = applyMode == 1;
+  if (apply) show("Programming the adapter with the loaded settings...");
+  std::memset(&fileSettings, 0, sizeof fileSettings);
+  char line[kReadPiece];
+  while (std::fgets(line, sizeof line, file)) handleLine(line, path, apply, page);
+  std::fclose(file);
+  if (apply) show("Adapter programmed with loaded settings");
+  return 1;
+}
+
+int SaveSettingsToFile(const std::string& path) {
+  show(formatBounded(1024, "Saving Device Settings to file %s ", path.c_str()));
+  // Written beside the target and renamed over it, so that the old file stays
+  // whole until the new one is complete on disk.
+  std::string tmp = path + ".tmpXXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+  if (!file) {
+    const int err = errno;
+    if (fd >= 0) {
+      ::close(fd);
+      ::unlink(tmp.c_str());
+    }
+    showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
+    show("Failed to save device settings");
+    return 0;
+  }
+  std::fprintf(file, "# KX627 Configuration Utility Settings\n");
+  std::fprintf(file, "Port = %s\n", uart.comPort);
+  std::fprintf(file,
+               "# Valid baudrate values "
+               "1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600\n");
+  std::fprintf(file, "Baud = %d\n", uart.baud);
+  std::fprintf(file, "StopBits = %d\n", uart.stopBits);
+  std::fprintf(file, "FlowControl = %s\n", onOffText(uart.flow));
+  std::fprintf(file, "# Valid parity values are none, odd, even\n");
+  if (uart.parity == PARITY_NONE_FLAG) std::fprintf(file, "Parity = None\n");
+  if (uart.parity == PARITY_ODD_FLAG) std::fprintf(file, "Parity = Odd\n");
+  if (uart.parity == PARITY_EVEN_FLAG) std::fprintf(file, "Parity = Even\n");
+  std::fprintf(file, "Name = %s\n", localDev.name);
+  std::fprintf(file, "Pin = %s\n", localDev.pin);
+  std::fprintf(file, "RemoteAddress = %s\n", localDev.bondedAddress);
+  std::fprintf(file, "Discoverable = %s\n", onOffText(localDev.discoverable));
+  std::fprintf(file, "DisablePin = %s\n", onOffText(localDev.authDisabled));
+  if (localDev.role == 1) std::fprintf(file, "Role = Master\n");
+  if (localDev.role == 2) std::fprintf(file, "Role = Slave\n");
+  std::fprintf(file, "AutoConnect = %s\n", onOffText(localDev.autoConnect));
+  std::fprintf(file, "EscapeMode = %s\n", onOffText(localDev.escapeMode));
+  std::fprintf(file, "EchoMode = %s\n", onOffText(localDev.echo));
+  std::fprintf(file, "AutoPower = %s\n", onOffText(localDev.sleepMode));
+  std::fprintf(file, "CommandResponse = %s\n", onOffText(localDev.cmdResponse));
+  std::fprintf(file, "RemoteConfig = %s\n", onOffText(localDev.remoteConfig));
+  if (!isLegacyFirmware()) {
+    static const char* const words[] = {"Disabled", "LocalLoopback", "RemoteTransfer"};
+    const int m = localDev.modemSignal;
+    if (m >= 0 && m <= 2) std::fprintf(file, "ModemSignal = %s\n", words[m]);
+  }
+  if (supportsRemoteService()) {
+    std::fprintf(file, "RemoteService = %s\n", localDev.remoteService);
+    std::fprintf(file, "RemoteCOD = %s\n", localDev.remoteCod);
+  }
+  const bool written = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
+  const int writeErr = errno;
+  const bool closed = std::fclose(file) == 0;
+  // A new file gets the permissions a plain create would have given it.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::chmod(tmp.c_str(), 0666 & ~mask);
+  if (!written || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    const int err = written && closed ? errno : writeErr;
+    ::unlink(tmp.c_str());
+    showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
+    show("Failed to save device settings");
+    return 0;
+  }
+  show("Device Settings Saved");
+  return 1;
+}
+
+void takeSerialSettingsFromFile() {
+  copyField(uart.comPort, fieldView(fileSettings.comPort));
+  uart.baud = fileSettings.baud;
+  uart.stopBits = fileSettings.stopBits;
+  uart.parity = fileSettings.parity;
+  uart.flow = fileSettings.flow;
+}
+
+void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
+  if (localDev.initialised == 0) {
+    showMessageBox(
+        "Local Device is not initialised. Please initialise the device and then load settings.",
+        MsgButtons::Ok);
+    return;
+  }
+  const auto path = choosePath();
+  if (!path) {
+    debugLog("GetOpenFileName returned error %d", 0);
+    return;
+  }
+  if (LoadSettings(*path, 1, &page) == 0) showMessageBox("Failed to load file", MsgButtons::Ok);
+}
+
+void onSaveSettingsFile(const PathChooser& choosePath) {
+  if (localDev.initialised == 0) {
+    showMessageBox(
+        "Local Device is not initialised. Please initialise the device and then save settings.",
+        MsgButtons::Ok);
+    return;
+  }
+  const auto path = choosePath();
+  if (!path) {
+    debugLog("GetOpenFileName returned error %d", 0);
+    return;
+  }
+  if (SaveSettingsToFile(*path) == 0) showMessageBox("Failed to save file", MsgButtons::Ok);
+}
+
+}  // namespace kx

@@ -1,0 +1,55 @@
+// Settings files: key = value lines holding the serial-port values and the
+// adapter's settings. Read at start-up (serial-port values only, nothing
+// sent), written at exit, and saved and loaded from the File menu; loading
+// programs every value that differs from the adapter's, one command each.
+// Runs on the user-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/records.h"
+#include "platform/form.h"
+
+namespace kx {
+
+struct FileSettings {
+  char comPort[kPortNameSize];
+  int32_t baud, stopBits, parity, flow, echo, role, cmdResponse, discoverable, escapeMode,
+      sleepMode, autoConnect, authDisabled, remoteConfig;
+  char name[kNameSize];
+  char pin[kPinSize];
+  char remoteAddress[kAddressSize];
+  int32_t modemSignal;
+  char remoteService[kRemoteServiceSize];
+  char remoteCod[kRemoteCodSize];
+};
+
+// What the last read found; cleared each time a file could be opened.
+extern FileSettings fileSettings;
+
+// Reads `path`; with applyMode 1 programs the adapter (answers applied to
+// `page`). 1 when the file was opened, 0 when not (a message box says why).
+int LoadSettings(const std::string& path, int applyMode, FormInterface* page = nullptr);
+
+// Writes the current settings to `path`, atomically: a temporary file beside
+// it, flushed, then renamed over it, so a failed write leaves the old file.
+// 1 when written, 0 when not (a message box says why).
+int SaveSettingsToFile(const std::string& path);
+
+// Copies the serial-port values of the last read into `uart` (start-up).
+void takeSerialSettingsFromFile();
+
+// The File menu's handlers. `choosePath` shows the file dialog and returns
+// the chosen path, or nothing when the user cancelled.
+using PathChooser = std::function<std::optional<std::string>()>;
+void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath);
+void onSaveSettingsFile(const PathChooser& choosePath);
+
+// The message box text for a failed open (reading) or create (writing).
+std::string settingsOpenErrorText(int err);
+std::string settingsCreateErrorText(int err);
+
+}  // namespace kx

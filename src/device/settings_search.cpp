@@ -1,0 +1,96 @@
+#include "device/settings_search.h"
+
+#include "atcmd/transmission.h"
+#include "common/debug_log.h"
+#include "common/records.h"
+#include "device/local_device.h"
+#include "device/response_apply.h"
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+#include "serial/uart.h"
+
+namespace kx {
+
+std::atomic<int32_t> bIndex{10};
+std::atomic<int32_t> bTry{0};
+
+namespace {
+
+struct Framing {
+  int32_t parity, stopBits, flow;
+};
+
+// Each framing runs through all eleven speeds before the next one.
+constexpr Framing kFramings[12] = {
+    {PARITY_NONE_FLAG, 1, 1}, {PARITY_NONE_FLAG, 1, 0}, {PARITY_ODD_FLAG, 1, 1},
+    {PARITY_ODD_FLAG, 1, 0},  {PARITY_EVEN_FLAG, 1, 1}, {PARITY_EVEN_FLAG, 1, 0},
+    {PARITY_NONE_FLAG, 2, 1}, {PARITY_NONE_FLAG, 2, 0}, {PARITY_ODD_FLAG, 2, 1},
+    {PARITY_ODD_FLAG, 2, 0},  {PARITY_EVEN_FLAG, 2, 1}, {PARITY_EVEN_FLAG, 2, 0},
+};
+
+int32_t searchExhausted() {
+  bTry = 0;
+  bIndex = 10;
+  debugLog("ATCOMMAND: Tried all combinations. Device didnot initialise");
+  return 1;
+}
+
+}  // namespace
+
+void resetSettingsSearch() {
+  bTry = 0;
+  bIndex = 10;
+}
+
+int32_t tryIterations() {
+  debugLog("ATCOMMAND : +%s bIndex %d bTry %d", "tryIterations", bIndex.load(), bTry.load());
+  if (bTry > 11) return searchExhausted();
+  if (bIndex > 20) {
+    bIndex = 10;
+    if (++bTry > 11) return searchExhausted();
+  }
+  const Framing& f = kFramings[bTry];
+  uart.baud = baudCodeToBps(bIndex);
+  uart.parity = f.parity;
+  uart.stopBits = f.stopBits;
+  uart.flow = f.flow;
+  ++bIndex;
+  debugLog("ATCOMMAND: %s Trying baud %d parity %d stopbits %d flow %d", "tryIterations",
+           uart.baud, uart.parity, uart.stopBits, uart.flow);
+  if (UartChangeSettings() != 0)
+    debugLog("ATCOMMAND: ERROR - Failed to set UART settings baud %d parity %d stopbits %d flow %d",
+             uart.baud, uart.parity, uart.stopBits, uart.flow);
+  const int32_t result = sendATCommand("AT+RESP?\r", 0, 0, 500);
+  debugLog("ATCOMMAND: tryIteration sendATCommand returned %d", result);
+  return result != 0 ? 0 : 8;
+}
+
+void CheckOldFirmware(FormInterface& page) {
+  const int32_t savedBaud = uart.baud, savedStop = uart.stopBits, savedParity = uart.parity,
+                savedFlow = uart.flow;
+  uart.baud = 19200;
+  uart.stopBits = 1;
+  uart.parity = PARITY_NONE_FLAG;
+  uart.flow = 1;
+  debugLog("UART: +%s baud %d flow %d stopbits %d parity %d", "UartChangeSettings", 19200, 1, 1,
+           256);
+  if (!UartApplySettings()) {
+    debugLog(
+        "CheckOldFirmware - Failed to set default uart settings baud 19200, parity NONE, "
+        "stopBits 1, flowcontrol ENABLED");
+    return;
+  }
+  UartPurge();
+  sleepMs(kSettleMs);
+  if (sendOldFirmwareCommand() == 1)
+    debugLog("CheckOldFirmware - Failed to send command %s", "ATI0\r");
+  else
+    applyCommandResponse(page);
+  uart.baud = savedBaud;
+  uart.stopBits = savedStop;
+  uart.parity = savedParity;
+  uart.flow = savedFlow;
+  UartChangeSettings();
+}
+
+}  // namespace kx

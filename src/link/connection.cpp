@@ -1,0 +1,173 @@
+#include "link/connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+#include "atcmd/transmission.h"
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "device/local_page_ops.h"
+#include "device/response_apply.h"
+#include "platform/window.h"
+
+namespace kx {
+namespace {
+
+constexpr int kWaitMs = 1000;
+
+void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
+
+void sendAndApply(const char* command, FormInterface& localPage) {
+  if (sendATCommand(command, 0, 0, kWaitMs) == 0) applyCommandResponse(localPage);
+}
+
+bool inquiryPreconditions() {
+  if (localDev.initialised == 0) {
+    showMessageBox(
+        "Local Device is not initialised. Please initialise the device and then start inquiry.",
+        MsgButtons::Ok);
+    return false;
+  }
+  if (localDev.cmdResponse == 0) {
+    showMessageBox("Please enable command response mode for reliable inquiry operation",
+                   MsgButtons::Ok);
+    return false;
+  }
+  return true;
+}
+
+bool connectPrecondition() {
+  if (localDev.initialised == 0) {
+    showMessageBox(
+        "Local Device is not initialised. Please initialise the device and then connect",
+        MsgButtons::Ok);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string inquiryResultAddress(const std::string& line) {
+  if (line.size() <= 34) return {};
+  std::string part = line.substr(34, 14);
+  part.erase(std::remove(part.begin(), part.end(), '-'), part.end());
+  return part;
+}
+
+void onInquireDevices(FormInterface& page, FormInterface& localPage) {
+  (void)page;
+  if (!inquiryPreconditions()) return;
+  clearInquiry();
+  sendAndApply("AT+FIND?\r", localPage);
+  if (localDev.inquiryActive == 0) {
+    show("Device should be in master mode and auto connect should be disabled to start inquiry");
+    showMessageBox("Start Inquiry failed", MsgButtons::Ok);
+  }
+}
+
+void onCancelInquiry(FormInterface& localPage) {
+  if (!inquiryPreconditions()) return;
+  sendAndApply("AT+FIND-\r", localPage);
+  if (localDev.inquiryActive == 1) {
+    show("Cancel Inquiry failed");
+    showMessageBox("Cancel Inquiry failed", MsgButtons::Ok);
+  }
+}
+
+void onConnect(FormInterface& page, FormInterface& localPage) {
+  if (!connectPrecondition()) return;
+  std::string address = page.text(ctl::kSelectedDevice);
+  if (address.empty()) return;
+  if (localDev.inquiryActive == 1) {
+    show("Inquiry Active. Cancelling inquiry");
+    sendAndApply("AT+FIND-\r", localPage);
+  }
+  if (localDev.inquiryActive == 1) {
+    showMessageBox("Inquiry Active. Please cancel inquiry and try again", MsgButtons::Ok);
+    return;
+  }
+  for (char& c : address) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  // The command must fit its 29 characters: an address of at most 20.
+  const auto command = checkCommandLength("AT+CONN=" + address + "\r");
+  if (!command) return;
+  show(formatBounded(1024, "Connection Initiated to %s....", address.c_str()));
+  sendAndApply(command->c_str(), localPage);
+}
+
+void onDisconnect(FormInterface& localPage) {
+  if (!connectPrecondition()) return;
+  if (localDev.handshaked == 1) {
+    debugLog(
+        "CONNECTION: Device Handshaked to other device. Setting Handshake to FALSE before "
+        "disconnecting.");
+    localDev.handshaked = 0;
+  }
+  show("Disconnection initiated...");
+  sendAndApply("AT+DROP\r", localPage);
+}
+
+void onInquiryResultSelected(FormInterface& page, int row) {
+  std::string line;
+  {
+    std::lock_guard lock(inquiryMutex);
+    if (row >= 0 && row < std::min<int>(inquiry.count, kMaxInquiryResults))
+      line = std::string(fieldView(inquiry.results[row]));
+  }
+  if (row <= 0 || line.find("Inquiry End") != std::string::npos) {
+    page.setText(ctl::kSelectedDevice, "");
+    return;
+  }
+  page.setText(ctl::kSelectedDevice, inquiryResultAddress(line));
+}
+
+void refreshInquiryList(FormInterface& page) {
+  std::vector<std::string> rows;
+  {
+    std::lock_guard lock(inquiryMutex);
+    const int count = std::min<int>(inquiry.count, kMaxInquiryResults);
+    for (int i = 0; i < count; ++i) rows.emplace_back(fieldView(inquiry.results[i]));
+  }
+  // Rewritten in arrival order; rows already shown keep their place.
+  const int selected = page.selection(ctl::kInquiryResults);
+  page.clearRows(ctl::kInquiryResults);
+  for (const auto& r : rows) page.addRow(ctl::kInquiryResults, r);
+  if (selected >= 0 && selected < static_cast<int>(rows.size()))
+    page.setSelection(ctl::kInquiryResults, selected);
+}
+
+void clearInquiryList(FormInterface& page) {
+  page.clearRows(ctl::kInquiryResults);
+  page.setText(ctl::kSelectedDevice, "");
+}
+
+void updateConnectionButtons(FormInterface& page, FormInterface& mainWindow) {
+  const bool active = localDev.inquiryActive == 1;
+  page.setEnabled(ctl::kCancelInquiry, active);
+  page.setEnabled(ctl::kConnect, !active);
+  for (int id : {ctl::kMainLocalDeviceButton, ctl::kMainPairingButton, ctl::kMainRemoteButton})
+    mainWindow.setEnabled(id, !active);
+  page.setEnabled(ctl::kDisconnect, localDev.connected == 1);
+}
+
+std::string connectionTooltip(int id) {
+  switch (id) {
+    case ctl::kInquireDevices:
+      return "Start Bluetooth Inquiry. Possible only when device is in master mode and auto "
+             "connect is disabled";
+    case ctl::kConnect:
+      return "Initiate a connection to selected device";
+    case ctl::kCancelInquiry:
+      return "Cancel active bluetooth inquiry";
+    case ctl::kDisconnect:
+      return "Initiate a disconnection to connected device";
+    default:
+      return {};
+  }
+}
+
+}  // namespace kx

@@ -1,0 +1,626 @@
+#include "link/pairing.h"
+
+#include <strings.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "atcmd/command_table.h"
+#include "atcmd/transmission.h"
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "device/local_device.h"
+#include "device/local_page_ops.h"
+#include "device/settings_search.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "serial/uart.h"
+
+namespace kx {
+namespace {
+
+constexpr int kWaitMs = 1000;
+constexpr int kBondSettleMs = 3000;
+
+std::atomic<bool> gStopRequested{false};
+std::atomic<bool> gRunning{false};
+
+// A status line (the status window also writes it to the log).
+void status(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
+
+void box(const std::string& text) { showMessageBox(text, MsgButtons::Ok); }
+
+// The OK/Cancel prompt to swap adapters; false for anything but OK, and when
+// the window is closing.
+bool prompt(const char* format) {
+  if (gStopRequested) return false;
+  const std::string text = formatBounded(1024, format, uart.comPort);
+  return showMessageBox(text, MsgButtons::OkCancel) == MsgResult::Ok && !gStopRequested;
+}
+
+struct SavedLine {
+  int32_t baud, parity, flow, stopBits;
+};
+
+SavedLine saveLine() { return {uart.baud, uart.parity, uart.flow, uart.stopBits}; }
+
+int32_t restore(const SavedLine& s) {
+  return restoreUartSettings(s.baud, s.parity, s.flow, s.stopBits);
+}
+
+std::string withoutHyphens(std::string_view text) {
+  std::string out;
+  for (char c : text)
+    if (c != '-') out += c;
+  return out;
+}
+
+bool isError() {
+  std::lock_guard lock(atCommandMutex);
+  return std::strcmp(atCommand.response, "\r\nERROR\r\n") == 0;
+}
+
+// Reaches Device 2: the probe, a second one after an ERROR, and the search
+// through all line settings when it stays silent. Returns whether a search
+// was made.
+bool reachDevice2(FormInterface& pairPage, FormInterface& localPage) {
+  int errors = 0;
+  while (true) {
+    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, kWaitMs);
+    if (r == 0 || r == 2) {
+      if (isError()) {
+        std::lock_guard lock(atCommandMutex);
+        clearAtCommand();
+        if (++errors < 2) continue;
+        return false;
+      }
+      processPairResponse(pairPage, localPage);
+      return false;
+    }
+    break;
+  }
+  resetSettingsSearch();
+  for (int attempt = 0; !gStopRequested; ++attempt) {
+    if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+    const int32_t r = tryIterations();
+    if (r == 1) break;
+    if (r == 8) {
+      const int32_t again = sendATCommand("AT+RESP?\r", 0, 0, kWaitMs);
+      if (again == 0 || again == 2) processPairResponse(pairPage, localPage);
+      break;
+    }
+  }
+  return true;
+}
+
+void linkReset(FormInterface& localPage) {
+  if (localDev.connected == 1) {
+    localDev.connected = 0;
+    localDev.dataMode = 0;
+    localDev.handshaked = 0;
+    sendNotify(NOTIFY_REFRESH_INDICATORS);
+  }
+}
+
+void showBond(FormInterface& localPage) {
+  localPage.setText(ctl::kBondedAddress, std::string(fieldView(localDev.bondedAddress)));
+}
+
+void resetBond(FormInterface& localPage) {
+  copyField(localDev.bondedAddress, "0000-00-000000");
+  localDev.bonded = 0;
+  showBond(localPage);
+}
+
+struct RunningGuard {
+  RunningGuard() {
+    gStopRequested = false;
+    gRunning = true;
+  }
+  ~RunningGuard() { gRunning = false; }
+};
+
+// The failure exits of the pairing procedure.
+void exitF2(const SavedLine& saved) {
+  pair.state = PAIR_IDLE;
+  if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
+  status("Pairing Unsuccessful");
+}
+
+void exitF1(const SavedLine& saved, FormInterface& pairPage, FormInterface& localPage) {
+  if (pair.dev2RespTempEnabled == 1) {
+    status("Re-disabling Command Response on Device 2");
+    sendPairCommand("AT+RESP-\r", pairPage, localPage);
+    if (pair.dev2CmdResponse == 1)
+      box("ERROR: Failed to re-disable Command Response on Device 2 address");
+  }
+  exitF2(saved);
+}
+
+void exitF3(FormInterface& pairPage, FormInterface& localPage) {
+  if (pair.dev1RespTempEnabled == 1) {
+    status("Re-disabling Command Response on Device 1");
+    sendPairCommand("AT+RESP-\r", pairPage, localPage);
+    if (localDev.cmdResponse == 1)
+      box("ERROR: Failed to re-disable Command Response on Device 1 address");
+  }
+  pair.state = PAIR_IDLE;
+  status("Pairing Unsuccessful");
+}
+
+}  // namespace
+
+void requestPairingStop() { gStopRequested = true; }
+bool pairingRunning() { return gRunning.load(); }
+
+int32_t restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t stopBits) {
+  uart.baud = baud;
+  uart.flow = flow;
+  uart.stopBits = stopBits;
+  uart.parity = parity;
+  debugLog("PAIRING: Restoring UART Settings baud %d, parity %d, flow %d, stopbits %d", baud,
+           parity, flow, stopBits);
+  return UartChangeSettings() == 0 ? 0 : 1;
+}
+
+int32_t sendPairCommand(const char* command, FormInterface& pairPage, FormInterface& localPage) {
+  const int32_t r = sendATCommand(command, 0, 0, kWaitMs);
+  if (r == 0) processPairResponse(pairPage, localPage);
+  return r;
+}
+
+int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
+  std::string command, response, param;
+  bool showInStatus;
+  {
+    std::lock_guard lock(atCommandMutex);
+    command = std::string(fieldView(atCommand.command));
+    response = std::string(fieldView(atCommand.response));
+    param = std::string(fieldView(atCommand.param));
+    showInStatus = atCommand.showInStatus == 1;
+  }
+  auto finish = [](int result) {
+    std::lock_guard lock(atCommandMutex);
+    clearAtCommand();
+    return result;
+  };
+  if (response == "\r\nERROR\r\n") {
+    if (localDev.initialised == 1) {
+      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", command.c_str());
+      debugLog("%s", text.c_str());
+      if (command != "ATI0\r") sendNotify(NOTIFY_STATUS_TEXT, 0, text);
+    }
+    return finish(1);
+  }
+  if (response != "\r\nOK\r\n" && response != "\r\n") {
+    if (localDev.initialised == 1)
+      status(formatBounded(1024, "Command %s failed. Response Invalid", command.c_str()));
+    return finish(0);
+  }
+  const int index = getCommandIndex(command.c_str());
+  if (index == 0) {
+    status(formatBounded(1024, "Invalid Command %s", command.c_str()));
+    return finish(0);
+  }
+  if (showInStatus)
+    status(formatBounded(1024, "Received Response %s %s for command %s", response.c_str(),
+                         param.c_str(), command.c_str()));
+  const bool hasValue = !param.empty();
+  auto unknownParameter = [&] {
+    debugLog("AT_COMMAND: Unknown parameter %s received in response to %s", param.c_str(),
+             command.c_str());
+  };
+  auto unknownCommand = [&] { debugLog("AT_COMMAND: Unknown command %s", command.c_str()); };
+  auto framed = [&] { return param.size() <= 4 ? std::string() : param.substr(2, param.size() - 4); };
+  const int32_t state = pair.state;
+
+  switch (index) {
+    case CMD_RESP:
+      if (hasValue) {
+        if (state == PAIRING_STARTED) pair.state = DEV2_INITIALISED;
+        if (state == DEV1_UNBONDED) pair.state = DEV2_UNPAIRING;
+        if (param == "\r\nRESP+\r\n")
+          pair.dev2CmdResponse = 1;
+        else if (param == "\r\nRESP-\r\n")
+          pair.dev2CmdResponse = 0;
+        else
+          unknownParameter();
+      } else {
+        const bool toLocal = pair.dev2RespTempEnabled == 0 &&
+                             (state == DEV2_BONDED || state == DEV1_BONDED ||
+                              state == UNPAIRING_STARTED || state == DEV1_UNBONDED);
+        Flag& field = toLocal ? localDev.cmdResponse : pair.dev2CmdResponse;
+        if (command == "AT+RESP+\r")
+          field = 1;
+        else if (command == "AT+RESP-\r")
+          field = 0;
+        else
+          unknownCommand();
+        if (toLocal) localPage.setChecked(ctl::kCommandResponse, localDev.cmdResponse == 1);
+      }
+      break;
+    case CMD_ROLE:
+      if (hasValue) {
+        if (param == "\r\nROLES\r\n")
+          localDev.role = 2;
+        else if (param == "\r\nROLEM\r\n")
+          localDev.role = 1;
+        else
+          unknownParameter();
+        linkReset(localPage);
+        showLocalDevice(localPage);
+      } else if (state == DEV2_INITIALISED || state == DEV2_UNPAIRING) {
+        debugLog("Setting Device 2 as slave. Ignore this response");
+        if (strcasecmp(command.c_str(), "AT+ROLES\r") == 0)
+          pair.dev2Role = 2;
+        else if (strcasecmp(command.c_str(), "AT+ROLEM\r") == 0)
+          pair.dev2Role = 1;
+        else
+          unknownCommand();
+      } else {
+        if (command == "AT+ROLES\r")
+          localDev.role = 2;
+        else if (command == "AT+ROLEM\r")
+          localDev.role = 1;
+        else
+          unknownCommand();
+        linkReset(localPage);
+        showLocalDevice(localPage);
+      }
+      break;
+    case CMD_ADDR:
+      if (hasValue && state == DEV2_INITIALISED) {
+        copyField(pair.dev2Address, framed());
+        refreshPairPage(pairPage);
+      }
+      break;
+    case CMD_NAME:
+      if (hasValue && state == DEV2_INITIALISED) {
+        copyField(pair.dev2Name, framed());
+        refreshPairPage(pairPage);
+      }
+      break;
+    case CMD_BOND:
+      if (hasValue) {
+        copyField(localDev.bondedAddress, framed());
+        localDev.bonded = std::strcmp(localDev.bondedAddress, "0000-00-000000") != 0 ? 1 : 0;
+        showBond(localPage);
+      } else if (command == "AT+BOND-\r") {
+        if (state == UNPAIRING_STARTED) {
+          pair.state = DEV1_UNBONDED;
+          resetBond(localPage);
+        } else if (state == DEV2_UNPAIRING) {
+          pair.state = DEV2_UNBONDED;
+        } else {
+          resetBond(localPage);
+        }
+      } else if (command.find('=') != std::string::npos) {
+        if (state == DEV2_INITIALISED) {
+          pair.state = DEV2_BONDED;
+        } else {
+          if (state == DEV2_BONDED) pair.state = DEV1_BONDED;
+          const auto eq = command.find('=');
+          const auto cr = command.find('\r', eq + 1);
+          const std::string digits =
+              command.substr(eq + 1, cr == std::string::npos ? std::string::npos : cr - eq - 1);
+          std::string dashed;
+          for (std::size_t i = 0; i < digits.size(); ++i) {
+            if (i == 4 || i == 6) dashed += '-';
+            dashed += digits[i];
+          }
+          copyField(localDev.bondedAddress, dashed);
+          localDev.bonded = 1;
+          showBond(localPage);
+        }
+      } else {
+        showBond(localPage);
+      }
+      break;
+    case CMD_ACON:
+      if (param == "\r\nACON+\r\n" || (!hasValue && command == "AT+ACON+\r"))
+        localDev.autoConnect = 1;
+      else if (param == "\r\nACON-\r\n" || (!hasValue && command == "AT+ACON-\r"))
+        localDev.autoConnect = 0;
+      else if (hasValue)
+        unknownParameter();
+      else
+        unknownCommand();
+      linkReset(localPage);
+      localPage.setChecked(ctl::kAutoConnect, localDev.autoConnect == 1);
+      break;
+    default:
+      break;
+  }
+  return finish(1);
+}
+
+void refreshPairPage(FormInterface& pairPage) {
+  pairPage.setText(ctl::kPairDevice1Address, std::string(fieldView(localDev.address)));
+  pairPage.setText(ctl::kPairDevice2Address, std::string(fieldView(pair.dev2Address)));
+  pairPage.setText(ctl::kPairDevice1Name, std::string(fieldView(localDev.name)));
+  pairPage.setText(ctl::kPairDevice2Name, std::string(fieldView(pair.dev2Name)));
+}
+
+void clearPairPage(FormInterface& pairPage) {
+  for (int id : {ctl::kPairDevice1Address, ctl::kPairDevice2Address, ctl::kPairDevice1Name,
+                 ctl::kPairDevice2Name})
+    pairPage.setText(id, "");
+}
+
+std::string pairTooltip(int id) {
+  switch (id) {
+    case ctl::kPairButton:
+      return "Pair the Local Device with another Device";
+    case ctl::kUnpairButton:
+      return "Unpair the Local Device with another Device";
+    default:
+      return {};
+  }
+}
+
+void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
+  if (localDev.initialised == 0) {
+    box("ERROR: Local Device not initialised. Pairing Failed");
+    return;
+  }
+  RunningGuard running;
+  WaitCursor cursor;
+  clearPair();
+  status("Pairing started....");
+  pair.state = PAIRING_STARTED;
+
+  if (!prompt("Connect Device 2 to %s and then Press OK")) {
+    box("ERROR: Pairing Procedure aborted. Pairing incomplete");
+    status("Pairing Procedure aborted. Pairing incomplete");
+    pair.state = PAIR_IDLE;
+    status("Pairing Unsuccessful");
+    return;
+  }
+  const SavedLine saved = saveLine();
+  debugLog("PAIRING: Saved UART Settings baud %d, parity %d, flow %d, stopbits %d", saved.baud,
+           saved.parity, saved.flow, saved.stopBits);
+
+  const bool searched = reachDevice2(pairPage, localPage);
+  if (pair.state != DEV2_INITIALISED) {
+    box("ERROR: Failed to communicate with Device 2. Please check it is connected properly and "
+        "switch is towards the connector. Aborting Pairing");
+    status("Failed to communicate with Device 2");
+    return exitF2(saved);
+  }
+  if (pair.dev2CmdResponse == 0) {
+    status("Temporarily enabling Command Response on Device 2");
+    sendPairCommand("AT+RESP+\r", pairPage, localPage);
+    if (pair.dev2CmdResponse == 0) {
+      box("ERROR: Failed to enable Response Mode on Device 2. Aborting Pairing");
+      status("Failed to enable Response Mode on Device 2");
+      return exitF2(saved);
+    }
+    pair.dev2RespTempEnabled = 1;
+  }
+  sendPairCommand("AT+ADDR?\r", pairPage, localPage);
+  if (pair.dev2Address[0] == '\0') {
+    box("ERROR: Failed to get Device 2 address.Aborting Pairing");
+    return exitF1(saved, pairPage, localPage);
+  }
+  if (strcasecmp(pair.dev2Address, localDev.address) == 0) {
+    box("ERROR: Device 2 address cannot be same as Local Address. Device 2 was not connected "
+        "before pressing OK. Aborting Pairing");
+    status("Device 2 same as Local Address");
+    return exitF1(saved, pairPage, localPage);
+  }
+  sendPairCommand("AT+NAME?\r", pairPage, localPage);
+  if (pair.dev2Name[0] == '\0') {
+    box("ERROR: Failed to get Device 2 Name.Aborting Pairing");
+    status("Failed to get Device 2 Name");
+    return exitF1(saved, pairPage, localPage);
+  }
+  sendPairCommand("AT+ROLES\r", pairPage, localPage);
+  if (pair.dev2Role != 2) {
+    box("ERROR: Failed to set Device 2 to Slave Mode. Aborting Pairing");
+    status("Failed to set Device 2 to Slave Mode");
+    return exitF1(saved, pairPage, localPage);
+  }
+  sleepMs(kBondSettleMs);
+  {
+    const auto command = checkCommandLength(
+        "AT+BOND=" + withoutHyphens(fieldView(localDev.address)) + "\r");
+    if (command) sendPairCommand(command->c_str(), pairPage, localPage);
+  }
+  if (pair.state != DEV2_BONDED) {
+    box("ERROR: Failed to Bond Device 2.Aborting Pairing");
+    status("Failed to Bond Device 2");
+    return exitF1(saved, pairPage, localPage);
+  }
+  if (pair.dev2RespTempEnabled == 1) {
+    status("Re-disabling Command Response on Device 2");
+    sendPairCommand("AT+RESP-\r", pairPage, localPage);
+    if (pair.dev2CmdResponse == 1) {
+      status("Failed to re-disable Command Response on Device 2");
+      pair.state = PAIR_IDLE;
+      box("ERROR: Failed to re-disable Command Response on Device 2 ");
+      if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
+      return;
+    }
+    pair.dev2RespTempEnabled = 0;
+  }
+  if (searched && restore(saved) != 0) {
+    status("Failed to restore UART Settings");
+    pair.state = PAIR_IDLE;
+    box("ERROR: Failed to restore UART Settings. Aborting Pairing. You may need to restart "
+        "Device");
+    status("Pairing Unsuccessful");
+    return;
+  }
+  if (!prompt("Connect Device 1 to %s and then Press OK")) {
+    box("ERROR: Pairing Procedure aborted. Pairing incomplete");
+    status("Pairing Procedure aborted");
+    pair.state = PAIR_IDLE;
+    status("Pairing Unsuccessful");
+    return;
+  }
+  if (localDev.cmdResponse == 0) {
+    status("Temporarily enabling Command Response on Device 1");
+    sendPairCommand("AT+RESP+\r", pairPage, localPage);
+    if (localDev.cmdResponse == 0) {
+      box("ERROR: Failed to enable Response Mode on Device 1. Aborting Pairing");
+      status("Failed to enable Response Mode on Device 1");
+      pair.state = PAIR_IDLE;
+      status("Pairing Unsuccessful");
+      return;
+    }
+    pair.dev1RespTempEnabled = 1;
+  }
+  sendPairCommand("AT+ROLEM\r", pairPage, localPage);
+  if (localDev.role != 1) {
+    box("ERROR: Failed to changed Device 1 to Master. Aborting Pairing");
+    status("Failed to changed Device 1 to Master");
+    return exitF3(pairPage, localPage);
+  }
+  sleepMs(kBondSettleMs);
+  {
+    const auto command =
+        checkCommandLength("AT+BOND=" + withoutHyphens(fieldView(pair.dev2Address)) + "\r");
+    if (command) sendPairCommand(command->c_str(), pairPage, localPage);
+  }
+  if (pair.state != DEV1_BONDED) {
+    box("ERROR: Failed to Bond Device 1.Aborting Pairing");
+    status("Failed to Bond Device 1");
+    return exitF3(pairPage, localPage);
+  }
+  if (localDev.autoConnect == 0) {
+    sendPairCommand("AT+ACON+\r", pairPage, localPage);
+    if (localDev.autoConnect == 0) {
+      box("ERROR: Failed to enable Auto Connect on Device 1.");
+      status("Failed to enable Auto Connect on Device 1");
+      return exitF3(pairPage, localPage);
+    }
+  }
+  box("Pairing completed successfully");
+  status("Pairing Successful");
+  if (pair.dev1RespTempEnabled == 1) {
+    status("Re-disabling Command Response on Device 1");
+    sendPairCommand("AT+RESP-\r", pairPage, localPage);
+    if (localDev.cmdResponse == 1) {
+      box("ERROR: Failed to re-disable Command Response on Device 1 address");
+      status("Failed to Re-disable Command Response on Device 1");
+    }
+  }
+}
+
+void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
+  if (localDev.initialised == 0) {
+    box("ERROR: Local Device not initialised. Unpairing Failed.");
+    return;
+  }
+  if (localDev.bonded == 0) {
+    box("ERROR: Local Device not bonded. Unpairing will not be carried out");
+    return;
+  }
+  RunningGuard running;
+  WaitCursor cursor;
+  const SavedLine saved = saveLine();
+  status("Unpairing started....");
+  pair.state = UNPAIRING_STARTED;
+
+  auto fail = [&](const char* message, const char* line) {
+    box(message);
+    status(line);
+    pair.state = PAIR_IDLE;
+    status("Unpairing unsuccessful");
+  };
+  auto exitG = [&] {
+    if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings.");
+    pair.state = PAIR_IDLE;
+    status("Unpairing unsuccessful");
+  };
+
+  if (localDev.cmdResponse == 0) {
+    status("Temporarily enabling Command Response on Device 1");
+    sendPairCommand("AT+RESP+\r", pairPage, localPage);
+    if (localDev.cmdResponse == 0) {
+      box("ERROR: Failed to enable Response Mode on Device 1. Aborting Unpairing");
+      status("Failed to enable Response Mode on Device 1");
+      pair.state = PAIR_IDLE;
+      status("Unpairing Unsuccessful");
+      return;
+    }
+    pair.dev1RespTempEnabled = 1;
+  }
+  sendPairCommand("AT+BOND-\r", pairPage, localPage);
+  if (pair.state != DEV1_UNBONDED)
+    return fail("ERROR: Failed to Unbond Device 1.Aborting Unpairing", "Failed to Unbond Device 1");
+  sendPairCommand("AT+ROLES\r", pairPage, localPage);
+  if (localDev.role != 2)
+    return fail("ERROR: Failed to change Device 1 to slave mode.Aborting Unpairing",
+                "Failed to change Device 1 to slave mode");
+  sleepMs(kBondSettleMs);
+  if (pair.dev1RespTempEnabled == 1) {
+    status("Re-disabling Command Response on Device 1");
+    sendPairCommand("AT+RESP-\r", pairPage, localPage);
+    if (localDev.cmdResponse == 1)
+      return fail("ERROR: Failed to re-disable Command Response on Device 1 address",
+                  "Failed to Re-disable Command Response on Device 1");
+    pair.dev1RespTempEnabled = 0;
+  }
+  if (!prompt("Connect Device 2 to %s and then Press OK")) {
+    box("ERROR: Unpairing Procedure Aborted. Unpairing Incomplete.");
+    pair.state = PAIR_IDLE;
+    status("Unpairing unsuccessful");
+    return;
+  }
+  const bool searched = reachDevice2(pairPage, localPage);
+  if (pair.state != DEV2_UNPAIRING) {
+    box("ERROR: Failed to establish communication with Device 2.Aborting Unpairing");
+    status("Failed to establish communication with Device 2");
+    return exitG();
+  }
+  if (pair.dev2CmdResponse == 0) {
+    status("Temporarily enabling Command Response on Device 2");
+    sendPairCommand("AT+RESP+\r", pairPage, localPage);
+    if (pair.dev2CmdResponse == 0) {
+      box("ERROR: Failed to enable Response Mode on Device 2. Aborting Unpairing");
+      status("Failed to enable Response Mode on Device 2");
+      pair.state = PAIR_IDLE;
+      if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
+      status("Unpairing unsuccessful");
+      return;
+    }
+    pair.dev2RespTempEnabled = 1;
+  }
+  sendPairCommand("AT+ROLES\r", pairPage, localPage);
+  if (pair.dev2Role != 2) {
+    box("ERROR: Failed to change Device 2 to slave mode.Aborting Unpairing");
+    status("Failed to change Device 2 to slave mode");
+    return exitG();
+  }
+  sleepMs(kBondSettleMs);
+  sendPairCommand("AT+BOND-\r", pairPage, localPage);
+  if (pair.state != DEV2_UNBONDED) {
+    box("ERROR: Failed to Unbond Device 2.Aborting Unpairing");
+    status("Failed to Unbond Device 2");
+    return exitG();
+  }
+  if (pair.dev2RespTempEnabled == 1) {
+    status("Re-disabling Command Response on Device 2");
+    sendPairCommand("AT+RESP-\r", pairPage, localPage);
+    if (pair.dev2CmdResponse == 1) {
+      status("Failed to re-disable Command Response on Device 2");
+      pair.state = PAIR_IDLE;
+      box("ERROR: Failed to re-disable Command Response on Device 2 ");
+      if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
+      return;
+    }
+    pair.dev2RespTempEnabled = 0;
+  }
+  if (searched && restore(saved) != 0) box("ERROR: Failed to restore port settings for Device 1");
+  pair.state = PAIR_IDLE;
+  box("Unpairing completed successfully. Connect back Device 1");
+  status("Unpairing successful");
+  clearPair();
+  clearPairPage(pairPage);
+}
+
+}  // namespace kx

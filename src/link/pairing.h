@@ -1,0 +1,42 @@
+// Pairing two adapters through the one serial port, and undoing it. The
+// user swaps the adapters on the port when asked ("Connect Device 2 to ...").
+//
+// Threading: the procedures run on the user-interface thread and block it
+// in every send, wait and prompt; status lines are repainted as they come.
+// requestPairingStop() (from the window's close) makes a running procedure
+// end at its next step, cleanly, as if the user had cancelled.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/form.h"
+
+namespace kx {
+
+namespace ctl {
+constexpr int kPairDevice1Address = 1009;
+constexpr int kPairDevice2Address = 1039;
+constexpr int kPairDevice2Name = 1040;
+constexpr int kPairDevice1Name = 1041;
+constexpr int kPairButton = 1011;
+constexpr int kUnpairButton = 1012;
+}  // namespace ctl
+
+// `pairPage` is the Pairing page, `localPage` the local device page.
+void pairDevices(FormInterface& pairPage, FormInterface& localPage);
+void unpairDevices(FormInterface& pairPage, FormInterface& localPage);
+
+// Sends a command and applies its answer with processPairResponse.
+int32_t sendPairCommand(const char* command, FormInterface& pairPage, FormInterface& localPage);
+int processPairResponse(FormInterface& pairPage, FormInterface& localPage);
+int32_t restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t stopBits);
+
+void refreshPairPage(FormInterface& pairPage);
+void clearPairPage(FormInterface& pairPage);
+std::string pairTooltip(int id);
+
+void requestPairingStop();
+bool pairingRunning();
+
+}  // namespace kx

@@ -1,0 +1,204 @@
+#include "link/remote_config.h"
+
+#include <mutex>
+
+#include "atcmd/engine_hooks.h"
+#include "atcmd/transmission.h"
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "device/local_device.h"
+#include "platform/window.h"
+
+namespace kx {
+namespace {
+
+void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
+
+bool connectedOrExplain() {
+  if (localDev.connected == 0) {
+    showMessageBox(
+        "Local Device is not connected. Please connect the device and then try handshake.",
+        MsgButtons::Ok);
+    return false;
+  }
+  return true;
+}
+
+void killHandshakeTimer() {
+  if (WindowInterface* w = mainWindowHandle) w->killTimer(TIMER_HANDSHAKE);
+}
+
+// Handles a complete two-byte answer; remoteMutex is held.
+void handleAnswer() {
+  const uint8_t first = remote.handshakeResp[0];
+  const uint8_t second = remote.handshakeResp[1];
+  if (remote.handshakeState == HANDSHAKE_STARTED) {
+    debugLog("handshakeResp[0] = 0x%X handshakeResp[1] = 0x%X", first, second);
+    if (first == 0xAA && second == 0xAA) {
+      remote.handshakeState = HANDSHAKE_COMPLETE;
+      debugLog("ATCOMMAND: Handshake Complete..");
+      postNotify(NOTIFY_STATUS_TEXT, 0, "Handshake Complete...");
+      postNotify(NOTIFY_REMOTE_PAGE);
+    } else {
+      remote.handshakeState = HANDSHAKE_IDLE;
+      debugLog("ATCOMMAND: Handshake Failed..");
+      postNotify(NOTIFY_STATUS_TEXT, 0, "Handshake Failed...");
+    }
+    localDev.handshaked = 0;
+    remote.handshakeRespLen = 0;
+    debugLog("Handshake response handled. Killing Handshake timer");
+    killHandshakeTimer();
+    return;
+  }
+  switch (remote.pendingRemoteCommand.load()) {
+    case 0:
+      if (second == 0x00) {
+        remote.handshakeState = HANDSHAKE_IDLE;
+        debugLog("ATCOMMAND: Remote Access Mode Exited.");
+        postNotify(NOTIFY_STATUS_TEXT, 0, "Remote Access Mode Exited.");
+        postNotify(NOTIFY_REMOTE_PAGE);
+      } else {
+        debugLog("ATCOMMAND: Exit Remote Access Mode failed.");
+        postNotify(NOTIFY_STATUS_TEXT, 0, "Exit Remote Access Mode failed.");
+      }
+      break;
+    case 1:
+      if (second == 0x00) {
+        debugLog("ATCOMMAND: Remote Device Baud rate changed.");
+        postNotify(NOTIFY_STATUS_TEXT, 0, "Remote Device Baud rate changed.");
+      } else {
+        debugLog("ATCOMMAND: Remote Device Baud rate change failed.");
+        postNotify(NOTIFY_STATUS_TEXT, 0, "Remote Device Baud rate change failed.");
+      }
+      break;
+    default:
+      debugLog("Unknown Handshake Command H%X",
+               static_cast<unsigned>(remote.pendingRemoteCommand.load()));
+      break;
+  }
+  localDev.handshaked = 0;
+  remote.handshakeRespLen = 0;
+  debugLog("Handshake Command handled. Killing Handshake timer");
+  killHandshakeTimer();
+}
+
+}  // namespace
+
+void initRemotePage(FormInterface& page) {
+  page.setEnabled(ctl::kRemoteProgram, false);
+  page.setEnabled(ctl::kRemoteExit, false);
+  page.setSelection(ctl::kRemoteBaudList, 0);
+}
+
+void onHandshake() {
+  if (localDev.initialised == 0) {
+    showMessageBox(
+        "Local Device is not initialised. Please initialise and connect the device and then try "
+        "handshake .",
+        MsgButtons::Ok);
+    return;
+  }
+  if (!connectedOrExplain()) return;
+  show("Handshake started...");
+  // The answer may come back before the send returns: the receiver's state is
+  // set before the bytes go out and put back if they could not be sent.
+  HandshakeState before;
+  {
+    std::lock_guard lock(remoteMutex);
+    before = static_cast<HandshakeState>(remote.handshakeState.load());
+    remote.handshakeState = HANDSHAKE_STARTED;
+    remote.handshakeResp[0] = remote.handshakeResp[1] = remote.handshakeResp[2] = 0;
+    remote.handshakeRespLen = 0;
+    localDev.handshaked = 1;
+  }
+  static const uint8_t kHandshake[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+  if (sendRemoteData(kHandshake, sizeof kHandshake) == 1) {
+    {
+      std::lock_guard lock(remoteMutex);
+      remote.handshakeState = before;
+      localDev.handshaked = 0;
+    }
+    show("Failed to start Handshake");
+  }
+}
+
+void onProgramRemoteDevice(FormInterface& page) {
+  if (!connectedOrExplain()) return;
+  const int position = page.selection(ctl::kRemoteBaudList);
+  const uint8_t message[2] = {0x01, static_cast<uint8_t>((position < 0 ? 0 : position) + 1)};
+  {
+    std::lock_guard lock(remoteMutex);
+    localDev.handshaked = 1;
+    remote.pendingRemoteCommand = 1;
+  }
+  sendRemoteData(message, sizeof message);
+}
+
+void onExitRemoteAccess() {
+  if (!connectedOrExplain()) return;
+  {
+    std::lock_guard lock(remoteMutex);
+    remote.pendingRemoteCommand = 0;
+    localDev.handshaked = 1;
+  }
+  static const uint8_t kExit[2] = {0x00, 0x80};
+  sendRemoteData(kExit, sizeof kExit);
+}
+
+void refreshRemotePage(FormInterface& page, FormInterface& localPage) {
+  std::string address;
+  const bool complete = remote.handshakeState == HANDSHAKE_COMPLETE;
+  {
+    std::lock_guard lock(remoteMutex);
+    address = std::string(fieldView(remote.peerAddress));
+  }
+  page.setEnabled(ctl::kRemoteHandshake, !complete);
+  page.setEnabled(ctl::kRemoteProgram, complete);
+  page.setEnabled(ctl::kRemoteExit, complete);
+  const int mode = complete                   ? ctl::kModeRemote
+                   : localDev.connected == 1 ? ctl::kModeData
+                                              : ctl::kModeCommand;
+  setRadio(localPage, mode, {ctl::kModeCommand, ctl::kModeData, ctl::kModeRemote});
+  page.setText(ctl::kRemoteAddress, address);
+}
+
+void processHandshakeData(const uint8_t* data, uint32_t count) {
+  std::lock_guard lock(remoteMutex);
+  for (uint32_t i = 0; i < count; ++i) {
+    switch (remote.handshakeState.load()) {
+      case HANDSHAKE_IDLE:
+        debugLog("ATCOMMAND: Data received in unexpected state - HANDSHAKE_IDLE");
+        break;
+      case HANDSHAKE_STARTED:
+      case HANDSHAKE_COMPLETE:
+        // Only two bytes make an answer; the record has room for four.
+        if (remote.handshakeRespLen < 2) remote.handshakeResp[remote.handshakeRespLen++] = data[i];
+        if (remote.handshakeRespLen == 2) handleAnswer();
+        break;
+      default:
+        debugLog("ATCOMMAND: Unknown state %d", remote.handshakeState.load());
+        break;
+    }
+  }
+}
+
+void installRemoteConfiguration() { setRemoteAnswerReceiver(&processHandshakeData); }
+
+std::string remoteTooltip(int id) {
+  switch (id) {
+    case ctl::kRemoteProgram:
+      return "Change the Baudrate on the remote device to the one selected in Baudrate selection "
+             "box";
+    case ctl::kRemoteHandshake:
+      return "Handshake the local Device with remote Device. Handshaking is required before "
+             "doing remote configuration";
+    case ctl::kRemoteExit:
+      return "Request the connected remote device to exit remote access mode";
+    default:
+      return {};
+  }
+}
+
+}  // namespace kx

@@ -1,0 +1,42 @@
+// Remote configuration of the connected peer adapter over the radio link:
+// the Remote Device Settings page's Handshake, Program Remote Device and Exit
+// Remote Access, and the receiver of the peer's two-byte answers.
+//
+// Threading: the buttons and refreshRemotePage run on the user-interface
+// thread; processHandshakeData runs on the serial read thread (installed as
+// the engine's remote-answer receiver) and reaches the window only by posted
+// notifications. The answer state is kept in `remote` under remoteMutex.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/form.h"
+
+namespace kx {
+
+namespace ctl {
+constexpr int kRemoteProgram = 1004;
+constexpr int kRemoteHandshake = 1005;
+constexpr int kRemoteExit = 1006;
+constexpr int kRemoteBaudList = 1015;
+constexpr int kRemoteAddress = 1038;
+}  // namespace ctl
+
+void initRemotePage(FormInterface& page);
+void onHandshake();
+void onProgramRemoteDevice(FormInterface& page);
+void onExitRemoteAccess();
+
+// `localPage` holds the Operation Mode radio group.
+void refreshRemotePage(FormInterface& page, FormInterface& localPage);
+
+// Consumes answer bytes from the peer (engine hook signature).
+void processHandshakeData(const uint8_t* data, uint32_t count);
+
+// Installs processHandshakeData as the engine's remote-answer receiver.
+void installRemoteConfiguration();
+
+std::string remoteTooltip(int id);
+
+}  // namespace kx
