@@ -106,9 +106,21 @@ QWidget* FormPage::create(const ControlSpec& spec) {
       w = b;
       break;
     }
-    case ControlKind::GroupBox:
-      w = new QGroupBox(caption, this);
+    case ControlKind::GroupBox: {
+      // Drawn as a dialog's group frame: a thin line with the title set
+      // into its top edge, the edge at half the title's height.
+      auto* g = new QGroupBox(caption, this);
+      if (caption.isEmpty())
+        g->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); margin-top: 0px; }"));
+      else
+        g->setStyleSheet(QStringLiteral(
+            "QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: 6px; padding: 0px 2px; }")
+                             .arg(QFontMetrics(font()).height() / 2));
+      w = g;
       break;
+    }
     case ControlKind::DropDown: {
       auto* c = new QComboBox(this);
       c->addItems(rowsOf(spec.items));
