@@ -74,6 +74,13 @@ FormPage::FormPage(std::span<const ControlSpec> specs, QWidget* parent)
     if (spec.disabled) w->setEnabled(false);
     if (spec.id > 0) controls_[spec.id] = w;
   }
+  // A box or list is announced with the label beside or above it: make the
+  // label its buddy, which assistive technology reads as "labelled by".
+  for (const ControlSpec& spec : specs) {
+    if (!spec.label || spec.id <= 0) continue;
+    for (QLabel* label : findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+      if (label->text() == QString::fromUtf8(spec.label)) label->setBuddy(controls_[spec.id]);
+  }
 }
 
 QWidget* FormPage::create(const ControlSpec& spec) {
