@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QtTest>
 
+#include "ui/about_dialog.h"
 #include "ui/connection_page.h"
 #include "ui/form_page.h"
 #include "ui/local_device_page.h"
@@ -55,6 +56,19 @@ class ScreenshotTest : public QObject {
     const QImage image = window.grab().toImage();
     QVERIFY(!image.isNull());
     QVERIFY(image.save(QDir(dir).filePath(file), "PNG"));
+  }
+
+  void savesAboutBox() {
+    const QString dir = qEnvironmentVariable("KX_SCREENSHOT_DIR");
+    if (dir.isEmpty()) QSKIP("KX_SCREENSHOT_DIR is not set");
+    QVERIFY(QDir().mkpath(dir));
+    AboutDialog about;
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    // Every text fits inside the box.
+    for (QWidget* child : about.form().findChildren<QWidget*>())
+      QVERIFY(about.form().rect().contains(child->geometry()));
+    QVERIFY(about.grab().toImage().save(QDir(dir).filePath("about.png"), "PNG"));
   }
 };
 
