@@ -41,6 +41,14 @@ bool noCommandPending() {
 void installCommandEngine() { setReceiveHandler(dispatchReceivedData); }
 void uninstallCommandEngine() { setReceiveHandler(nullptr); }
 
+void resetCommandEngine() {
+  std::lock_guard lock(atCommandMutex);
+  clearAtCommand();
+  detail::clearRecord(detail::trailingFrame);
+  detail::answerTracking = detail::AnswerTracking{};
+  atCommandEvent.set();
+}
+
 void dispatchReceivedData(const uint8_t* data, uint32_t count) {
   if (count > 0 && data == nullptr) return;
   if (collectForTimerCommand(data, count)) return;
@@ -81,8 +89,10 @@ void processCmdResponse(const uint8_t* data, uint32_t count) {
           detail::clearRecord(detail::trailingFrame);
           detail::noteAnswerFramed();
           atCommandEvent.set();
-        } else if (result == FrameResult::Event && atCommand.command[0] == '\0') {
-          clearAtCommand();
+        } else if (result == FrameResult::Event) {
+          // An event line is no answer to the pending command.
+          detail::answerTracking.bytesSinceWrite = false;
+          if (atCommand.command[0] == '\0') clearAtCommand();
         }
       }
       showInStatus = atCommand.showInStatus;

@@ -28,6 +28,11 @@ namespace kx {
 void installCommandEngine();
 void uninstallCommandEngine();
 
+// Returns the engine to its start state: `atCommand` cleared, no late answers
+// awaited, atCommandEvent set. For start-up, re-initialisation and tests;
+// call only while no command is being sent.
+void resetCommandEngine();
+
 void dispatchReceivedData(const uint8_t* data, uint32_t count);
 void processCmdResponse(const uint8_t* data, uint32_t count);
 void processInquiryData(const uint8_t* data, uint32_t count);
