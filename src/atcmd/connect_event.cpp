@@ -31,8 +31,7 @@ bool isAttemptFail(std::string_view param) {
   return param == "Attempt Fail!!";
 }
 
-int32_t handle(const char* command, const char* response, const char* param,
-               int32_t showInStatus) {
+int32_t handle(const char* command, const char* response, const char* param, int32_t showInStatus) {
   const int32_t index = getCommandIndex(command);
   if (showInStatus == 1)
     postNotify(NOTIFY_STATUS_TEXT, 0,

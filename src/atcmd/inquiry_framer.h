@@ -17,11 +17,11 @@
 namespace kx {
 
 enum class InquiryLine {
-  None,        // byte stored, line not finished
-  Result,      // a device line was stored as results[count - 1]
+  None,           // byte stored, line not finished
+  Result,         // a device line was stored as results[count - 1]
   ResultDropped,  // a device line arrived with all 10 result slots in use
-  End,         // the "Inquiry End" line (stored like a result where a slot is free)
-  Event,       // a CONNECT or DISCONNECT line, taken apart into *event
+  End,            // the "Inquiry End" line (stored like a result where a slot is free)
+  Event,          // a CONNECT or DISCONNECT line, taken apart into *event
 };
 
 struct InquiryFeed {

@@ -62,14 +62,16 @@ bool fullAnswerExpected(const AtCommandRecord& rec, const FramingContext& ctx, b
   const bool respOn = command == "AT+RESP+\r";
   if (ctx.pairState == DEV2_INITIALISED && respOn) {
     if (log)
-      debugLog("ATCOMMAND: pair.state = DEV2_INITIALISED.Going from RESP- to RESP+ . Will get a "
-               "response here");
+      debugLog(
+          "ATCOMMAND: pair.state = DEV2_INITIALISED.Going from RESP- to RESP+ . Will get a "
+          "response here");
     return true;
   }
   if (ctx.pairState == DEV2_UNPAIRING && respOn) {
     if (log)
-      debugLog("ATCOMMAND: pair.state = DEV2_UNPAIRING.Going from RESP- to RESP+ . Will get a "
-               "response here");
+      debugLog(
+          "ATCOMMAND: pair.state = DEV2_UNPAIRING.Going from RESP- to RESP+ . Will get a "
+          "response here");
     return true;
   }
   if (ctx.cmdResponse == 0 && respOn) {

@@ -136,7 +136,8 @@ int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMo
   }
   {
     std::lock_guard lock(atCommandMutex);
-    if (atCommand.timerMode.load() == 1 && equalsIgnoreCase(fieldView(atCommand.command), "AT+ENQ\r")) {
+    if (atCommand.timerMode.load() == 1 &&
+        equalsIgnoreCase(fieldView(atCommand.command), "AT+ENQ\r")) {
       debugLog("Command %s Processing in progress.Send command failed. Please resend again",
                pendingCommandLocked().c_str());
       return 7;
@@ -169,8 +170,8 @@ int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMo
     sendNotify(NOTIFY_STATUS_TEXT, 0, formatBounded(kMessageBound, "Sending command %s", command));
 
   const auto len = static_cast<uint32_t>(length);
-  const int32_t result =
-      timerMode == 1 ? sendTimerCommand(command, len) : sendBlockingCommand(command, len, timeoutMs);
+  const int32_t result = timerMode == 1 ? sendTimerCommand(command, len)
+                                        : sendBlockingCommand(command, len, timeoutMs);
   if (result == 0 || result == 2) return result;
   debugLog("ATCOMMAND: Failed to send ATCommand %s", shown(cmd).c_str());
   return 1;

@@ -117,10 +117,9 @@ TEST_F(Events, ParseConnectEventReadsTheRecord) {
 TEST_F(Events, EventInTheMiddleOfAPendingCommand) {
   openLink();
   startPeer([](const std::string& command, int nth) -> std::vector<test::Reply> {
-    if (command == "AT+NAME?\r" && nth == 1)
-      return {{0, "\r\nCONNECT \"0001-02-030405\"\r\n"}};
-    if (command == "AT+ADDR?\r") return {{0, "\r\nCONNECT \"0001-02-030405\"\r\n"},
-                                         {20, "\r\n0001-02-0A0B0C\r\nOK\r\n"}};
+    if (command == "AT+NAME?\r" && nth == 1) return {{0, "\r\nCONNECT \"0001-02-030405\"\r\n"}};
+    if (command == "AT+ADDR?\r")
+      return {{0, "\r\nCONNECT \"0001-02-030405\"\r\n"}, {20, "\r\n0001-02-0A0B0C\r\nOK\r\n"}};
     return {};
   });
   const long long start = monotonicMs();

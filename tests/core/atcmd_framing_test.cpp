@@ -57,8 +57,8 @@ const std::vector<Transcript>& transcripts() {
       // Unsolicited events with no command pending: handled, record cleared.
       {"ConnectIdle", "", 1, "\r\nCONNECT \"0001-02-030405\"\r\n", 0, "", "", "0001-02-030405"},
       {"DisconnectIdle", "", 1, "\r\nDISCONNECT 0001-02-030405\r\n", 0, "", ""},
-      {"ConnectAddressCutToField", "", 1, "\r\nCONNECT \"0001-02-030405-0607-0809\"\r\n", 0, "",
-       "", "0001-02-030405-0607"},
+      {"ConnectAddressCutToField", "", 1, "\r\nCONNECT \"0001-02-030405-0607-0809\"\r\n", 0, "", "",
+       "0001-02-030405-0607"},
   };
   return rows;
 }

@@ -64,7 +64,8 @@ class Inquiry : public test::EngineTest {
 
 std::string deviceLines(int n) {
   std::string s;
-  for (int i = 0; i < n; ++i) s += "\r\n0001-02-03040" + std::to_string(i % 10) + ",KX" + std::to_string(i);
+  for (int i = 0; i < n; ++i)
+    s += "\r\n0001-02-03040" + std::to_string(i % 10) + ",KX" + std::to_string(i);
   return s;
 }
 
@@ -73,16 +74,31 @@ TEST_F(Inquiry, TranscriptsWholeBytewiseAndSplit) {
   for (int i = 0; i < 10; ++i)
     twelve.push_back("0001-02-03040" + std::to_string(i) + ",KX" + std::to_string(i));
   const InquiryRow rows[] = {
-      {"TwoDevicesAndEnd", "\r\n0001-02-030405,KXA\r\n0001-02-030406,KXB\r\nInquiry End\r\n",
-       {"0001-02-030405,KXA", "0001-02-030406,KXB", "Inquiry End"}, 3, 1, 0, 0},
-      {"ConnectEndsInquiry", "\r\n0001-02-030405,KXA\r\nCONNECT \"0001-02-030405\"\r\n",
-       {"0001-02-030405,KXA"}, 1, 1, 0, 1},
+      {"TwoDevicesAndEnd",
+       "\r\n0001-02-030405,KXA\r\n0001-02-030406,KXB\r\nInquiry End\r\n",
+       {"0001-02-030405,KXA", "0001-02-030406,KXB", "Inquiry End"},
+       3,
+       1,
+       0,
+       0},
+      {"ConnectEndsInquiry",
+       "\r\n0001-02-030405,KXA\r\nCONNECT \"0001-02-030405\"\r\n",
+       {"0001-02-030405,KXA"},
+       1,
+       1,
+       0,
+       1},
       {"DisconnectEndsInquiry", "\r\nDISCONNECT 0001-02-030405\r\n", {}, 0, 1, 0, 0},
       // At most ten results are kept; the end line still ends the inquiry.
       {"TwelveDevicesKeepTen", deviceLines(12) + "\r\nInquiry End\r\n", twelve, 10, 1, 0, 0},
       // A cut line is a result, never the end.
-      {"OverlongLineIsNoEnd", "\r\n" + std::string(700, 'q') + "Inquiry End\r\n",
-       {std::string(597, 'q')}, 1, 0, 1, 0},
+      {"OverlongLineIsNoEnd",
+       "\r\n" + std::string(700, 'q') + "Inquiry End\r\n",
+       {std::string(597, 'q')},
+       1,
+       0,
+       1,
+       0},
   };
   for (const InquiryRow& r : rows) {
     SCOPED_TRACE(r.name);
@@ -98,7 +114,7 @@ TEST_F(Inquiry, TranscriptsWholeBytewiseAndSplit) {
     start();
     for (char c : r.bytes) feed(std::string(1, c));
     EXPECT_EQ(outcome(), whole) << "byte by byte";
-    for (std::size_t at = 1; at < r.bytes.size(); at += r.bytes.size() > 200 ? 7 : 1) {
+    for (std::size_t at = 1; at<r.bytes.size(); at += r.bytes.size()> 200 ? 7 : 1) {
       start();
       feed(r.bytes.substr(0, at));
       feed(r.bytes.substr(at));

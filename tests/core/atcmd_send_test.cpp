@@ -70,8 +70,8 @@ TEST_F(Send, ExpectsDataByCommandForm) {
   const struct {
     const char* command;
     int32_t expects;
-  } rows[] = {{"AT+NAME?\r", 1}, {"AT+FIND?\r", 0}, {"AT+VER\r", 1},   {"at+ver\r", 1},
-              {"AT+NAME=abc\r", 0}, {"+++", 1},      {"AT+FIND-\r", 1}, {"at+find-\r", 1},
+  } rows[] = {{"AT+NAME?\r", 1},    {"AT+FIND?\r", 0}, {"AT+VER\r", 1},     {"at+ver\r", 1},
+              {"AT+NAME=abc\r", 0}, {"+++", 1},        {"AT+FIND-\r", 1},   {"at+find-\r", 1},
               {"AT+BAUD?\r", 1},    {"AT+RESP-\r", 0}, {"AT+NAME=a?b\r", 1}};
   for (const auto& r : rows) EXPECT_EQ(commandExpectsData(r.command), r.expects) << r.command;
 
@@ -351,8 +351,9 @@ TEST_F(Send, RemoteDataOutsideDataMode) {
   const uint8_t exitMsg[2] = {0x00, 0x80};
   EXPECT_EQ(sendRemoteData(exitMsg, 2), 1);
   EXPECT_EQ(port->takeWritten(), "");
-  EXPECT_EQ(window.boxes()[0].text,
-            "Local Device needs to be set to data mode before sending remote configuration command");
+  EXPECT_EQ(
+      window.boxes()[0].text,
+      "Local Device needs to be set to data mode before sending remote configuration command");
 
   // OK, but the adapter does not switch: nothing is sent.
   window.queueAnswer(MsgResult::Ok);
