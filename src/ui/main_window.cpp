@@ -1,9 +1,614 @@
 #include "ui/main_window.h"
 
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QThread>
+
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "serial/uart.h"
+#include "ui/about_dialog.h"
+#include "ui/connection_page.h"
+#include "ui/form_page.h"
+#include "ui/led_button.h"
+#include "ui/local_device_page.h"
+#include "ui/pair_device_page.h"
+#include "ui/remote_device_page.h"
+
 namespace kx {
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+namespace {
+
+using K = ControlKind;
+
+// The main window's client area is 435 x 347 dialog units below the menu bar.
+constexpr int kClientWidth = 435;
+constexpr int kClientHeight = 347;
+constexpr std::size_t kStartupDirectorySize = 1024;
+
+const ControlSpec kControls[] = {
+    {.id = MainWindow::ID_LOCAL_DEVICE_BUTTON, .kind = K::PushButton, .caption = "&Local Device Settings", .x = 7,
+     .y = 32, .w = 70, .h = 34, .tooltip = "Display window with settings of the Device"},
+    {.id = MainWindow::ID_PAIRING_BUTTON, .kind = K::PushButton, .caption = "&Pairing", .x = 8, .y = 78, .w = 70,
+     .h = 34, .tooltip = "Display functionality related to pairing"},
+    {.id = MainWindow::ID_CONNECTION_BUTTON, .kind = K::PushButton, .caption = "&Connection", .x = 7, .y = 124,
+     .w = 70, .h = 34, .tooltip = "Display functionality related to inquiry, connection and disconnection"},
+    {.id = MainWindow::ID_REMOTE_DEVICE_BUTTON, .kind = K::PushButton, .caption = "&Remote Device Settings", .x = 7,
+     .y = 170, .w = 70, .h = 34, .tooltip = "Display functionality related to remote configuration"},
+    {.id = MainWindow::ID_PAGE_FRAME, .kind = K::GroupBox, .caption = "", .x = 87, .y = 24, .w = 341, .h = 228,
+     .label = "Local Device Settings"},
+    {.id = MainWindow::ID_STATUS, .kind = K::StatusBox, .caption = "", .x = 87, .y = 251, .w = 341, .h = 77,
+     .label = "Status"},
+    {.id = MainWindow::ID_DTR, .kind = K::CheckBox, .caption = "DTR", .x = 130, .y = 329, .w = 30, .h = 10},
+    {.id = MainWindow::ID_RTS, .kind = K::CheckBox, .caption = "RTS", .x = 165, .y = 329, .w = 30, .h = 10},
+    {.id = MainWindow::ID_LED_UART, .kind = K::Led, .caption = "UART", .x = 200, .y = 329, .w = 35, .h = 10},
+    {.id = MainWindow::ID_LED_DEVICE, .kind = K::Led, .caption = "Device", .x = 240, .y = 329, .w = 39, .h = 10},
+    {.id = MainWindow::ID_LED_CONNECTION, .kind = K::Led, .caption = "Connection", .x = 284, .y = 329, .w = 55,
+     .h = 10},
+    {.id = MainWindow::ID_LED_DSR, .kind = K::Led, .caption = "DSR", .x = 344, .y = 329, .w = 35, .h = 10},
+    {.id = MainWindow::ID_LED_CTS, .kind = K::Led, .caption = "CTS", .x = 384, .y = 329, .w = 34, .h = 10},
+};
+
+const char* pageTitle(int pageId) {
+  switch (pageId) {
+    case LocalDevicePage::kDialogId:
+      return "Local Device Settings";
+    case RemoteDevicePage::kDialogId:
+      return "Remote Device Settings";
+    case ConnectionPage::kDialogId:
+      return "Connection";
+    case PairDevicePage::kDialogId:
+      return "Pairing";
+  }
+  return "";
+}
+
+int timerIndex(int32_t id) {
+  switch (id) {
+    case TIMER_AT_COMMAND:
+      return 0;
+    case TIMER_INQUIRY:
+      return 1;
+    case TIMER_HANDSHAKE:
+      return 2;
+  }
+  return -1;
+}
+
+constexpr int32_t kTimerIds[3] = {TIMER_AT_COMMAND, TIMER_INQUIRY, TIMER_HANDSHAKE};
+
+// The widget shows lines ending in "\n"; the system's text ends them in
+// "\r\n" (and callers may pass bare "\r" or "\n").
+QString toWidgetText(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  text.replace(u'\r', u'\n');
+  return text;
+}
+
+QMessageBox::Icon boxIcon(MsgIcon icon) {
+  switch (icon) {
+    case MsgIcon::None:
+      return QMessageBox::NoIcon;
+    case MsgIcon::Information:
+      return QMessageBox::Information;
+    case MsgIcon::Warning:
+      return QMessageBox::Warning;
+    case MsgIcon::Error:
+      return QMessageBox::Critical;
+    case MsgIcon::Question:
+      return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+QIcon applicationIcon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0x1E, 0x4F, 0x9C));
+  p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
+  p.setPen(Qt::white);
+  QFont font = dialogFont();
+  font.setBold(true);
+  font.setPixelSize(13);
+  p.setFont(font);
+  p.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, QStringLiteral("KX"));
+  p.end();
+  return QIcon(pixmap);
+}
+
+MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), startup_(std::move(startup)) {
+  // A fixed-size dialog-like window: title bar, system menu, minimise box.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("KX627 Configuration Tool"));
+  setWindowIcon(applicationIcon());
+  setFont(dialogFont());
+  // Linux window managers draw the title-bar menu themselves and offer
+  // clients no way to add entries to it, so About stays in the Help menu.
+
+  controls_ = new FormPage(kControls, this);
+  controls_->setFixedSize(controls_->units().rect(0, 0, kClientWidth, kClientHeight).size());
+  setCentralWidget(controls_);
+  status_ = controls_->controlAs<QPlainTextEdit>(ID_STATUS);
+  buildMenus();
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  mainWindowHandle = this;
+
+  clearUart();
+  clearLocalDev();
+  clearPair();
+  clearInquiry();
+  clearRemote();
+  closeDebugLog();
+  if (startup_.loadSettings) startup_.loadSettings();
+
+  localDevicePage_ = new LocalDevicePage(controls_);
+  localDevicePage_->setMainWindow(this);
+  remoteDevicePage_ = new RemoteDevicePage(controls_);
+  remoteDevicePage_->setMainWindow(this);
+  connectionPage_ = new ConnectionPage(controls_);
+  connectionPage_->setMainWindow(this);
+  pairDevicePage_ = new PairDevicePage(controls_);
+  pairDevicePage_->setMainWindow(this);
+  for (int id : {LocalDevicePage::kDialogId, RemoteDevicePage::kDialogId, ConnectionPage::kDialogId,
+                 PairDevicePage::kDialogId}) {
+    FormPage* p = page(id);
+    p->setObjectName(QString::number(id));
+    p->setAccessibleName(QString::fromUtf8(pageTitle(id)));
+    p->hide();
+  }
+
+  const QString directory = QDir::currentPath();
+  startupDirectory = fromQt(directory).substr(0, kStartupDirectorySize - 1);
+
+  pagesCreated_ = true;
+
+  // Each page lies just inside the frame: 1 pixel in, 2 pixels narrower and
+  // lower than the frame.
+  const QRect frame = controls_->control(ID_PAGE_FRAME)->geometry();
+  pageRect_ = QRect(frame.x() + 1, frame.y() + 1, frame.width() - 2, frame.height() - 2);
+
+  controls_->onClicked(ID_LOCAL_DEVICE_BUTTON, [this] { showPage(LocalDevicePage::kDialogId); });
+  controls_->onClicked(ID_PAIRING_BUTTON, [this] { showPage(PairDevicePage::kDialogId); });
+  controls_->onClicked(ID_CONNECTION_BUTTON, [this] { showPage(ConnectionPage::kDialogId); });
+  controls_->onClicked(ID_REMOTE_DEVICE_BUTTON, [this] { showPage(RemoteDevicePage::kDialogId); });
+  controls_->onClicked(ID_DTR, [this] { onModemLineClicked(true); });
+  controls_->onClicked(ID_RTS, [this] { onModemLineClicked(false); });
+
+  for (int i = 0; i < 3; ++i) {
+    timers_[i].setSingleShot(false);
+    connect(&timers_[i], &QTimer::timeout, this, [this, i] { onTimerTick(i); });
+  }
+  urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+
+  if (startup_.installHandlers) startup_.installHandlers(*this);
+
+  showPage(LocalDevicePage::kDialogId);
+  for (int id : {ID_LED_UART, ID_LED_DEVICE, ID_LED_CONNECTION, ID_LED_DSR, ID_LED_CTS}) led(id)->setState(0);
+}
+
+MainWindow::~MainWindow() {
+  shutdown();
+  for (QTimer& timer : timers_) timer.stop();
+  if (mainWindowHandle == this) mainWindowHandle = nullptr;
+}
+
+void MainWindow::buildMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+  file->addAction(QStringLiteral("Save Settings File"), this, [this] {
+    if (onSaveSettingsFile) onSaveSettingsFile();
+  });
+  file->addAction(QStringLiteral("Load Settings File"), this, [this] {
+    if (onLoadSettingsFile) onLoadSettingsFile();
+  });
+  file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
+
+  QMenu* debug = menuBar()->addMenu(QStringLiteral("Debug"));
+  debugAction_ = debug->addAction(QStringLiteral("Enable Debug"));
+  debugAction_->setCheckable(true);
+  connect(debugAction_, &QAction::triggered, this, [this](bool nowChecked) {
+    // The action has already flipped its mark; the log switches from the
+    // state before the click and reports the mark to show.
+    const bool result = toggleDebug(!nowChecked);
+    debugAction_->setChecked(result);
+  });
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  help->addAction(QStringLiteral("User Manual"), this,
+                  [this] { openManual("KX627 Configuration Manual.pdf"); });
+  help->addAction(QStringLiteral("AT Command Manual"), this, [this] { openManual("AT Command Manual.pdf"); });
+  help->addAction(QStringLiteral("About..."), this, &MainWindow::showAbout);
+}
+
+void MainWindow::shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  for (int i = 0; i < 3; ++i) killTimer(kTimerIds[i]);
+  if (startup_.saveSettings) startup_.saveSettings();
+  if (pagesCreated_) UartDeinit();
+  debugLog("Main Application Exiting....");
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  shutdown();
+  event->accept();
+}
+
+FormPage* MainWindow::page(int pageId) const {
+  switch (pageId) {
+    case LocalDevicePage::kDialogId:
+      return localDevicePage_;
+    case RemoteDevicePage::kDialogId:
+      return remoteDevicePage_;
+    case ConnectionPage::kDialogId:
+      return connectionPage_;
+    case PairDevicePage::kDialogId:
+      return pairDevicePage_;
+  }
+  return nullptr;
+}
+
+LedButton* MainWindow::led(int id) const { return controls_->controlAs<LedButton>(id); }
+
+// ------------------------------------------------------------ operations
+
+void MainWindow::showPage(int pageId) {
+  if (!pagesCreated_) return;
+  for (int id : {LocalDevicePage::kDialogId, RemoteDevicePage::kDialogId, ConnectionPage::kDialogId,
+                 PairDevicePage::kDialogId})
+    page(id)->hide();
+  FormPage* shown = page(pageId);
+  if (!shown) return;
+  shown->setGeometry(pageRect_);
+  shown->raise();
+  shown->show();
+  QWidget* frame = controls_->control(ID_PAGE_FRAME);
+  frame->setAccessibleName(QString::fromUtf8(pageTitle(pageId)));
+}
+
+void MainWindow::appendStatus(const std::string& text) {
+  debugLog("%s", text.c_str());
+  const QString piece = toQt(text);
+  const bool continues = text == ".";
+  statusText_ += piece;
+  if (!continues) statusText_ += QStringLiteral("\r\n");
+
+  QTextCursor cursor(status_->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(continues ? piece : toWidgetText(piece) + u'\n');
+  showNewestStatus();
+}
+
+void MainWindow::advanceSpinner(int step) {
+  if (statusText_.size() < 3) return;
+  static const char16_t kSpinner[] = u"\\|/-";
+  const QChar mark(kSpinner[((step % 4) + 4) % 4]);
+  const qsizetype at = statusText_.size() - 3;
+  const QChar old = statusText_[at];
+  statusText_[at] = mark;
+
+  // The usual case: the text ends in a line break and the mark replaces the
+  // last character of the last line; change just that character.
+  QTextDocument* doc = status_->document();
+  const QTextBlock last = doc->lastBlock();
+  const QTextBlock line = last.previous();
+  const bool simple = statusText_.endsWith(QStringLiteral("\r\n")) && old != u'\r' && old != u'\n' &&
+                      last.length() == 1 && line.isValid() && line.length() > 1 &&
+                      line.text().back() == old;
+  if (simple) {
+    QTextCursor cursor(doc);
+    cursor.setPosition(line.position() + line.length() - 2);
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    cursor.insertText(QString(mark));
+  } else {
+    rebuildStatusWidget();
+  }
+  showNewestStatus();
+}
+
+void MainWindow::rebuildStatusWidget() { status_->setPlainText(toWidgetText(statusText_)); }
+
+void MainWindow::showNewestStatus() {
+  QScrollBar* bar = status_->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  // Paint now: the caller may keep this thread busy (a command wait, a
+  // pairing) before the event loop runs again. repaint() draws without
+  // processing any input.
+  if (status_->isVisible()) status_->viewport()->repaint();
+}
+
+void MainWindow::updateIndicators() {
+  led(ID_LED_UART)->setState(uart.isUartActive.load());
+  led(ID_LED_DEVICE)->setState(localDev.initialised.load());
+  led(ID_LED_CONNECTION)->setState(localDev.connected.load());
+  led(ID_LED_DSR)->setState(localDev.dsr.load());
+  led(ID_LED_CTS)->setState(localDev.cts.load());
+  localDevicePage_->setOperationMode(localDev.dataMode.load() == 1 ? LocalDevicePage::OperationMode::Data
+                                                                   : LocalDevicePage::OperationMode::Command);
+}
+
+void MainWindow::openManual(const std::string& fileName) {
+  // The manuals live in the start directory, whatever directory a file
+  // dialog has made current since; the full path leaves the current
+  // directory alone.
+  const QString path = QDir(toQt(startupDirectory)).filePath(toQt(fileName));
+  if (!QFileInfo(path).isFile()) {
+    debugLog("UI: manual %s not found", fromQt(path).c_str());
+    showMessageBox(formatBounded(1024, "%s not found", fileName.c_str()));
+    return;
+  }
+  // The desktop's opener reports only success or failure, not why.
+  if (!urlOpener_ || !urlOpener_(QUrl::fromLocalFile(path)))
+    showMessageBox(formatBounded(1024, "Failed to load %s. Unknown reason", fileName.c_str()));
+}
+
+void MainWindow::showAbout() {
+  AboutDialog about(this);
+  about.exec();
+}
+
+void MainWindow::onModemLineClicked(bool dtr) {
+  const int id = dtr ? ID_DTR : ID_RTS;
+  if (localDev.initialised.load() == 0) {
+    showMessageBox(dtr ? "Local Device not initalized. DTR value cannot be changed"
+                       : "Local Device not initalized. RTS value cannot be changed");
+    controls_->setChecked(id, false);
+    return;
+  }
+  const bool on = controls_->checked(id);
+  const char* line = dtr ? "DTR" : "RTS";
+  debugLog("UART: %s %s", on ? "Enabling" : "Disabling", line);
+  const bool ok = dtr ? (on ? UartRaiseDtr() : UartLowerDtr()) : (on ? UartRaiseRts() : UartLowerRts());
+  // The serial link has logged the platform's error code on the line before.
+  if (!ok) debugLog("%s %s failed: ", on ? "Set" : "Clear", line);
+}
+
+// ------------------------------------------------------------ routing
+
+void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::string& text) {
+  switch (id) {
+    case NOTIFY_STATUS_TEXT:
+      appendStatus(text);
+      break;
+    case NOTIFY_SHOW_LOCAL_DEVICE:
+      localDevicePage_->showLocalDevice();
+      break;
+    case NOTIFY_COMMAND_RESPONSE:
+      localDevicePage_->applyCommandResponse();
+      break;
+    case NOTIFY_SHOW_PAIR_DEVICES:
+      pairDevicePage_->refreshPairPage();
+      break;
+    case NOTIFY_REFRESH_INDICATORS:
+      updateIndicators();
+      break;
+    case NOTIFY_INQUIRY_RESULTS:
+      connectionPage_->refreshInquiryList();
+      break;
+    case NOTIFY_CLEAR_INQUIRY:
+      connectionPage_->clearInquiryList();
+      break;
+    case NOTIFY_CONNECTION_BUTTONS:
+      connectionPage_->updateConnectionButtons();
+      break;
+    case NOTIFY_REMOTE_PAGE:
+      remoteDevicePage_->refreshRemotePage();
+      break;
+    case MSG_PROGRESS_SPINNER:
+      advanceSpinner(static_cast<int>(lParam));
+      break;
+    case NOTIFY_ENABLE_ABORT:
+      localDevicePage_->setEnabled(1054, lParam != 0);
+      break;
+    case NOTIFY_READ_SETTINGS:
+      localDevicePage_->onReadSettings();
+      break;
+    case NOTIFY_DEVICE_INITIALISED:
+      localDevicePage_->readAllSettings();
+      localDevicePage_->enableDeviceControls(1);
+      break;
+    case NOTIFY_DTR_STATE:
+      controls_->setChecked(ID_DTR, lParam != 0);
+      break;
+    case NOTIFY_RTS_STATE:
+      controls_->setChecked(ID_RTS, lParam != 0);
+      break;
+    default:
+      debugLog("UI: unhandled notification %d", id);
+      break;
+  }
+}
+
+void MainWindow::handleTimer(int32_t id) {
+  switch (id) {
+    case TIMER_AT_COMMAND:
+      onCommandTimeout();
+      break;
+    case TIMER_INQUIRY:
+      onInquiryTick();
+      break;
+    case TIMER_HANDSHAKE:
+      onHandshakeTimeout();
+      break;
+    default:
+      debugLog("UI: unknown timer %d", id);
+      break;
+  }
+}
+
+void MainWindow::onCommandTimeout() {
+  debugLog("ATCommandTimer expired");
+  killTimer(TIMER_AT_COMMAND);
+  atCommand.timerMode = 0;
+  localDevicePage_->completeTimerCommand();
+}
+
+void MainWindow::onInquiryTick() {
+  const int32_t ticks = inquiry.ticks.load();
+  if (ticks <= 60 && localDev.inquiryActive.load() != 0) {
+    advanceSpinner(ticks);
+    inquiry.ticks.fetch_add(1);
+    return;
+  }
+  // At most 61 ticks turn the spinner; the next ends the display even if the
+  // adapter never reported the end of the inquiry.
+  appendStatus("Inquiry Finished/Cancelled");
+  killTimer(TIMER_INQUIRY);
+  connectionPage_->setEnabled(1009, false);  // Cancel Inquiry
+  connectionPage_->setEnabled(1007, true);   // Connect
+  controls_->setEnabled(ID_LOCAL_DEVICE_BUTTON, true);
+  controls_->setEnabled(ID_PAIRING_BUTTON, true);
+  controls_->setEnabled(ID_REMOTE_DEVICE_BUTTON, true);
+  inquiry.ticks = 0;
+}
+
+void MainWindow::onHandshakeTimeout() {
+  debugLog("Handshake Command Timer Expired.");
+  appendStatus(remote.handshakeState.load() == HANDSHAKE_STARTED ? "Handshake failed." : "Handshake command failed.");
+  killTimer(TIMER_HANDSHAKE);
+  remote.handshakeState = HANDSHAKE_IDLE;
+  localDev.handshaked = 0;
+}
+
+// ------------------------------------------------------------ WindowInterface
+
+bool MainWindow::isUiThread() const { return QThread::currentThread() == thread(); }
+
+void MainWindow::post(int32_t id, int64_t lParam, const std::string& text) {
+  QMetaObject::invokeMethod(
+      this, [this, id, lParam, text] { handleNotification(id, lParam, text); }, Qt::QueuedConnection);
+}
+
+void MainWindow::send(int32_t id, int64_t lParam, const std::string& text) {
+  if (isUiThread()) {
+    handleNotification(id, lParam, text);
+    return;
+  }
+  QMetaObject::invokeMethod(
+      this, [this, id, lParam, &text] { handleNotification(id, lParam, text); }, Qt::BlockingQueuedConnection);
+}
+
+void MainWindow::sendSpinner(int32_t step) { send(MSG_PROGRESS_SPINNER, step); }
+
+void MainWindow::setTimer(int32_t id, int periodMs) {
+  const int i = timerIndex(id);
+  if (i < 0) {
+    debugLog("UI: setTimer with unknown id %d", id);
+    return;
+  }
+  const uint64_t generation = ++timerGeneration_[i];
+  timerArmed_[i] = true;
+  auto apply = [this, i, generation, periodMs] {
+    if (timerGeneration_[i].load() == generation) timers_[i].start(periodMs);
+  };
+  if (isUiThread())
+    apply();
+  else
+    QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
+}
+
+void MainWindow::killTimer(int32_t id) {
+  const int i = timerIndex(id);
+  if (i < 0) {
+    debugLog("UI: killTimer with unknown id %d", id);
+    return;
+  }
+  const uint64_t generation = ++timerGeneration_[i];
+  timerArmed_[i] = false;
+  auto apply = [this, i, generation] {
+    if (timerGeneration_[i].load() == generation) timers_[i].stop();
+  };
+  if (isUiThread())
+    apply();
+  else
+    QMetaObject::invokeMethod(this, apply, Qt::QueuedConnection);
+}
+
+bool MainWindow::timerActive(int32_t id) const {
+  const int i = timerIndex(id);
+  return i >= 0 && timerArmed_[i].load() && timers_[i].isActive();
+}
+
+void MainWindow::onTimerTick(int index) {
+  if (!timerArmed_[index].load()) {
+    timers_[index].stop();  // killed from another thread; the stop is on its way
+    return;
+  }
+  handleTimer(kTimerIds[index]);
+}
+
+MsgResult MainWindow::messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                 MsgIcon icon) {
+  if (isUiThread()) return showBox(text, caption, buttons, icon);
+  MsgResult result = MsgResult::Cancel;
+  QMetaObject::invokeMethod(
+      this, [&] { result = showBox(text, caption, buttons, icon); }, Qt::BlockingQueuedConnection);
+  return result;
+}
+
+MsgResult MainWindow::showBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                              MsgIcon icon) {
+  if (messageBoxHook_) return messageBoxHook_(text, caption, buttons, icon);
+  QMessageBox::StandardButtons choice = QMessageBox::Ok;
+  if (buttons == MsgButtons::YesNo) choice = QMessageBox::Yes | QMessageBox::No;
+  if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;
+  QMessageBox box(boxIcon(icon), caption.empty() ? windowTitle() : toQt(caption), toQt(text), choice, this);
+  switch (box.exec()) {
+    case QMessageBox::Ok:
+      return MsgResult::Ok;
+    case QMessageBox::Yes:
+      return MsgResult::Yes;
+    case QMessageBox::No:
+      return MsgResult::No;
+    default:
+      return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
+  }
+}
+
+void MainWindow::invokeOnUi(const std::function<void()>& fn) {
+  if (isUiThread()) {
+    fn();
+    return;
+  }
+  QMetaObject::invokeMethod(this, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+}
+
+void MainWindow::setWaitCursor(bool on) {
+  if (!isUiThread()) {
+    QMetaObject::invokeMethod(this, [this, on] { setWaitCursor(on); }, Qt::QueuedConnection);
+    return;
+  }
+  if (on) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++waitCursorDepth_;
+  } else if (waitCursorDepth_ > 0) {
+    QApplication::restoreOverrideCursor();
+    --waitCursorDepth_;
+  }
 }
 
 }  // namespace kx

@@ -1,14 +1,181 @@
-// The application's main window.
+// The application's main window, titled "KX627 Configuration Tool": the four
+// page buttons, the frame in which one page is shown at a time, the status
+// window, the DTR and RTS boxes, the five LEDs and the menus. It is the
+// WindowInterface of the core: every notification, the progress spinner and
+// the three timers arrive here and are routed to the page or operation
+// concerned, always on the user-interface thread.
+//
+// Threading contract: the WindowInterface members may be called from any
+// thread as window.h states; every other member is for the user-interface
+// thread only. Timers: a killTimer() from another thread takes effect at
+// once for the expiry handling (an expiry already due is ignored), and the
+// underlying QTimer is stopped on the user-interface thread shortly after.
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+#include <array>
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "platform/window.h"
+
+class QAction;
+class QPlainTextEdit;
 
 namespace kx {
 
-class MainWindow : public QMainWindow {
+class FormPage;
+class LedButton;
+class LocalDevicePage;
+class RemoteDevicePage;
+class ConnectionPage;
+class PairDevicePage;
+
+class MainWindow : public QMainWindow, public WindowInterface {
   Q_OBJECT
  public:
-  explicit MainWindow(QWidget* parent = nullptr);
+  // Ids of the main window's own controls.
+  enum ControlId : int {
+    ID_LOCAL_DEVICE_BUTTON = 1005,
+    ID_PAIRING_BUTTON = 1012,
+    ID_CONNECTION_BUTTON = 1007,
+    ID_REMOTE_DEVICE_BUTTON = 1006,
+    ID_PAGE_FRAME = 1000,
+    ID_STATUS = 1002,
+    ID_DTR = 1033,
+    ID_RTS = 1034,
+    ID_LED_UART = 1057,
+    ID_LED_DEVICE = 1058,
+    ID_LED_CONNECTION = 1059,
+    ID_LED_DSR = 1060,
+    ID_LED_CTS = 1061,
+  };
+
+  // What the settings file layer and the page operations plug in.
+  struct Startup {
+    // After the records are cleared, before the pages exist (settings.txt's
+    // serial-port values).
+    std::function<void()> loadSettings;
+    // Once the pages exist, before the first page is shown: install page
+    // hooks and button handlers.
+    std::function<void(MainWindow&)> installHandlers;
+    // At shutdown, before the serial link is closed (settings.txt).
+    std::function<void()> saveSettings;
+  };
+
+  using MessageBoxHook =
+      std::function<MsgResult(const std::string& text, const std::string& caption, MsgButtons, MsgIcon)>;
+  using UrlOpener = std::function<bool(const QUrl&)>;
+
+  explicit MainWindow(Startup startup = {}, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // ---- operations of the window (user-interface thread)
+  // Appends a line to the status window; a lone "." continues the current
+  // line. The status window is repainted at once, so that work blocking
+  // this thread still shows each line as it is appended.
+  void appendStatus(const std::string& text);
+  // Turns the last character of the last line to "\|/-"[step mod 4].
+  void advanceSpinner(int step);
+  // Shows the page with this dialog id (135, 136, 138, 139); any other id
+  // hides them all.
+  void showPage(int pageId);
+  // The LEDs and the Operation Mode radio buttons from the records.
+  void updateIndicators();
+  // Opens a manual in the start directory with the desktop's viewer.
+  void openManual(const std::string& fileName);
+  void showAbout();
+  // Closes the link and saves settings; runs once (closing the window or
+  // destroying it).
+  void shutdown();
+
+  // The routing of one notification or of an expired timer; the queued and
+  // timer paths end here.
+  void handleNotification(int32_t id, int64_t lParam, const std::string& text);
+  void handleTimer(int32_t id);
+
+  // ---- access for page operations and tests
+  FormPage& controls() const { return *controls_; }
+  LocalDevicePage* localDevicePage() const { return localDevicePage_; }
+  RemoteDevicePage* remoteDevicePage() const { return remoteDevicePage_; }
+  ConnectionPage* connectionPage() const { return connectionPage_; }
+  PairDevicePage* pairDevicePage() const { return pairDevicePage_; }
+  FormPage* page(int pageId) const;
+  LedButton* led(int id) const;
+  QPlainTextEdit* statusWindow() const { return status_; }
+  QAction* debugAction() const { return debugAction_; }
+  // The status text as the system keeps it, lines ending in "\r\n".
+  const QString& statusText() const { return statusText_; }
+  QRect pageRect() const { return pageRect_; }
+  bool timerActive(int32_t id) const;
+
+  // File menu items whose operations live in the settings file layer.
+  std::function<void()> onSaveSettingsFile;
+  std::function<void()> onLoadSettingsFile;
+
+  // Replaces the message boxes (tests, scripted runs); null restores them.
+  void setMessageBoxHook(MessageBoxHook hook) { messageBoxHook_ = std::move(hook); }
+  // Replaces the desktop's document opener (tests).
+  void setUrlOpener(UrlOpener opener) { urlOpener_ = std::move(opener); }
+
+  // ---- WindowInterface
+  void post(int32_t id, int64_t lParam, const std::string& text = {}) override;
+  void send(int32_t id, int64_t lParam, const std::string& text = {}) override;
+  void sendSpinner(int32_t step) override;
+  void setTimer(int32_t id, int periodMs) override;
+  void killTimer(int32_t id) override;
+  MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                       MsgIcon icon = MsgIcon::None) override;
+  void invokeOnUi(const std::function<void()>& fn) override;
+  void setWaitCursor(bool on) override;
+  bool isUiThread() const override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildMenus();
+  void onModemLineClicked(bool dtr);
+  void onInquiryTick();
+  void onHandshakeTimeout();
+  void onCommandTimeout();
+  void onTimerTick(int index);
+  void rebuildStatusWidget();
+  void showNewestStatus();
+  MsgResult showBox(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon);
+
+  Startup startup_;
+  FormPage* controls_ = nullptr;
+  QPlainTextEdit* status_ = nullptr;
+  QString statusText_;
+  LocalDevicePage* localDevicePage_ = nullptr;
+  RemoteDevicePage* remoteDevicePage_ = nullptr;
+  ConnectionPage* connectionPage_ = nullptr;
+  PairDevicePage* pairDevicePage_ = nullptr;
+  QAction* debugAction_ = nullptr;
+  QRect pageRect_;
+  bool pagesCreated_ = false;
+  bool shutDown_ = false;
+  int waitCursorDepth_ = 0;
+
+  // Timers 275, 276, 277 by index 0..2. A set or kill bumps the generation;
+  // the change queued to the user-interface thread applies only if no newer
+  // one came since. `armed` answers an expiry at once.
+  std::array<QTimer, 3> timers_;
+  std::array<std::atomic<uint64_t>, 3> timerGeneration_{};
+  std::array<std::atomic<bool>, 3> timerArmed_{};
+
+  MessageBoxHook messageBoxHook_;
+  UrlOpener urlOpener_;
 };
+
+// The application icon, drawn at the given size.
+QIcon applicationIcon();
 
 }  // namespace kx

@@ -1,0 +1,114 @@
+#include "atcmd/connect_event.h"
+
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "atcmd/command_table.h"
+#include "atcmd/engine_hooks.h"
+#include "common/debug_log.h"
+#include "common/notify.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "platform/window.h"
+
+namespace kx {
+namespace {
+
+constexpr std::size_t kMessageBound = 1024;
+
+void showEventBox(const std::string& text) {
+  if (EventBoxHook hook = eventBoxHook())
+    hook(text);
+  else
+    showMessageBox(text, MsgButtons::Ok);
+}
+
+// The adapter may or may not put a blank between the keyword and the text;
+// the failure is recognised either way.
+bool isAttemptFail(std::string_view param) {
+  while (!param.empty() && param.front() == ' ') param.remove_prefix(1);
+  return param == "Attempt Fail!!";
+}
+
+int32_t handle(const char* command, const char* response, const char* param, int32_t showInStatus) {
+  const int32_t index = getCommandIndex(command);
+  if (showInStatus == 1)
+    postNotify(NOTIFY_STATUS_TEXT, 0,
+               formatBounded(kMessageBound, "Received Response %s %s for command %s", response,
+                             param, command));
+  switch (index) {
+    case CMD_DISCONNECT_EVENT: {
+      localDev.connected = 0;
+      localDev.dataMode = 0;
+      {
+        std::lock_guard lock(remoteMutex);
+        remote.handshakeState = HANDSHAKE_IDLE;
+        copyField(remote.peerAddress, "");
+      }
+      postNotify(NOTIFY_REFRESH_INDICATORS);
+      postNotify(NOTIFY_CONNECTION_BUTTONS);
+      postNotify(NOTIFY_REMOTE_PAGE);
+      const std::string text = formatBounded(
+          kMessageBound, "Local Device disconnected from remote device with address %s", param);
+      showEventBox(text);
+      postNotify(NOTIFY_STATUS_TEXT, 0, text);
+      return 1;
+    }
+    case CMD_CONNECT_EVENT: {
+      if (isAttemptFail(param)) {
+        localDev.connected = 0;
+        localDev.dataMode = 0;
+        const std::string text = formatBounded(
+            kMessageBound, "Local Device failed to connect to remote device. %s", param);
+        showEventBox(text);
+        postNotify(NOTIFY_STATUS_TEXT, 0, text);
+        return 1;
+      }
+      char address[kAddressSize] = {};
+      std::size_t n = 0;
+      for (const char* p = param; *p != '\0' && n < sizeof address - 1; ++p)
+        if (*p != '"' && *p != ' ') address[n++] = *p;
+      {
+        std::lock_guard lock(remoteMutex);
+        copyField(remote.peerAddress, std::string_view(address, n));
+      }
+      localDev.connected = 1;
+      localDev.dataMode = 1;
+      postNotify(NOTIFY_REFRESH_INDICATORS);
+      postNotify(NOTIFY_CONNECTION_BUTTONS);
+      postNotify(NOTIFY_REMOTE_PAGE);
+      const std::string text = formatBounded(
+          kMessageBound, "Local Device connected to remote device with address %s", param);
+      showEventBox(text);
+      postNotify(NOTIFY_STATUS_TEXT, 0, text);
+      return 1;
+    }
+    default:
+      debugLog("parseConnectEvent: Unhandled event %s", escapeBytes(command).c_str());
+      return index == CMD_NONE ? 0 : 1;
+  }
+}
+
+}  // namespace
+
+int32_t parseConnectEvent() {
+  char command[kCommandSize];
+  char response[kResponseSize];
+  char param[kResponseSize];
+  int32_t showInStatus;
+  {
+    std::lock_guard lock(atCommandMutex);
+    copyField(command, fieldView(atCommand.command));
+    copyField(response, fieldView(atCommand.response));
+    copyField(param, fieldView(atCommand.param));
+    showInStatus = atCommand.showInStatus;
+  }
+  return handle(command, response, param, showInStatus);
+}
+
+int32_t handleConnectEvent(const ConnectEvent& event, int32_t showInStatus) {
+  return handle(event.keyword, "\r\nOK\r\n", event.param, showInStatus);
+}
+
+}  // namespace kx

@@ -1,0 +1,76 @@
+#include "atcmd/inquiry_framer.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "common/debug_log.h"
+#include "common/text.h"
+
+namespace kx {
+namespace {
+
+constexpr int kLineCapacity = kResponseSize - 1;
+
+// Stores the finished line (without its leading CR LF) as the next result.
+bool storeResult(InquiryRecord& rec, std::string_view line) {
+  const int32_t count = rec.count.load();
+  if (count < 0 || count >= kMaxInquiryResults) return false;
+  copyField(rec.results[count], line.size() > 2 ? line.substr(2) : std::string_view());
+  rec.count = count + 1;
+  return true;
+}
+
+void takeEvent(std::string_view line, std::string_view name, std::string_view keyword,
+               std::size_t skip, ConnectEvent* event) {
+  if (!event) return;
+  const std::size_t at = line.find(name);
+  const std::size_t from = at + name.size() + skip;
+  copyField(event->keyword, keyword);
+  copyField(event->param, from < line.size() ? line.substr(from) : std::string_view());
+}
+
+}  // namespace
+
+InquiryFeed feedInquiryByte(InquiryRecord& rec, uint8_t byte, ConnectEvent* event) {
+  InquiryFeed out;
+  if (rec.lineLen < 0 || rec.lineLen > kLineCapacity) rec.lineLen = kLineCapacity;
+
+  if (rec.skipNext.load() == 1) {
+    rec.skipNext = 0;
+  } else if (byte == '\r') {
+    const bool cut = rec.lineLen >= kLineCapacity;
+    rec.line[rec.lineLen] = '\0';
+    const std::string_view line(rec.line, static_cast<std::size_t>(rec.lineLen));
+    const std::string shown = escapeBytes(line);
+    if (!cut && line.find("Inquiry End") != std::string_view::npos) {
+      debugLog("ATCOMMAND: Inquiry Ended. Received %s", shown.c_str());
+      out.line = InquiryLine::End;
+      out.stored = storeResult(rec, line);
+    } else if (!cut && line.find("DISCONNECT") != std::string_view::npos) {
+      debugLog("ATCOMMAND: Got a disconnect request while inquiry is Active. Received %s",
+               shown.c_str());
+      takeEvent(line, "DISCONNECT", "\r\nDISCONNECT", 0, event);
+      out.line = InquiryLine::Event;
+    } else if (!cut && line.find("CONNECT") != std::string_view::npos) {
+      debugLog("ATCOMMAND: Got a connect request while inquiry is Active. Received %s",
+               shown.c_str());
+      takeEvent(line, "CONNECT", "\r\nCONNECT", 1, event);
+      out.line = InquiryLine::Event;
+    } else {
+      out.stored = storeResult(rec, line);
+      out.line = out.stored ? InquiryLine::Result : InquiryLine::ResultDropped;
+    }
+    // The CR that ended this line opens the next one.
+    std::memset(rec.line, 0, sizeof rec.line);
+    rec.line[0] = '\r';
+    rec.lineLen = 1;
+    return out;
+  }
+  if (rec.lineLen < kLineCapacity) {
+    rec.line[rec.lineLen++] = static_cast<char>(byte);
+    rec.line[rec.lineLen] = '\0';
+  }
+  return out;
+}
+
+}  // namespace kx

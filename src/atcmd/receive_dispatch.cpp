@@ -1,0 +1,139 @@
+#include "atcmd/receive_dispatch.h"
+
+#include <mutex>
+
+#include "atcmd/answer_tracking.h"
+#include "atcmd/connect_event.h"
+#include "atcmd/engine_hooks.h"
+#include "atcmd/inquiry_framer.h"
+#include "atcmd/response_framer.h"
+#include "atcmd/transmission.h"
+#include "common/notify.h"
+#include "common/records.h"
+#include "platform/window.h"
+#include "serial/uart.h"
+
+namespace kx {
+namespace {
+
+constexpr int kCollectCapacity = kResponseSize - 1;
+
+// A timer-driven command collects every byte; nothing is parsed until its
+// timer fires. Returns false when no such command is in progress.
+bool collectForTimerCommand(const uint8_t* data, uint32_t count) {
+  std::lock_guard lock(atCommandMutex);
+  if (atCommand.timerMode.load() != 1) return false;
+  int32_t& at = atCommand.rxIndex;
+  if (at < 0 || at > kCollectCapacity) at = kCollectCapacity;
+  for (uint32_t i = 0; i < count && at < kCollectCapacity; ++i)
+    atCommand.response[at++] = static_cast<char>(data[i]);
+  atCommand.response[at] = '\0';
+  return true;
+}
+
+bool noCommandPending() {
+  std::lock_guard lock(atCommandMutex);
+  return atCommand.command[0] == '\0';
+}
+
+}  // namespace
+
+void installCommandEngine() { setReceiveHandler(dispatchReceivedData); }
+void uninstallCommandEngine() { setReceiveHandler(nullptr); }
+
+void resetCommandEngine() {
+  std::lock_guard lock(atCommandMutex);
+  clearAtCommand();
+  detail::clearRecord(detail::trailingFrame);
+  detail::answerTracking = detail::AnswerTracking{};
+  atCommandEvent.set();
+}
+
+void dispatchReceivedData(const uint8_t* data, uint32_t count) {
+  if (count > 0 && data == nullptr) return;
+  if (collectForTimerCommand(data, count)) return;
+  const bool idle = noCommandPending();
+  if (idle && localDev.inquiryActive.load() == 1) {
+    processInquiryData(data, count);
+    return;
+  }
+  if (idle && localDev.handshaked.load() == 1) {
+    if (RemoteAnswerReceiver receiver = remoteAnswerReceiver()) {
+      receiver(data, count);
+      return;
+    }
+  }
+  processCmdResponse(data, count);
+}
+
+void processCmdResponse(const uint8_t* data, uint32_t count) {
+  const FramingContext ctx = currentFramingContext();
+  // After a complete answer only final lines and events matter.
+  const FramingContext trailingCtx{};
+  for (uint32_t i = 0; i < count; ++i) {
+    ConnectEvent event;
+    FrameResult result;
+    int32_t showInStatus;
+    {
+      std::lock_guard lock(atCommandMutex);
+      if (atCommand.responseComplete == 1) {
+        result = feedResponseByte(detail::trailingFrame, data[i], trailingCtx, &event);
+        if (result == FrameResult::Complete) {
+          detail::clearRecord(detail::trailingFrame);
+          detail::noteAnswerFramed();
+        }
+      } else {
+        detail::answerTracking.bytesSinceWrite = true;
+        result = feedResponseByte(atCommand, data[i], ctx, &event);
+        if (result == FrameResult::Complete) {
+          detail::clearRecord(detail::trailingFrame);
+          detail::noteAnswerFramed();
+          atCommandEvent.set();
+        } else if (result == FrameResult::Event) {
+          // An event line is no answer to the pending command.
+          detail::answerTracking.bytesSinceWrite = false;
+          if (atCommand.command[0] == '\0') clearAtCommand();
+        }
+      }
+      showInStatus = atCommand.showInStatus;
+    }
+    if (result == FrameResult::Event) handleConnectEvent(event, showInStatus);
+  }
+}
+
+void processInquiryData(const uint8_t* data, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    ConnectEvent event;
+    InquiryFeed feed;
+    {
+      std::lock_guard lock(inquiryMutex);
+      feed = feedInquiryByte(inquiry, data[i], &event);
+    }
+    switch (feed.line) {
+      case InquiryLine::None:
+      case InquiryLine::ResultDropped:
+        break;
+      case InquiryLine::Result:
+        postNotify(NOTIFY_INQUIRY_RESULTS);
+        break;
+      case InquiryLine::End:
+        localDev.inquiryActive = 0;
+        postNotify(NOTIFY_STATUS_TEXT, 0, "Inquiry Complete.");
+        postNotify(NOTIFY_CONNECTION_BUTTONS);
+        if (feed.stored) postNotify(NOTIFY_INQUIRY_RESULTS);
+        break;
+      case InquiryLine::Event: {
+        localDev.inquiryActive = 0;
+        int32_t showInStatus;
+        {
+          std::lock_guard lock(atCommandMutex);
+          showInStatus = atCommand.showInStatus;
+        }
+        handleConnectEvent(event, showInStatus);
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace kx

@@ -1,0 +1,22 @@
+// The About box: the application's name and version, the supported firmware
+// versions and adapters, and an OK button (id 1).
+#pragma once
+
+#include <QDialog>
+
+namespace kx {
+
+class FormPage;
+
+class AboutDialog : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kOkId = 1;
+  explicit AboutDialog(QWidget* parent = nullptr);
+  FormPage& form() const { return *form_; }
+
+ private:
+  FormPage* form_;
+};
+
+}  // namespace kx

@@ -1,0 +1,37 @@
+// The Pairing page (dialog 139): the two adapters' addresses and names and
+// the Pair and Unpair buttons. The procedures are plugged in by the link
+// layer through `hooks` and onClicked(id, ...).
+#pragma once
+
+#include <functional>
+#include <span>
+
+#include "ui/form_page.h"
+
+namespace kx {
+
+class MainWindow;
+
+class PairDevicePage : public FormPage {
+  Q_OBJECT
+ public:
+  static constexpr int kDialogId = 139;
+  static std::span<const ControlSpec> controlTable();
+
+  struct Hooks {
+    std::function<void()> refreshPairPage;  // notification 20004
+  };
+  Hooks hooks;
+
+  explicit PairDevicePage(QWidget* parent = nullptr);
+
+  void setMainWindow(MainWindow* window) { mainWindow_ = window; }
+  MainWindow* mainWindow() const { return mainWindow_; }
+
+  void refreshPairPage();
+
+ private:
+  MainWindow* mainWindow_ = nullptr;
+};
+
+}  // namespace kx

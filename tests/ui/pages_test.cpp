@@ -1,0 +1,318 @@
+// The four page forms and the main window's controls: each control exists
+// under its id with its caption, tooltip and initial state, the forms read
+// and write controls by id, only user actions run handlers, and every
+// control is reachable in the accessibility tree by role and name.
+#include <QAccessible>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+#include <memory>
+#include <set>
+
+#include "common/records.h"
+#include "ui/connection_page.h"
+#include "ui/form_page.h"
+#include "ui/led_button.h"
+#include "ui/local_device_page.h"
+#include "ui/main_window.h"
+#include "ui/pair_device_page.h"
+#include "ui/remote_device_page.h"
+
+using namespace kx;
+
+namespace {
+
+QAccessible::Role expectedRole(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::PushButton:
+      return QAccessible::Button;
+    case ControlKind::CheckBox:
+    case ControlKind::Led:
+      return QAccessible::CheckBox;
+    case ControlKind::Radio:
+      return QAccessible::RadioButton;
+    case ControlKind::GroupBox:
+      return QAccessible::Grouping;
+    case ControlKind::DropDown:
+      return QAccessible::ComboBox;
+    case ControlKind::Edit:
+    case ControlKind::MultiLineEdit:
+    case ControlKind::StatusBox:
+      return QAccessible::EditableText;
+    case ControlKind::Label:
+      return QAccessible::StaticText;
+    case ControlKind::ListBox:
+      return QAccessible::List;
+  }
+  return QAccessible::NoRole;
+}
+
+// Every (role, name) pair reachable from an accessible object downwards.
+void collect(QAccessibleInterface* iface, std::set<std::pair<int, QString>>& out, int depth = 0) {
+  if (!iface || depth > 12) return;
+  out.insert({int(iface->role()), iface->text(QAccessible::Name)});
+  for (int i = 0; i < iface->childCount(); ++i) collect(iface->child(i), out, depth + 1);
+}
+
+// Every object reachable from an accessible object downwards.
+void collectObjects(QAccessibleInterface* iface, std::set<QObject*>& out, int depth = 0) {
+  if (!iface || depth > 12) return;
+  out.insert(iface->object());
+  for (int i = 0; i < iface->childCount(); ++i) collectObjects(iface->child(i), out, depth + 1);
+}
+
+// The names a screen reader announces for a control: its own name and the
+// names of the labels it is labelled by.
+QStringList announcedNames(QAccessibleInterface* iface) {
+  QStringList names{iface->text(QAccessible::Name)};
+  for (const auto& [other, relation] : iface->relations(QAccessible::Label))
+    if (other) names << other->text(QAccessible::Name);
+  return names;
+}
+
+std::set<int> disabledIds(std::span<const ControlSpec> table) {
+  std::set<int> ids;
+  for (const ControlSpec& s : table)
+    if (s.disabled) ids.insert(s.id);
+  return ids;
+}
+
+}  // namespace
+
+class PagesTest : public QObject {
+  Q_OBJECT
+  std::unique_ptr<MainWindow> window;
+
+  FormPage* formFor(const QString& name) {
+    if (name == "main") return &window->controls();
+    return window->page(name.toInt());
+  }
+  static std::span<const ControlSpec> tableFor(const QString& name) {
+    if (name == "135") return LocalDevicePage::controlTable();
+    if (name == "136") return RemoteDevicePage::controlTable();
+    if (name == "138") return ConnectionPage::controlTable();
+    if (name == "139") return PairDevicePage::controlTable();
+    return {};
+  }
+
+ private slots:
+  void init() { window = std::make_unique<MainWindow>(); }
+  void cleanup() {
+    window.reset();
+    clearLocalDev();
+  }
+
+  void controlsFollowTheirTemplate_data() {
+    QTest::addColumn<QString>("page");
+    QTest::newRow("local") << "135";
+    QTest::newRow("remote") << "136";
+    QTest::newRow("connection") << "138";
+    QTest::newRow("pairing") << "139";
+  }
+
+  void controlsFollowTheirTemplate() {
+    QFETCH(QString, page);
+    FormPage* form = formFor(page);
+    const DialogUnits& du = form->units();
+    for (const ControlSpec& spec : tableFor(page)) {
+      if (spec.id < 0) continue;
+      QWidget* w = form->control(spec.id);
+      QVERIFY2(w, qPrintable(QString::number(spec.id)));
+      QCOMPARE(w->objectName(), QString::number(spec.id));
+      const QRect r = du.rect(spec.x, spec.y, spec.w, spec.h);
+      QCOMPARE(w->pos(), r.topLeft());
+      QCOMPARE(w->width(), r.width());
+      if (spec.kind != ControlKind::DropDown) QCOMPARE(w->height(), r.height());
+      QCOMPARE(w->isEnabledTo(form), !spec.disabled);
+      QCOMPARE(w->toolTip(), QString::fromUtf8(spec.tooltip ? spec.tooltip : ""));
+      if (spec.kind == ControlKind::PushButton || spec.kind == ControlKind::CheckBox ||
+          spec.kind == ControlKind::Radio)
+        QCOMPARE(QString::fromStdString(form->text(spec.id)), QString::fromUtf8(spec.caption));
+    }
+  }
+
+  void initialStatesOfThePages() {
+    // Disabled at creation, by page.
+    QCOMPARE(disabledIds(LocalDevicePage::controlTable()), (std::set<int>{1044, 1054, 1015, 1032, 1033, 1034}));
+    QCOMPARE(disabledIds(ConnectionPage::controlTable()), (std::set<int>{1009, 1010}));
+    QCOMPARE(disabledIds(PairDevicePage::controlTable()), (std::set<int>{1009, 1041, 1039, 1040}));
+    QCOMPARE(disabledIds(RemoteDevicePage::controlTable()), (std::set<int>{1038, 1004, 1006}));
+    // Lists.
+    LocalDevicePage* local = window->localDevicePage();
+    QCOMPARE(local->rowCount(1005), 11);
+    QCOMPARE(local->rowText(1005, 0), std::string("1200"));
+    QCOMPARE(local->rowText(1005, 10), std::string("921600"));
+    QCOMPARE(local->rowCount(1006), 3);
+    QCOMPARE(local->rowText(1015, 2), std::string("Remote Transfer"));
+    RemoteDevicePage* remotePage = window->remoteDevicePage();
+    QCOMPARE(remotePage->rowCount(1015), 8);
+    QCOMPARE(remotePage->selection(1015), 0);
+    QCOMPARE(remotePage->text(1015), std::string("9600"));
+    QCOMPARE(remotePage->rowText(1015, 4), std::string("115200"));
+    // Tooltips the operations' texts depend on.
+    QCOMPARE(local->control(1052)->toolTip(), QStringLiteral("Send the AT Command using the AT Command Edit box "));
+    QCOMPARE(window->pairDevicePage()->control(1011)->toolTip(),
+             QStringLiteral("Pair the Local Device with another Device"));
+    QCOMPARE(window->connectionPage()->control(1009)->toolTip(), QStringLiteral("Cancel active bluetooth inquiry"));
+    QCOMPARE(local->text(1046), std::string("F/W VERSION:"));
+  }
+
+  void formReadsAndWritesControlsById() {
+    LocalDevicePage* local = window->localDevicePage();
+    local->setText(1013, "KX627-Office");
+    QCOMPARE(local->text(1013), std::string("KX627-Office"));
+    local->setText(1046, "v6.54.c");
+    QCOMPARE(local->text(1046), std::string("v6.54.c"));
+
+    local->setSelection(1005, 7);
+    QCOMPARE(local->selection(1005), 7);
+    QCOMPARE(local->text(1005), std::string("115200"));
+    local->setText(1006, "Even");
+    QCOMPARE(local->selection(1006), 2);
+    local->setSelection(1006, 9);  // out of range: no selection
+    QCOMPARE(local->selection(1006), -1);
+
+    // Radio groups are exclusive within their frame only.
+    local->setChecked(1008, true);
+    local->setChecked(1011, true);
+    QVERIFY(local->checked(1008) && local->checked(1011));
+    local->setChecked(1009, true);
+    QVERIFY(!local->checked(1008) && local->checked(1009) && local->checked(1011));
+    local->setChecked(1009, false);  // the form may clear a checked radio button
+    QVERIFY(!local->checked(1009));
+
+    local->setOperationMode(LocalDevicePage::OperationMode::Remote);
+    QVERIFY(!local->checked(1032) && !local->checked(1033) && local->checked(1034));
+    local->setOperationMode(LocalDevicePage::OperationMode::Command);
+    QVERIFY(local->checked(1032) && !local->checked(1033) && !local->checked(1034));
+
+    local->addRow(1016, "/dev/ttyUSB0");
+    local->addRow(1016, "/dev/rfcomm0");
+    QCOMPARE(local->rowCount(1016), 2);
+    QCOMPARE(local->selection(1016), -1);  // adding never selects
+    QCOMPARE(local->rowText(1016, 1), std::string("/dev/rfcomm0"));
+    local->clearRows(1016);
+    QCOMPARE(local->rowCount(1016), 0);
+
+    QVERIFY(!local->enabled(1054));
+    local->setEnabled(1054, true);
+    QVERIFY(local->enabled(1054));
+    QVERIFY(!local->enabled(4242));  // unknown ids answer quietly
+    QCOMPARE(local->text(4242), std::string());
+
+    ConnectionPage* conn = window->connectionPage();
+    conn->addRow(1008, "Inquiry Results:");
+    conn->addRow(1008, "1 KX627 0x1F00 0 3 0000-00-000000");
+    conn->setSelection(1008, 1);
+    QCOMPARE(conn->selection(1008), 1);
+    QCOMPARE(conn->text(1008), std::string("1 KX627 0x1F00 0 3 0000-00-000000"));
+    conn->setText(1006, "000000000000");
+    QCOMPARE(conn->text(1006), std::string("000000000000"));
+  }
+
+  void onlyUserActionsRunHandlers() {
+    window->show();
+    ConnectionPage* conn = window->connectionPage();
+    window->showPage(ConnectionPage::kDialogId);
+    int clicks = 0, selections = 0;
+    conn->onClicked(1005, [&] { ++clicks; });
+    conn->onClicked(1008, [&] { ++selections; });
+    conn->addRow(1008, "first");
+    conn->addRow(1008, "second");
+    conn->setSelection(1008, 1);
+    QCOMPARE(selections, 0);
+    auto* list = conn->controlAs<QListWidget>(1008);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QCOMPARE(selections, 1);
+    QCOMPARE(conn->selection(1008), 0);
+    QTest::mouseClick(conn->controlAs<QPushButton>(1005), Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+    // A disabled button runs nothing.
+    conn->onClicked(1009, [&] { ++clicks; });
+    QTest::mouseClick(conn->controlAs<QPushButton>(1009), Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+    conn->onClicked(1005, nullptr);
+    QTest::mouseClick(conn->controlAs<QPushButton>(1005), Qt::LeftButton);
+    QCOMPARE(clicks, 1);
+  }
+
+  void mnemonicsOfThePageButtons() {
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_P, Qt::AltModifier);
+    QTRY_VERIFY(window->pairDevicePage()->isVisible());
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::AltModifier);
+    QTRY_VERIFY(window->connectionPage()->isVisible());
+  }
+
+  void everyControlHasAnAccessibleRoleAndName_data() {
+    QTest::addColumn<QString>("page");
+    QTest::newRow("local") << "135";
+    QTest::newRow("remote") << "136";
+    QTest::newRow("connection") << "138";
+    QTest::newRow("pairing") << "139";
+  }
+
+  void everyControlHasAnAccessibleRoleAndName() {
+    QFETCH(QString, page);
+    window->show();
+    window->showPage(page.toInt());
+    FormPage* form = formFor(page);
+
+    std::set<QObject*> reachable;
+    collectObjects(QAccessible::queryAccessibleInterface(window.get()), reachable);
+
+    for (const ControlSpec& spec : tableFor(page)) {
+      if (spec.id < 0) continue;  // static labels are checked through the boxes they label
+      const QString name = spec.label ? QString::fromUtf8(spec.label) : stripMnemonic(QString::fromUtf8(spec.caption));
+      QVERIFY2(!name.isEmpty(), spec.caption);
+      QWidget* w = form->control(spec.id);
+      QVERIFY2(reachable.count(w), qPrintable(QStringLiteral("%1 not reachable").arg(spec.id)));
+      QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+      QVERIFY(iface);
+      QCOMPARE(iface->role(), expectedRole(spec.kind));
+      QVERIFY2(announcedNames(iface).contains(name),
+               qPrintable(QStringLiteral("%1: %2 not in %3").arg(spec.id).arg(name, announcedNames(iface).join('|'))));
+      if (spec.label && spec.kind != ControlKind::GroupBox) {
+        // Boxes and lists also carry the label as their own name, except
+        // where the platform names a drop-down list by its current row.
+        if (spec.kind != ControlKind::DropDown) QCOMPARE(iface->text(QAccessible::Name), name);
+      }
+    }
+  }
+
+  void mainWindowControlsAreAccessible() {
+    window->show();
+    std::set<std::pair<int, QString>> reachable;
+    collect(QAccessible::queryAccessibleInterface(window.get()), reachable);
+    const std::pair<int, const char*> wanted[] = {
+        {QAccessible::Button, "Local Device Settings"},
+        {QAccessible::Button, "Pairing"},
+        {QAccessible::Button, "Connection"},
+        {QAccessible::Button, "Remote Device Settings"},
+        {QAccessible::Grouping, "Local Device Settings"},  // the frame names the page it shows
+        {QAccessible::EditableText, "Status"},
+        {QAccessible::CheckBox, "DTR"},
+        {QAccessible::CheckBox, "RTS"},
+        {QAccessible::CheckBox, "UART"},
+        {QAccessible::CheckBox, "Device"},
+        {QAccessible::CheckBox, "Connection"},
+        {QAccessible::CheckBox, "DSR"},
+        {QAccessible::CheckBox, "CTS"},
+    };
+    for (const auto& [role, name] : wanted)
+      QVERIFY2(reachable.count({role, QString::fromUtf8(name)}), name);
+
+    // A lit LED reads as checked.
+    LedButton* led = window->led(MainWindow::ID_LED_DSR);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(led);
+    QVERIFY(!iface->state().checked);
+    led->setState(1);
+    QVERIFY(iface->state().checked);
+  }
+};
+
+QTEST_MAIN(PagesTest)
+#include "pages_test.moc"
