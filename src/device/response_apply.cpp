@@ -54,11 +54,6 @@ bool iequals(const std::string& a, const char* b) { return strcasecmp(a.c_str(),
 void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
 void updateIndicators() { sendNotify(NOTIFY_REFRESH_INDICATORS); }
 
-template <typename... Args>
-std::string fmt(const char* format, Args... args) {
-  return formatBounded(1024, format, args...);
-}
-
 // Drops the radio link state when a setting that breaks it was changed.
 void linkReset() {
   if (localDev.connected == 1) {
@@ -226,7 +221,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
         localDev.baudCode = numberIn(v);
       }
       uart.baud = baudCodeToBps(localDev.baudCode);
-      retunePort(!query, fmt("Failed to set PC COMPort baudrate to %d", uart.baud));
+      retunePort(!query, formatBounded(1024, "Failed to set PC COMPort baudrate to %d", uart.baud));
       page.setSelection(kBaudRateList, localDev.baudCode - 10);
       break;
     }
@@ -240,7 +235,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
         unknownParameter(a);
       else
         unknownCommand(a);
-      retunePort(!query, fmt("Failed to set stopBits %d", uart.stopBits));
+      retunePort(!query, formatBounded(1024, "Failed to set stopBits %d", uart.stopBits));
       setRadio(page, uart.stopBits == 1 ? kStopOne : kStopTwo, {kStopOne, kStopTwo});
       break;
     }
@@ -255,7 +250,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
         unknownParameter(a);
       else
         debugLog("AT_COMMAND: Unknown command");
-      retunePort(!query, fmt("Failed to set parity %d", uart.parity));
+      retunePort(!query, formatBounded(1024, "Failed to set parity %d", uart.parity));
       page.setSelection(kParityList, parityToIndex(uart.parity));
       break;
     }
@@ -269,7 +264,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
         unknownParameter(a);
       else
         unknownCommand(a);
-      retunePort(!query, fmt("Failed to set flow control %d", uart.flow));
+      retunePort(!query, formatBounded(1024, "Failed to set flow control %d", uart.flow));
       linkReset();
       {
         std::function<void(bool)> hook;
@@ -427,7 +422,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
     case CMD_ATI0:
       debugLog("ATI0 command received");
       localDev.oldFirmware = 1;
-      show(fmt("Old firmware version %s found", a.param.c_str()));
+      show(formatBounded(1024, "Old firmware version %s found", a.param.c_str()));
       break;
     default:
       break;  // AT, AT+ENQ, AT+RSSI, CONNECT, DISCONNECT: nothing more
@@ -471,7 +466,7 @@ int applyCommandResponse(FormInterface& page) {
   }
   if (a.response == "\r\nERROR\r\n") {
     if (localDev.initialised == 1) {
-      const std::string text = fmt("Command %s failed. Response ERROR", a.command.c_str());
+      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", a.command.c_str());
       debugLog("%s", text.c_str());
       if (a.command != "ATI0\r") show(text);
       showLocalDevice(page);
@@ -481,7 +476,7 @@ int applyCommandResponse(FormInterface& page) {
   }
   if (a.response != "\r\nOK\r\n" && a.response != "\r\n") {
     if (localDev.initialised == 1) {
-      show(fmt("Command %s failed. Response Invalid", a.command.c_str()));
+      show(formatBounded(1024, "Command %s failed. Response Invalid", a.command.c_str()));
       showLocalDevice(page);
     }
     clearRecord();
@@ -489,13 +484,13 @@ int applyCommandResponse(FormInterface& page) {
   }
   const int index = getCommandIndex(a.command.c_str());
   if (index == 0) {
-    show(fmt("Invalid Command %s", a.command.c_str()));
+    show(formatBounded(1024, "Invalid Command %s", a.command.c_str()));
     showLocalDevice(page);
     clearRecord();
     return 0;
   }
   if (a.showInStatus)
-    show(fmt("Received Response %s %s for command %s", a.response.c_str(), a.param.c_str(),
+    show(formatBounded(1024, "Received Response %s %s for command %s", a.response.c_str(), a.param.c_str(),
              a.command.c_str()));
   applyRule(index, a, page);
   clearRecord();

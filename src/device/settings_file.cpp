@@ -1,6 +1,7 @@
 #include "device/settings_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,8 +71,12 @@ void program(FormInterface* page, const std::string& command, const std::string&
   }
 }
 
+// The message templates hold one "%s" for the command or the line.
 std::string fmt1(const char* format, const std::string& arg) {
-  return formatBounded(1024, format, arg.c_str());
+  std::string out = format;
+  const auto at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, arg);
+  return out.substr(0, 1023);
 }
 
 const char* plusMinus(int v) { return v ? "+" : "-"; }
@@ -109,7 +114,7 @@ void handleLine(const char* line, const std::string& path, bool apply, FormInter
   auto flag = [&](const char* invalid, int defaultValue) {
     const int r = onOff(value);
     if (r >= 0) return r;
-    debugLog(invalid, line);
+    debugLog("%s", fmt1(invalid, line).c_str());
     return defaultValue;
   };
   auto twoState = [&](int32_t& field, const char* invalid, int def, Flag& current,

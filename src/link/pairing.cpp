@@ -35,9 +35,10 @@ void box(const std::string& text) { showMessageBox(text, MsgButtons::Ok); }
 
 // The OK/Cancel prompt to swap adapters; false for anything but OK, and when
 // the window is closing.
-bool prompt(const char* format) {
+bool prompt(int device) {
   if (gStopRequested) return false;
-  const std::string text = formatBounded(1024, format, uart.comPort);
+  const std::string text =
+      formatBounded(1024, "Connect Device %d to %s and then Press OK", device, uart.comPort);
   return showMessageBox(text, MsgButtons::OkCancel) == MsgResult::Ok && !gStopRequested;
 }
 
@@ -96,7 +97,7 @@ bool reachDevice2(FormInterface& pairPage, FormInterface& localPage) {
   return true;
 }
 
-void linkReset(FormInterface& localPage) {
+void linkReset() {
   if (localDev.connected == 1) {
     localDev.connected = 0;
     localDev.dataMode = 0;
@@ -250,7 +251,7 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
           localDev.role = 1;
         else
           unknownParameter();
-        linkReset(localPage);
+        linkReset();
         showLocalDevice(localPage);
       } else if (state == DEV2_INITIALISED || state == DEV2_UNPAIRING) {
         debugLog("Setting Device 2 as slave. Ignore this response");
@@ -267,7 +268,7 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
           localDev.role = 1;
         else
           unknownCommand();
-        linkReset(localPage);
+        linkReset();
         showLocalDevice(localPage);
       }
       break;
@@ -328,7 +329,7 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
         unknownParameter();
       else
         unknownCommand();
-      linkReset(localPage);
+      linkReset();
       localPage.setChecked(ctl::kAutoConnect, localDev.autoConnect == 1);
       break;
     default:
@@ -372,7 +373,7 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
   status("Pairing started....");
   pair.state = PAIRING_STARTED;
 
-  if (!prompt("Connect Device 2 to %s and then Press OK")) {
+  if (!prompt(2)) {
     box("ERROR: Pairing Procedure aborted. Pairing incomplete");
     status("Pairing Procedure aborted. Pairing incomplete");
     pair.state = PAIR_IDLE;
@@ -454,7 +455,7 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
     status("Pairing Unsuccessful");
     return;
   }
-  if (!prompt("Connect Device 1 to %s and then Press OK")) {
+  if (!prompt(1)) {
     box("ERROR: Pairing Procedure aborted. Pairing incomplete");
     status("Pairing Procedure aborted");
     pair.state = PAIR_IDLE;
@@ -565,7 +566,7 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
                   "Failed to Re-disable Command Response on Device 1");
     pair.dev1RespTempEnabled = 0;
   }
-  if (!prompt("Connect Device 2 to %s and then Press OK")) {
+  if (!prompt(2)) {
     box("ERROR: Unpairing Procedure Aborted. Unpairing Incomplete.");
     pair.state = PAIR_IDLE;
     status("Unpairing unsuccessful");

@@ -30,6 +30,13 @@ class ResponseTest : public ::testing::Test {
     }
     mainWindowHandle = &window;
     localDev.initialised = 1;
+    // The lists as the real page fills them.
+    for (const char* speed : {"1200", "2400", "4800", "9600", "19200", "38400", "57600",
+                              "115200", "230400", "460800", "921600"})
+      page.addRow(kBaudRateList, speed);
+    for (const char* p : {"None", "Odd", "Even"}) page.addRow(kParityList, p);
+    for (const char* m : {"Disabled", "Local Loopback", "Remote Transfer"})
+      page.addRow(kModemSignalList, m);
   }
   void TearDown() override {
     UartDeinit();
