@@ -31,7 +31,9 @@ std::atomic<bool> gRunning{false};
 // A status line (the status window also writes it to the log).
 void status(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
 
-void box(const std::string& text) { showMessageBox(text, MsgButtons::Ok); }
+void box(const std::string& text) {
+  if (!gStopRequested) showMessageBox(text, MsgButtons::Ok);
+}
 
 // The OK/Cancel prompt to swap adapters; false for anything but OK, and when
 // the window is closing.
@@ -168,6 +170,7 @@ int32_t restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t 
 }
 
 int32_t sendPairCommand(const char* command, FormInterface& pairPage, FormInterface& localPage) {
+  if (gStopRequested) return 1;  // the window is closing: no more commands
   const int32_t r = sendATCommand(command, 0, 0, kWaitMs);
   if (r == 0) processPairResponse(pairPage, localPage);
   return r;

@@ -248,12 +248,19 @@ void MainWindow::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   for (int i = 0; i < 3; ++i) killTimer(kTimerIds[i]);
+  if (startup_.stopWork) startup_.stopWork();
   if (startup_.saveSettings) startup_.saveSettings();
   if (pagesCreated_) UartDeinit();
+  if (startup_.afterShutdown) startup_.afterShutdown();
   debugLog("Main Application Exiting....");
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!shutDown_ && startup_.canClose && !startup_.canClose()) {
+    event->ignore();
+    QTimer::singleShot(100, this, &QWidget::close);
+    return;
+  }
   shutdown();
   event->accept();
 }

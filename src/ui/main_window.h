@@ -65,8 +65,16 @@ class MainWindow : public QMainWindow, public WindowInterface {
     // Once the pages exist, before the first page is shown: install page
     // hooks and button handlers.
     std::function<void(MainWindow&)> installHandlers;
+    // Asked when the user closes the window: false while work that runs on
+    // this thread (a pairing waiting in a prompt) must first wind down; the
+    // close is then retried shortly.
+    std::function<bool()> canClose;
+    // At shutdown, first: end work on other threads that uses the link.
+    std::function<void()> stopWork;
     // At shutdown, before the serial link is closed (settings.txt).
     std::function<void()> saveSettings;
+    // At shutdown, last: remove what installHandlers installed.
+    std::function<void()> afterShutdown;
   };
 
   using MessageBoxHook =

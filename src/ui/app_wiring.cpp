@@ -1,0 +1,168 @@
+#include "ui/app_wiring.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QThread>
+
+#include <atomic>
+
+#include "atcmd/engine_hooks.h"
+#include "atcmd/receive_dispatch.h"
+#include "atcmd/transmission.h"
+#include "common/debug_log.h"
+#include "device/initialise.h"
+#include "device/local_device.h"
+#include "device/local_page_ops.h"
+#include "device/response_apply.h"
+#include "device/settings_file.h"
+#include "link/connection.h"
+#include "link/pairing.h"
+#include "link/remote_config.h"
+#include "ui/connection_page.h"
+#include "ui/form_page.h"
+#include "ui/local_device_page.h"
+#include "ui/pair_device_page.h"
+#include "ui/remote_device_page.h"
+
+namespace kx {
+namespace {
+
+// The local device page, for the engine's apply hook (a plain function).
+std::atomic<FormInterface*> gLocalPage{nullptr};
+FileDialogHook gFileDialogHook;
+
+int32_t applyToLocalPage() {
+  FormInterface* page = gLocalPage.load();
+  return page ? applyCommandResponse(*page) : 0;
+}
+
+// Connect and disconnect messages come from the read thread; they are shown
+// by a queued call so that reception never waits for the user.
+void showEventBox(const std::string& text) {
+  QMetaObject::invokeMethod(
+      qApp, [text] { showMessageBox(text, MsgButtons::Ok); }, Qt::QueuedConnection);
+}
+
+std::optional<std::string> chooseFile(QWidget* owner, bool save) {
+  if (gFileDialogHook) return gFileDialogHook(save);
+  QFileDialog dialog(owner, save ? QStringLiteral("Save settings file as...")
+                                 : QStringLiteral("Select settings file"));
+  dialog.setNameFilter(QStringLiteral("Text Files (*.txt)"));
+  if (save) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+  } else {
+    dialog.setFileMode(QFileDialog::ExistingFile);
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return fromQt(dialog.selectedFiles().first());
+}
+
+// Ends the initialisation worker and any pairing before the port closes.
+// The worker may be waiting for this thread, so events keep being processed
+// (no user input) while it winds down.
+void stopLongWork() {
+  requestPairingStop();
+  QElapsedTimer clock;
+  clock.start();
+  while (!stopInitialisation() && clock.elapsed() < 15000) {
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
+    QThread::msleep(10);
+  }
+}
+
+void installHandlers(MainWindow& w) {
+  installCommandEngine();
+  setApplyResponseHook(&applyToLocalPage);
+  setEventBoxHook(&showEventBox);
+  installRemoteConfiguration();
+  setRtsBoxEnabledHook([&w](bool on) { w.controls().setEnabled(MainWindow::ID_RTS, on); });
+
+  LocalDevicePage& local = *w.localDevicePage();
+  ConnectionPage& connection = *w.connectionPage();
+  PairDevicePage& pairing = *w.pairDevicePage();
+  RemoteDevicePage& remotePage = *w.remoteDevicePage();
+  gLocalPage = &local;
+
+  local.hooks.showLocalDevice = [&local] { showLocalDevice(local); };
+  local.hooks.applyCommandResponse = [&local] { applyCommandResponse(local); };
+  local.hooks.onReadSettings = [&local] { onReadSettings(local); };
+  local.hooks.readAllSettings = [&local] { readAllSettings(local); };
+  local.hooks.enableDeviceControls = [&local](int on) { enableDeviceControls(local, on != 0); };
+  local.hooks.completeTimerCommand = [] { completeTimerCommand(); };
+  initLocalDevicePage(local);
+
+  local.onClicked(ctl::kReadSettings, [&local] { onReadSettings(local); });
+  local.onClicked(ctl::kAbort, [] { onAbort(); });
+  local.onClicked(ctl::kReinitialize, [&local] { onReinitialize(local); });
+  local.onClicked(ctl::kSaveSettings, [&local] { onSaveSettings(local); });
+  local.onClicked(ctl::kRestoreFactory, [&local] { onRestoreFactorySettings(local); });
+  local.onClicked(ctl::kSend, [&local] { onSendAtCommand(local); });
+  local.onClicked(ctl::kDisableAuthentication, [&local] { onDisableAuthentication(local); });
+
+  connection.hooks.refreshInquiryList = [&connection] { refreshInquiryList(connection); };
+  connection.hooks.clearInquiryList = [&connection] { clearInquiryList(connection); };
+  connection.hooks.updateConnectionButtons = [&connection, &w] {
+    updateConnectionButtons(connection, w.controls());
+  };
+  connection.onClicked(ctl::kInquireDevices,
+                       [&connection, &local] { onInquireDevices(connection, local); });
+  connection.onClicked(ctl::kCancelInquiry, [&local] { onCancelInquiry(local); });
+  connection.onClicked(ctl::kConnect, [&connection, &local] { onConnect(connection, local); });
+  connection.onClicked(ctl::kDisconnect, [&local] { onDisconnect(local); });
+  connection.onClicked(ctl::kInquiryResults, [&connection] {
+    onInquiryResultSelected(connection, connection.selection(ctl::kInquiryResults));
+  });
+
+  pairing.hooks.refreshPairPage = [&pairing] { refreshPairPage(pairing); };
+  pairing.onClicked(ctl::kPairButton, [&pairing, &local] { pairDevices(pairing, local); });
+  pairing.onClicked(ctl::kUnpairButton, [&pairing, &local] { unpairDevices(pairing, local); });
+
+  remotePage.hooks.refreshRemotePage = [&remotePage, &local] {
+    refreshRemotePage(remotePage, local);
+  };
+  initRemotePage(remotePage);
+  remotePage.onClicked(ctl::kRemoteHandshake, [] { onHandshake(); });
+  remotePage.onClicked(ctl::kRemoteProgram, [&remotePage] { onProgramRemoteDevice(remotePage); });
+  remotePage.onClicked(ctl::kRemoteExit, [] { onExitRemoteAccess(); });
+
+  w.onLoadSettingsFile = [&w, &local] {
+    onLoadSettingsFile(local, [&w] { return chooseFile(&w, false); });
+  };
+  w.onSaveSettingsFile = [&w] { onSaveSettingsFile([&w] { return chooseFile(&w, true); }); };
+}
+
+}  // namespace
+
+void setFileDialogHook(FileDialogHook hook) { gFileDialogHook = std::move(hook); }
+
+MainWindow::Startup applicationStartup() {
+  MainWindow::Startup s;
+  // Before the pages exist the current directory is still the one the
+  // program started in.
+  s.loadSettings = [] {
+    if (LoadSettings("settings.txt", 0) == 1) takeSerialSettingsFromFile();
+  };
+  s.installHandlers = &installHandlers;
+  s.canClose = [] {
+    if (!pairingRunning()) return true;
+    requestPairingStop();
+    return false;
+  };
+  s.stopWork = &stopLongWork;
+  s.saveSettings = [] {
+    SaveSettingsToFile(startupDirectory.empty() ? std::string("settings.txt")
+                                                : startupDirectory + "/settings.txt");
+  };
+  s.afterShutdown = [] {
+    gLocalPage = nullptr;
+    setApplyResponseHook(nullptr);
+    setEventBoxHook(nullptr);
+    setRtsBoxEnabledHook(nullptr);
+    uninstallCommandEngine();
+  };
+  return s;
+}
+
+}  // namespace kx

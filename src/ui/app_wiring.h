@@ -1,0 +1,21 @@
+// Connects the window to the core: the command engine and its hooks, the
+// page operations behind every button and notification, settings.txt at
+// start-up and shutdown, and ending long work when the window closes.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "ui/main_window.h"
+
+namespace kx {
+
+// The start-up and shutdown steps for MainWindow.
+MainWindow::Startup applicationStartup();
+
+// Replaces the File menu's dialogs (tests); `save` tells which one is asked.
+using FileDialogHook = std::function<std::optional<std::string>(bool save)>;
+void setFileDialogHook(FileDialogHook hook);
+
+}  // namespace kx
