@@ -59,6 +59,26 @@ const char* parityName(Parity p) {
 
 const char* onOff(bool b) { return b ? "on" : "off"; }
 
+// The inverse of escapeToken for text typed on the control line.
+std::string unescapeToken(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c == 'r') out += '\r';
+    else if (c == 'n') out += '\n';
+    else if (c == 'x' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+             std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else out += c;
+  }
+  return out;
+}
+
 }  // namespace
 
 bool World::setField(Device& d, const std::string& fieldIn, const std::string& v, std::string* error) {
@@ -190,6 +210,8 @@ bool World::getField(const Device& d, const std::string& fieldIn, std::string* o
     *out = d.restarting ? "restarting" : d.remoteAccess ? "remote-access" : d.dataMode ? "data" : "command";
   else if (field == "peer") *out = d.peer ? dev(d.peer)->address : "none";
   else if (field == "inquiry") *out = onOff(d.inquiring);
+  else if (field == "dropped") *out = std::to_string(d.droppedBytes);
+  else if (field == "data") *out = escapeToken(d.linkData);
   else if (field == "kind") *out = d.isAdapter ? "adapter" : "remote";
   else if (field == "plugged") *out = onOff(indexOf(d) == plugged_);
   else return false;
@@ -380,6 +402,12 @@ std::string World::control(std::string_view lineIn) {
       return eventConnect(n, args.size() > 2 ? args[2] : "", &err) ? "OK" : "ERROR " + err;
     if (what == "disconnect") return eventDisconnect(n, &err) ? "OK" : "ERROR " + err;
     return "ERROR usage: event connect|disconnect N [ADDRESS]";
+  }
+  if (cmd == "send") {
+    // send N TEXT: device N sends TEXT (C escapes \\r \\n \\xHH allowed) over its link.
+    if (!deviceArg(0, &n) || args.size() < 2) return "ERROR usage: send N TEXT";
+    const std::string text = line.substr(line.find_first_not_of(' ', line.find(args[0]) + args[0].size()));
+    return sendFrom(n, unescapeToken(text), &err) ? "OK" : "ERROR " + err;
   }
   if (cmd == "garbage") {
     if (args.size() != 1 || !parseInt(args[0], &n) || n < 1 || n > 65536)

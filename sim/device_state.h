@@ -27,6 +27,7 @@ struct World::Device {
   std::string line;
   bool overflow = false;
   long long lastRxMs = -1000000;
+  long long droppedBytes = 0;   // received at line settings the adapter could not understand
   std::deque<std::string> received;
 
   // Link state.
@@ -47,6 +48,9 @@ struct World::Device {
   bool remoteAccess = false;
   int handshakeBytes = 0;
   std::string pair;
+
+  // Bytes that reached this device over the radio link (bounded).
+  std::string linkData;
 
   void remember(const std::string& command) {
     if (received.size() >= kMaxReceivedLog) received.pop_front();

@@ -16,6 +16,11 @@ void InProcessTransport::setModemLines(bool dsr, bool cts) {
   port_->setModemBits((dsr ? MODEM_DSR_ON : 0u) | (cts ? MODEM_CTS_ON : 0u));
 }
 
+void InProcessTransport::worldGone() {
+  std::lock_guard lock(mutex_);
+  world_ = nullptr;
+}
+
 void InProcessTransport::detach() {
   World* world = nullptr;
   {

@@ -6,11 +6,12 @@
 //   kx::sim::World world(options);
 //   auto link = kx::sim::attachInProcess(world);   // installs the device factory
 //   // ... kx::UartInit() now opens the simulated adapter, whatever uart.comPort says
-//   link->detach();                                // before `world` goes away
+//   link->detach();                                // or let `world` go first
 //
 // Threading: the program's writes reach the world on the writing thread; the
 // world's worker thread feeds the answers into the port. detach() may be
-// called from any thread; after it returns the world is not touched again.
+// called from any thread, before or after the world is destroyed; after it
+// returns (or after the world's destructor) the world is not touched again.
 #pragma once
 
 #include <memory>
@@ -29,6 +30,7 @@ class InProcessTransport : public Transport {
   bool carriesParity() const override { return true; }
   void deliver(const std::string& bytes) override;
   void setModemLines(bool dsr, bool cts) override;
+  void worldGone() override;
 
   // The port the serial link opens; tests may inspect it (dtr(), rts(), ...).
   const std::shared_ptr<ScriptedPort>& port() const { return port_; }

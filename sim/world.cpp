@@ -125,9 +125,16 @@ World::World(const WorldOptions& options) : options_(options), start_(Clock::now
 }
 
 World::~World() {
+  std::shared_ptr<Transport> transport;
+  {
+    std::lock_guard lock(mutex_);
+    transport = transport_;
+  }
+  if (transport) transport->worldGone();
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
+    transport_.reset();
   }
   cv_.notify_all();
   worker_.join();
@@ -268,6 +275,7 @@ void World::receiveFromPc(const std::string& bytes, const LineSettings& pc, bool
   if (!d || d->restarting) return;
   if (!lineSettingsMatch(lineOf(*d), pc, parityVisible)) {
     // Garbage to the adapter: whatever it had collected is lost too.
+    d->droppedBytes += static_cast<long long>(bytes.size());
     d->line.clear();
     d->overflow = false;
     return;
@@ -388,6 +396,8 @@ void World::sendOverLink(Device& from, const std::string& bytes) {
 }
 
 void World::linkReceive(Device& d, const std::string& bytes) {
+  d.linkData += bytes;
+  if (d.linkData.size() > 4096) d.linkData.erase(0, d.linkData.size() - 4096);
   if (d.s.rcfg) {
     for (char c : bytes) remoteAccessByte(d, static_cast<uint8_t>(c));
     return;
@@ -395,26 +405,39 @@ void World::linkReceive(Device& d, const std::string& bytes) {
   if (d.dataMode) emit(d, bytes);
 }
 
+bool World::sendFrom(int n, const std::string& bytes, std::string* error) {
+  std::string ignored;
+  std::lock_guard lock(mutex_);
+  Device* d = dev(n);
+  if (!d) return (error ? *error : ignored) = "no device " + std::to_string(n), false;
+  if (!d->peer) return (error ? *error : ignored) = "not connected", false;
+  sendOverLink(*d, bytes);
+  return true;
+}
+
 void World::answerRemote(Device& d, uint8_t first, uint8_t second) {
   sendOverLink(d, std::string{static_cast<char>(first), static_cast<char>(second)});
 }
 
 void World::remoteAccessByte(Device& d, uint8_t b) {
-  if (d.remoteAnswer == RemoteAnswer::Silent) return;
   const bool ok = d.remoteAnswer == RemoteAnswer::Ok;
   if (!d.remoteAccess) {
+    // Outside remote access everything is data; eight 0xAA in a row also ask
+    // for remote access. (The local end sees the two-byte answers this way.)
+    if (d.dataMode) emit(d, std::string(1, static_cast<char>(b)));
     if (b != 0xAA) {
       d.handshakeBytes = 0;
-      if (d.dataMode) emit(d, std::string(1, static_cast<char>(b)));
       return;
     }
     if (++d.handshakeBytes < 8) return;
     d.handshakeBytes = 0;
+    if (d.remoteAnswer == RemoteAnswer::Silent) return;
     answerRemote(d, 0xAA, ok ? 0xAA : 0x55);
     d.remoteAccess = ok;
     d.pair.clear();
     return;
   }
+  if (d.remoteAnswer == RemoteAnswer::Silent) return;
   d.pair += static_cast<char>(b);
   if (d.pair.size() < 2) return;
   const auto first = static_cast<uint8_t>(d.pair[0]);

@@ -45,6 +45,9 @@ class Transport {
   virtual void deliver(const std::string& bytes) = 0;
   // DSR and CTS as the plugged adapter drives them (where the transport has them).
   virtual void setModemLines(bool dsr, bool cts) = 0;
+  // The world is being destroyed: stop calling into it. Called outside the
+  // world's lock; once it returns the transport must not touch the world.
+  virtual void worldGone() {}
 };
 
 // The adapter's own settings, as its AT commands set and query them.
@@ -143,6 +146,8 @@ class World {
   bool eventConnect(int n, const std::string& address, std::string* error = nullptr);
   // Device n's peer goes away.
   bool eventDisconnect(int n, std::string* error = nullptr);
+  // Device n sends bytes to its peer over the radio link.
+  bool sendFrom(int n, const std::string& bytes, std::string* error = nullptr);
   // Noise on the line: count bytes delivered to the PC whatever its settings.
   void garbage(int count);
   std::string address(int n) const;
