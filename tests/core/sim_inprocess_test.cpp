@@ -178,4 +178,36 @@ TEST(SimWorld, ControlApiMatchesTheProgramsProtocol) {
   EXPECT_EQ(world.received(2).size(), 1u);
 }
 
+TEST(SimWorld, RandomControlLinesAndBytesAlwaysGetOneLineAnswers) {
+  kx::sim::WorldOptions options;
+  options.adapters = 2;
+  options.inquiryMs = 50;
+  options.connectMs = 5;
+  options.restartMs = 20;
+  kx::sim::World world(options);
+  const char* words[] = {"plug", "unplug", "list", "set", "get", "event", "connect", "disconnect",
+                         "garbage", "received", "send", "0", "1", "2", "3", "4", "99", "-1", "name",
+                         "baud", "pin", "bond", "role", "answer", "master", "on", "off", "\\x",
+                         "0012-6F-100002", "none", "115200", "\xff", "", "  ", "\t"};
+  uint32_t x = 7;
+  const auto next = [&x] { return x = x * 1664525u + 1013904223u; };
+  for (int i = 0; i < 3000; ++i) {
+    std::string line;
+    for (uint32_t k = next() % 6; k > 0; --k) line += std::string(words[(next() >> 8) % std::size(words)]) + " ";
+    const std::string answer = world.control(line);
+    ASSERT_TRUE(answer.rfind("OK", 0) == 0 || answer.rfind("ERROR", 0) == 0) << line << " -> " << answer;
+    ASSERT_EQ(answer.find('\n'), std::string::npos) << line;
+    // Bytes from the PC at the plugged adapter's settings, every value.
+    std::string bytes;
+    for (uint32_t k = next() % 40; k > 0; --k) {
+      const uint32_t r = next() >> 16;
+      bytes += (r % 5 == 0) ? '\r' : (r % 7 == 0) ? std::string("AT+")[r % 3] : static_cast<char>(r & 0xFF);
+    }
+    std::string baud = "19200";
+    world.get(world.plugged() ? world.plugged() : 1, "baud", &baud);
+    world.receiveFromPc(bytes, kx::LineSettings{std::stoi(baud), kx::Parity::None, 1, false}, true);
+  }
+  EXPECT_EQ(world.control("list").rfind("OK plugged=", 0), 0u);
+}
+
 }  // namespace
