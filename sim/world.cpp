@@ -198,6 +198,7 @@ void World::emit(Device& d, const std::string& bytes) {
   out.device = plugged_;
   out.at = Clock::now() + std::chrono::milliseconds(options_.latencyMs);
   if (out.at < lineFree_) out.at = lineFree_;
+  if (options_.pace && out.at < inputFree_) out.at = inputFree_;
   if (options_.pace && out.settings.baud > 0) {
     const int bits = 1 + 8 + (out.settings.parity == Parity::None ? 0 : 1) + out.settings.stopBits;
     out.at += std::chrono::microseconds(static_cast<long long>(bytes.size()) * bits * 1000000LL /
@@ -279,6 +280,12 @@ void World::receiveFromPc(const std::string& bytes, const LineSettings& pc, bool
     d->line.clear();
     d->overflow = false;
     return;
+  }
+  if (options_.pace && pc.baud > 0) {
+    const int bits = 1 + 8 + (pc.parity == Parity::None ? 0 : 1) + pc.stopBits;
+    const auto start = std::max(Clock::now(), inputFree_);
+    inputFree_ = start + std::chrono::microseconds(static_cast<long long>(bytes.size()) * bits *
+                                                   1000000LL / pc.baud);
   }
   const long long now = nowMs();
   for (char c : bytes) handlePcByte(*d, static_cast<uint8_t>(c), now);

@@ -208,6 +208,9 @@ class World {
   std::multimap<Clock::time_point, std::function<void()>> timers_;
   std::deque<Outgoing> outbox_;
   Clock::time_point lineFree_{};
+  // With pacing: when the PC's bytes received so far have fully crossed the
+  // wire; an answer cannot start before the command that caused it is in.
+  Clock::time_point inputFree_{};
   Clock::time_point start_;
   bool modemDirty_ = true;
   bool stop_ = false;
