@@ -105,10 +105,16 @@ class Session {
     setEventBoxHook(&printEventBox);
     w.setNotificationHandler([this](const TerminalWindow::Notification& n) { notified(n); });
     w.setTimerHandler([&w](int32_t id) { onTimer(w, id); });
+    // The spinner turns before each step of the search, so the port still
+    // holds the settings of the step before, which went unanswered.
     w.setSpinnerHandler([&w](int32_t step) {
-      w.printLine(formatBounded(200, "Search step %d of 132: trying %d bit/s, parity %s, %d stop "
-                                     "bit(s), flow control %s",
-                                step + 1, uart.baud, parityName(uart.parity), uart.stopBits,
+      if (step <= 1) {
+        w.printLine(formatBounded(200, "Search step %d of 132", step));
+        return;
+      }
+      w.printLine(formatBounded(200, "Search step %d of 132 (no answer at %d bit/s, parity %s, "
+                                     "%d stop bit(s), flow control %s)",
+                                step, uart.baud, parityName(uart.parity), uart.stopBits,
                                 onOff(uart.flow)));
     });
     setUpLocalPage(page_, o);
