@@ -165,19 +165,17 @@ MsgResult TerminalWindow::ask(MsgButtons buttons) {
   const MsgResult negative = yesNo ? MsgResult::No : MsgResult::Cancel;
   const char* question = yesNo ? "[Y]es / [N]o? " : "Press Enter for OK, or type c for Cancel: ";
   if (assumeYes_) {
-    std::fprintf(out_, "%s%s (--yes)\n", question, yesNo ? "Yes" : "OK");
-    std::fflush(out_);
+    print((std::string(question) + (yesNo ? "Yes" : "OK") + " (--yes)\n").c_str());
     return positive;
   }
   const int fd = in_ ? ::fileno(in_) : -1;
   while (true) {
-    std::fprintf(out_, "%s", question);
-    std::fflush(out_);
+    print(question);
     std::string line;
     bool eof = fd < 0;
     while (!eof) {
       if (cancel_ && cancel_->load()) {
-        std::fprintf(out_, "\n");
+        print("\n");
         return negative;
       }
       struct pollfd p {fd, POLLIN, 0};
@@ -194,8 +192,7 @@ MsgResult TerminalWindow::ask(MsgButtons buttons) {
     }
     if (eof && line.empty()) {
       // Nobody to answer: a question without an answer is a refusal.
-      std::fprintf(out_, "(no input: %s)\n", yesNo ? "No" : "Cancel");
-      std::fflush(out_);
+      print(yesNo ? "(no input: No)\n" : "(no input: Cancel)\n");
       return negative;
     }
     line.erase(0, line.find_first_not_of(" \t"));
@@ -215,14 +212,21 @@ MsgResult TerminalWindow::ask(MsgButtons buttons) {
 MsgResult TerminalWindow::messageBox(const std::string& text, const std::string& caption,
                                      MsgButtons buttons, MsgIcon) {
   debugLog("CLI: message box: %s", text.c_str());
-  std::lock_guard lock(printMutex_);
-  std::fprintf(out_, "%s%s%s\n", caption.empty() ? "" : caption.c_str(),
-               caption.empty() ? "" : ": ", text.c_str());
-  std::fflush(out_);
+  // Questions are asked one at a time; the output lock is only held while
+  // printing, so that the read thread's event lines never wait for an answer.
+  std::unique_lock asking(askMutex_, std::defer_lock);
+  if (buttons != MsgButtons::Ok) asking.lock();
+  printLine(caption.empty() ? text : caption + ": " + text);
   if (buttons == MsgButtons::Ok) return MsgResult::Ok;
   const MsgResult answer = ask(buttons);
   if (answer == MsgResult::Cancel || answer == MsgResult::No) refused_ = true;
   return answer;
+}
+
+void TerminalWindow::print(const char* text) {
+  std::lock_guard lock(printMutex_);
+  std::fputs(text, out_);
+  std::fflush(out_);
 }
 
 std::vector<std::string> TerminalWindow::statusTexts() const {

@@ -5,7 +5,9 @@
 // caller; window timers run on a small timer thread of their own.
 //
 // Threading contract: every member may be called from any thread. Printing
-// and asking are serialised by one lock, so lines never mix. Notifications
+// is serialised by one lock, so lines never mix; questions by another, which
+// printing never waits for (the read thread's event lines go out while a
+// question waits for its answer). Notifications
 // sent (send) are handled on the caller's thread at once; notifications
 // posted (post) are queued and handled by the thread that calls
 // processPosted() (the program's main thread), so a link thread never waits.
@@ -86,6 +88,7 @@ class TerminalWindow : public WindowInterface {
   void handle(const Notification& n);
   void timerLoop();
   MsgResult ask(MsgButtons buttons);
+  void print(const char* text);
 
   std::FILE* out_;
   std::FILE* in_;
@@ -93,7 +96,8 @@ class TerminalWindow : public WindowInterface {
   const std::atomic<bool>* cancel_ = nullptr;
   std::atomic<bool> refused_{false};
 
-  mutable std::mutex printMutex_;  // output, questions, status list
+  std::mutex askMutex_;            // one question at a time
+  mutable std::mutex printMutex_;  // output and the status list
   std::vector<std::string> status_;
 
   std::mutex handlerMutex_;

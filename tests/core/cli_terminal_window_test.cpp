@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -129,6 +130,22 @@ TEST(CliTerminalWindow, CtrlCRefusesAPendingQuestion) {
   });
   EXPECT_EQ(w.messageBox("q", "", MsgButtons::OkCancel), MsgResult::Cancel);
   user.join();
+}
+
+TEST(CliTerminalWindow, EventLinesAreNotHeldByAPendingQuestion) {
+  Terminal t;
+  TerminalWindow w(t.out, t.in, false);
+  std::promise<MsgResult> answered;
+  std::thread asker([&] { answered.set_value(w.messageBox("swap?", "", MsgButtons::OkCancel)); });
+  // The read thread's CONNECT line goes out while nobody has answered yet.
+  auto printed = std::async(std::launch::async, [&] { w.printLine("CONNECT \"0012-6F-100002\""); });
+  EXPECT_EQ(printed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  t.type("\n");
+  auto result = answered.get_future();
+  EXPECT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  asker.join();
+  EXPECT_EQ(result.get(), MsgResult::Ok);
+  EXPECT_NE(t.printed().find("CONNECT \"0012-6F-100002\"\n"), std::string::npos);
 }
 
 TEST(CliTerminalWindow, PostsWaitForTheMainThreadSendsRunAtOnce) {
