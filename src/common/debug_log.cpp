@@ -59,6 +59,22 @@ void closeDebugLog() {
   }
 }
 
+bool openDebugLogAt(const std::string& path, int* err) {
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (!file) {
+    if (err) *err = errno;
+    return false;
+  }
+  std::lock_guard lock(gLogMutex);
+  if (gDebugFile) std::fclose(gDebugFile);
+  gDebugFile = file;
+  // Written before the flag is raised, so that it is the first line even
+  // while other threads are logging.
+  std::fprintf(gDebugFile, "%s\n", "Setting debugFlag = TRUE");
+  debugFlag = 1;
+  return true;
+}
+
 bool toggleDebug(bool checked) {
   if (checked) {
     closeDebugLog();
@@ -68,20 +84,10 @@ bool toggleDebug(bool checked) {
   // changing the process's current directory, which other threads may rely on.
   std::string path = startupDirectory.empty() ? std::string("Debug.txt")
                                               : startupDirectory + "/Debug.txt";
-  FILE* file = std::fopen(path.c_str(), "w");
-  if (!file) {
-    const int err = errno;
+  int err = 0;
+  if (!openDebugLogAt(path, &err)) {
     showMessageBox(debugOpenErrorText(err), MsgButtons::Ok);
     return false;
-  }
-  {
-    std::lock_guard lock(gLogMutex);
-    if (gDebugFile) std::fclose(gDebugFile);
-    gDebugFile = file;
-    // Written before the flag is raised, so that it is the first line even
-    // while other threads are logging.
-    std::fprintf(gDebugFile, "%s\n", "Setting debugFlag = TRUE");
-    debugFlag = 1;
   }
   return true;
 }

@@ -30,6 +30,10 @@ void debugLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // and leaves the log off.
 bool toggleDebug(bool checked);
 
+// Creates the log anew at `path` and switches it on (the command-line tool's
+// --log). False, with errno in *err, when the file cannot be created.
+bool openDebugLogAt(const std::string& path, int* err = nullptr);
+
 // The message box text for a failed open of Debug.txt with this errno.
 std::string debugOpenErrorText(int err);
 

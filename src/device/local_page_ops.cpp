@@ -171,9 +171,7 @@ void onRestoreFactorySettings(FormInterface& page) {
     showMessageBox("Reset Failed!!", MsgButtons::Ok);
 }
 
-void onSendAtCommand(FormInterface& page) {
-  std::string command = page.text(kAtCommand);
-  if (command.empty()) return;
+const char* typedCommandRefusal(const std::string& command) {
   const std::string copy = upper(command);
   const char* refusal = nullptr;
   if ((copy == "AT+BAUD19" || copy == "AT+BAUD20") && isLegacyFirmware())
@@ -190,6 +188,13 @@ void onSendAtCommand(FormInterface& page) {
     refusal =
         "Remote Class of Device command (AT+RCOD) not supported on this firmware. Command will "
         "not be sent";
+  return refusal;
+}
+
+void onSendAtCommand(FormInterface& page) {
+  std::string command = page.text(kAtCommand);
+  if (command.empty()) return;
+  const char* refusal = typedCommandRefusal(command);
   if (refusal) {
     showMessageBox(refusal, MsgButtons::Ok);
     return;

@@ -20,6 +20,10 @@ void onDisableAuthentication(FormInterface& page);
 // Tooltip of a page control, empty for controls without one.
 std::string localDeviceTooltip(int id);
 
+// Why a typed command (without its CR) is not sent to the adapter's firmware,
+// or null when it may be sent.
+const char* typedCommandRefusal(const std::string& command);
+
 // Returns `command` when it fits a command buffer (29 characters); otherwise
 // shows a message box saying why it is not sent and returns nothing.
 std::optional<std::string> checkCommandLength(const std::string& command);

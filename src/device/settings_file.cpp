@@ -351,23 +351,7 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page) {
   return 1;
 }
 
-int SaveSettingsToFile(const std::string& path) {
-  show(formatBounded(1024, "Saving Device Settings to file %s ", path.c_str()));
-  // Written beside the target and renamed over it, so that the old file stays
-  // whole until the new one is complete on disk.
-  std::string tmp = path + ".tmpXXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
-  if (!file) {
-    const int err = errno;
-    if (fd >= 0) {
-      ::close(fd);
-      ::unlink(tmp.c_str());
-    }
-    showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
-    show("Failed to save device settings");
-    return 0;
-  }
+void writeSettings(std::FILE* file) {
   std::fprintf(file, "# KX627 Configuration Utility Settings\n");
   std::fprintf(file, "Port = %s\n", uart.comPort);
   std::fprintf(file,
@@ -402,6 +386,26 @@ int SaveSettingsToFile(const std::string& path) {
     std::fprintf(file, "RemoteService = %s\n", localDev.remoteService);
     std::fprintf(file, "RemoteCOD = %s\n", localDev.remoteCod);
   }
+}
+
+int SaveSettingsToFile(const std::string& path) {
+  show(formatBounded(1024, "Saving Device Settings to file %s ", path.c_str()));
+  // Written beside the target and renamed over it, so that the old file stays
+  // whole until the new one is complete on disk.
+  std::string tmp = path + ".tmpXXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+  if (!file) {
+    const int err = errno;
+    if (fd >= 0) {
+      ::close(fd);
+      ::unlink(tmp.c_str());
+    }
+    showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
+    show("Failed to save device settings");
+    return 0;
+  }
+  writeSettings(file);
   const bool written = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
   const int writeErr = errno;
   const bool closed = std::fclose(file) == 0;

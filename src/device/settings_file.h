@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -38,6 +39,10 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page = n
 // it, flushed, then renamed over it, so a failed write leaves the old file.
 // 1 when written, 0 when not (a message box says why).
 int SaveSettingsToFile(const std::string& path);
+
+// The file's text for the current settings (`uart` and `localDev`), as
+// SaveSettingsToFile writes it; also used to print the settings.
+void writeSettings(std::FILE* file);
 
 // Copies the serial-port values of the last read into `uart` (start-up).
 void takeSerialSettingsFromFile();

@@ -1,0 +1,163 @@
+#include "cli/cli_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "common/records.h"
+
+namespace kx::cli {
+namespace {
+
+bool isSpeed(long v) {
+  static const long kSpeeds[] = {1200,  2400,   4800,   9600,   19200, 38400,
+                                 57600, 115200, 230400, 460800, 921600};
+  for (long s : kSpeeds)
+    if (s == v) return true;
+  return false;
+}
+
+bool parseNumber(const char* text, long* out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (!*text || *end || errno) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+std::string usageText() {
+  return "usage: kx627-cli COMMAND [options]\n"
+         "\n"
+         "Commands:\n"
+         "  ports                       list the serial ports\n"
+         "  find   --port P             find the adapter: probe, then search every line setting\n"
+         "                              (progress on standard error; Ctrl-C cancels) and print\n"
+         "                              the line settings found\n"
+         "  read   --port P [--json]    read every setting; print it in the settings-file format\n"
+         "                              or as JSON\n"
+         "  apply  --port P FILE        program the adapter from a settings file, read it back and\n"
+         "                              verify each value of the file\n"
+         "  send   --port P COMMAND     send one AT command (\"AT+NAME?\"), print the answer\n"
+         "  pair   --port P             pair the adapter with a second one (asks to swap them)\n"
+         "  unpair --port P             undo a pairing (asks to swap them)\n"
+         "\n"
+         "Options:\n"
+         "  --port P         the serial port (/dev/ttyUSB0)\n"
+         "  --baud BPS       line speed to try first (default 19200)\n"
+         "  --parity none|odd|even      (default none)\n"
+         "  --stop 1|2       stop bits (default 1)\n"
+         "  --flow on|off    RTS/CTS flow control (default off)\n"
+         "  --json           read and find: print JSON\n"
+         "  --yes, -y        answer every question OK/Yes (scripted use)\n"
+         "  --log FILE       write the trace to FILE\n"
+         "  --help, -h       this text;  --version  the version\n"
+         "\n"
+         "Status lines, messages and questions go to standard error; results to standard output.\n"
+         "\n"
+         "Exit codes:\n"
+         "  0    success\n"
+         "  1    the adapter refused or did not answer, or the procedure failed\n"
+         "  2    bad command line\n"
+         "  3    the port could not be opened\n"
+         "  4    the adapter did not answer with any line settings\n"
+         "  5    apply: values read back differ from the file (per-key report on stdout)\n"
+         "  6    a settings file or the log file could not be read or written\n"
+         "  7    the adapter runs old firmware that this tool does not support\n"
+         "  130  cancelled (Ctrl-C, or a question answered Cancel)\n";
+}
+
+ParseResult parseCommandLine(int argc, const char* const* argv) {
+  Options o;
+  auto fail = [](std::string text) { return ParseResult{std::nullopt, std::move(text)}; };
+  std::string positional[2];
+  int positionals = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "-h" || a == "--help") {
+      o.command = Command::Help;
+      return {o, {}};
+    }
+    if (a == "--version") {
+      o.command = Command::Version;
+      return {o, {}};
+    }
+    if (a == "--json") {
+      o.json = true;
+      continue;
+    }
+    if (a == "--yes" || a == "-y") {
+      o.yes = true;
+      continue;
+    }
+    if (a.size() > 1 && a[0] == '-' && a != "-") {
+      if (i + 1 >= argc) return fail(a + " needs a value");
+      const char* v = argv[++i];
+      long n = 0;
+      if (a == "--port") {
+        if (!*v || std::strlen(v) >= static_cast<std::size_t>(kPortNameSize))
+          return fail("bad port name");
+        o.port = v;
+      } else if (a == "--baud") {
+        if (!parseNumber(v, &n) || !isSpeed(n)) return fail(std::string("bad speed '") + v + "'");
+        o.baud = static_cast<int32_t>(n);
+      } else if (a == "--parity") {
+        if (!strcasecmp(v, "none")) o.parity = PARITY_NONE_FLAG;
+        else if (!strcasecmp(v, "odd")) o.parity = PARITY_ODD_FLAG;
+        else if (!strcasecmp(v, "even")) o.parity = PARITY_EVEN_FLAG;
+        else return fail(std::string("bad parity '") + v + "'");
+      } else if (a == "--stop") {
+        if (!parseNumber(v, &n) || (n != 1 && n != 2))
+          return fail(std::string("bad stop bits '") + v + "'");
+        o.stopBits = static_cast<int32_t>(n);
+      } else if (a == "--flow") {
+        if (!strcasecmp(v, "on")) o.flow = 1;
+        else if (!strcasecmp(v, "off")) o.flow = 0;
+        else return fail(std::string("bad flow control '") + v + "'");
+      } else if (a == "--log") {
+        if (!*v) return fail("--log needs a file name");
+        o.logPath = v;
+      } else if (a == "--time-scale") {
+        char* end = nullptr;
+        const double s = std::strtod(v, &end);
+        if (!*v || *end || !(s > 0.0 && s <= 1.0)) return fail("bad --time-scale");
+        o.timeScale = s;
+      } else {
+        return fail("unknown option " + a);
+      }
+      continue;
+    }
+    if (positionals == 2) return fail("too many arguments");
+    positional[positionals++] = a;
+  }
+  if (positionals == 0) return fail("no command given");
+  static const struct {
+    const char* name;
+    Command command;
+    bool takesArgument;
+  } kCommands[] = {{"ports", Command::Ports, false}, {"find", Command::Find, false},
+                   {"read", Command::Read, false},   {"apply", Command::Apply, true},
+                   {"send", Command::Send, true},    {"pair", Command::Pair, false},
+                   {"unpair", Command::Unpair, false}};
+  bool known = false;
+  for (const auto& c : kCommands) {
+    if (positional[0] != c.name) continue;
+    known = true;
+    o.command = c.command;
+    if (c.takesArgument && positionals < 2)
+      return fail(positional[0] + (c.command == Command::Apply ? " needs a FILE" : " needs a COMMAND"));
+    if (!c.takesArgument && positionals > 1) return fail("too many arguments");
+  }
+  if (!known) return fail("unknown command " + positional[0]);
+  if (o.command == Command::Apply) o.file = positional[1];
+  if (o.command == Command::Send) o.atCommand = positional[1];
+  if (o.command != Command::Ports && o.port.empty()) return fail(positional[0] + " needs --port");
+  if (o.json && o.command != Command::Read && o.command != Command::Find)
+    return fail("--json goes with read and find");
+  return {o, {}};
+}
+
+}  // namespace kx::cli

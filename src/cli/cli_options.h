@@ -1,0 +1,50 @@
+// The command line of kx627-cli: commands, options and exit codes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kx::cli {
+
+// Exit codes; the README's "Command-line tool" section and --help list them.
+enum ExitCode : int {
+  kExitOk = 0,
+  kExitFailed = 1,          // the adapter refused or did not answer a command, or a procedure failed
+  kExitUsage = 2,           // bad command line
+  kExitPortFailed = 3,      // the port could not be opened
+  kExitNotFound = 4,        // no answer with any line settings
+  kExitMismatch = 5,        // apply: a value read back differs from the file
+  kExitFileError = 6,       // a settings or log file could not be read or written
+  kExitOldFirmware = 7,     // the adapter runs old, unsupported firmware
+  kExitCancelled = 130,     // Ctrl-C, or a question answered Cancel
+};
+
+enum class Command { None, Help, Version, Ports, Find, Read, Apply, Send, Pair, Unpair };
+
+struct Options {
+  Command command = Command::None;
+  std::string port;
+  int32_t baud = 19200;
+  int32_t parity = 0x100;  // PARITY_*_FLAG
+  int32_t stopBits = 1;
+  int32_t flow = 0;
+  bool json = false;
+  bool yes = false;
+  std::string file;       // apply
+  std::string atCommand;  // send
+  std::string logPath;
+  double timeScale = 1.0;  // scales the fixed waits (tests)
+};
+
+struct ParseResult {
+  std::optional<Options> options;
+  std::string error;  // set when options is empty
+};
+
+ParseResult parseCommandLine(int argc, const char* const* argv);
+
+// The --help text, with the exit codes.
+std::string usageText();
+
+}  // namespace kx::cli

@@ -1,0 +1,90 @@
+// kx627-cli: the adapter's provisioning tool for the terminal and for scripts.
+// See `kx627-cli --help` and the README's "Command-line tool" section.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "cli/cli_app.h"
+#include "cli/cli_options.h"
+#include "cli/terminal_window.h"
+#include "common/debug_log.h"
+#include "device/initialise.h"
+#include "link/pairing.h"
+
+namespace {
+
+std::atomic<bool> gCancel{false};
+std::atomic<bool> gQuitting{false};
+
+// Ctrl-C and SIGTERM are taken by this thread (blocked everywhere else), so
+// that the cancel is an ordinary flag write, not work in a signal handler.
+// The first one cancels what runs (the search through its abort flag, the
+// pairing through its stop request, a question as Cancel); a second one ends
+// the program at once.
+void signalLoop(kx::cli::TerminalWindow& window, sigset_t set) {
+  while (true) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (gQuitting) return;
+    if (gCancel.exchange(true)) _exit(kx::cli::kExitCancelled);
+    window.printLine("Cancelling... (press Ctrl-C again to quit at once)");
+    kx::onAbort();
+    kx::requestPairingStop();
+    window.wake();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kx::cli;
+  const ParseResult parsed = parseCommandLine(argc, argv);
+  if (!parsed.options) {
+    std::fprintf(stderr, "kx627-cli: %s\n(kx627-cli --help lists the commands)\n",
+                 parsed.error.c_str());
+    return kExitUsage;
+  }
+  const Options& o = *parsed.options;
+  if (o.command == Command::Help) {
+    std::fputs(usageText().c_str(), stdout);
+    return kExitOk;
+  }
+  if (o.command == Command::Version) {
+    std::printf("kx627-cli %s\n", KX_VERSION);
+    return kExitOk;
+  }
+  if (!o.logPath.empty()) {
+    int err = 0;
+    if (!kx::openDebugLogAt(o.logPath, &err)) {
+      std::fprintf(stderr, "kx627-cli: cannot create the log %s: %s\n", o.logPath.c_str(),
+                   std::strerror(err));
+      return kExitFileError;
+    }
+  }
+
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before any thread starts
+
+  int result;
+  {
+    TerminalWindow window(stderr, stdin, o.yes);
+    window.setCancelFlag(&gCancel);
+    kx::mainWindowHandle = &window;
+    std::thread signals(signalLoop, std::ref(window), set);
+    result = runCommand(o, window, stdout, gCancel);
+    kx::mainWindowHandle = nullptr;
+    gQuitting = true;
+    pthread_kill(signals.native_handle(), SIGTERM);
+    signals.join();
+  }
+  kx::closeDebugLog();
+  return result;
+}

@@ -1,0 +1,242 @@
+#include "cli/terminal_window.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "common/debug_log.h"
+#include "common/notify.h"
+
+namespace kx::cli {
+
+TerminalWindow::TerminalWindow(std::FILE* out, std::FILE* in, bool assumeYes)
+    : out_(out), in_(in), assumeYes_(assumeYes) {
+  timerThread_ = std::thread([this] { timerLoop(); });
+}
+
+TerminalWindow::~TerminalWindow() {
+  {
+    std::lock_guard lock(timerMutex_);
+    stopping_ = true;
+  }
+  timerChanged_.notify_all();
+  timerThread_.join();
+}
+
+void TerminalWindow::printLine(const std::string& line) {
+  std::lock_guard lock(printMutex_);
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void TerminalWindow::handle(const Notification& n) {
+  if (n.id == NOTIFY_STATUS_TEXT) {
+    // The status window's lone "." continues the current line; on a terminal
+    // each status text is a line of its own.
+    std::lock_guard lock(printMutex_);
+    status_.push_back(n.text);
+    std::fprintf(out_, "%s\n", n.text.c_str());
+    std::fflush(out_);
+    return;
+  }
+  NotificationHandler handler;
+  {
+    std::lock_guard lock(handlerMutex_);
+    handler = notificationHandler_;
+  }
+  if (handler) handler(n);
+}
+
+void TerminalWindow::post(int32_t id, int64_t lParam, const std::string& text) {
+  {
+    std::lock_guard lock(queueMutex_);
+    queue_.push_back({id, lParam, text});
+  }
+  queueChanged_.notify_all();
+}
+
+void TerminalWindow::send(int32_t id, int64_t lParam, const std::string& text) {
+  handle({id, lParam, text});
+}
+
+void TerminalWindow::sendSpinner(int32_t step) {
+  std::function<void(int32_t)> handler;
+  {
+    std::lock_guard lock(handlerMutex_);
+    handler = spinnerHandler_;
+  }
+  if (handler) handler(step);
+}
+
+void TerminalWindow::setNotificationHandler(NotificationHandler handler) {
+  std::lock_guard lock(handlerMutex_);
+  notificationHandler_ = std::move(handler);
+}
+
+void TerminalWindow::setTimerHandler(TimerHandler handler) {
+  std::lock_guard lock(handlerMutex_);
+  timerHandler_ = std::move(handler);
+}
+
+void TerminalWindow::setSpinnerHandler(std::function<void(int32_t)> handler) {
+  std::lock_guard lock(handlerMutex_);
+  spinnerHandler_ = std::move(handler);
+}
+
+void TerminalWindow::processPosted(int timeoutMs) {
+  std::deque<Notification> batch;
+  {
+    std::unique_lock lock(queueMutex_);
+    queueChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return !queue_.empty() || woken_; });
+    woken_ = false;
+    batch.swap(queue_);
+  }
+  for (const Notification& n : batch) handle(n);
+}
+
+void TerminalWindow::wake() {
+  {
+    std::lock_guard lock(queueMutex_);
+    woken_ = true;
+  }
+  queueChanged_.notify_all();
+}
+
+// ------------------------------------------------------------------ timers
+
+void TerminalWindow::setTimer(int32_t id, int periodMs) {
+  {
+    std::lock_guard lock(timerMutex_);
+    const int period = std::max(1, periodMs);
+    timers_[id] = {period, Clock::now() + std::chrono::milliseconds(period)};
+  }
+  timerChanged_.notify_all();
+}
+
+void TerminalWindow::killTimer(int32_t id) {
+  {
+    std::lock_guard lock(timerMutex_);
+    timers_.erase(id);
+  }
+  timerChanged_.notify_all();
+}
+
+bool TerminalWindow::timerArmed(int32_t id) const {
+  std::lock_guard lock(timerMutex_);
+  return timers_.count(id) != 0;
+}
+
+void TerminalWindow::timerLoop() {
+  std::unique_lock lock(timerMutex_);
+  while (!stopping_) {
+    if (timers_.empty()) {
+      timerChanged_.wait(lock);
+      continue;
+    }
+    auto next = timers_.begin();
+    for (auto it = timers_.begin(); it != timers_.end(); ++it)
+      if (it->second.due < next->second.due) next = it;
+    if (Clock::now() < next->second.due) {
+      timerChanged_.wait_until(lock, next->second.due);
+      continue;  // re-examine: the timers may have changed
+    }
+    // Window timers repeat until killed; the handler usually kills it.
+    const int32_t id = next->first;
+    next->second.due = Clock::now() + std::chrono::milliseconds(next->second.periodMs);
+    lock.unlock();
+    TimerHandler handler;
+    {
+      std::lock_guard hl(handlerMutex_);
+      handler = timerHandler_;
+    }
+    if (handler) handler(id);
+    lock.lock();
+  }
+}
+
+// ------------------------------------------------------------------ boxes
+
+MsgResult TerminalWindow::ask(MsgButtons buttons) {
+  const bool yesNo = buttons == MsgButtons::YesNo;
+  const MsgResult positive = yesNo ? MsgResult::Yes : MsgResult::Ok;
+  const MsgResult negative = yesNo ? MsgResult::No : MsgResult::Cancel;
+  const char* question = yesNo ? "[Y]es / [N]o? " : "Press Enter for OK, or type c for Cancel: ";
+  if (assumeYes_) {
+    print((std::string(question) + (yesNo ? "Yes" : "OK") + " (--yes)\n").c_str());
+    return positive;
+  }
+  const int fd = in_ ? ::fileno(in_) : -1;
+  while (true) {
+    print(question);
+    std::string line;
+    bool eof = fd < 0;
+    while (!eof) {
+      if (cancel_ && cancel_->load()) {
+        print("\n");
+        return negative;
+      }
+      struct pollfd p {fd, POLLIN, 0};
+      const int r = ::poll(&p, 1, 100);
+      if (r <= 0) continue;
+      char c;
+      const ssize_t n = ::read(fd, &c, 1);
+      if (n <= 0) {
+        eof = true;
+        break;
+      }
+      if (c == '\n') break;
+      if (c != '\r') line += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (eof && line.empty()) {
+      // Nobody to answer: a question without an answer is a refusal.
+      print(yesNo ? "(no input: No)\n" : "(no input: Cancel)\n");
+      return negative;
+    }
+    line.erase(0, line.find_first_not_of(" \t"));
+    line.erase(line.find_last_not_of(" \t") + 1);
+    if (yesNo) {
+      if (line == "y" || line == "yes") return positive;
+      if (line == "n" || line == "no") return negative;
+    } else {
+      if (line.empty() || line == "ok" || line == "o" || line == "y" || line == "yes")
+        return positive;
+      if (line == "c" || line == "cancel" || line == "n" || line == "no") return negative;
+    }
+    if (eof) return negative;
+  }
+}
+
+MsgResult TerminalWindow::messageBox(const std::string& text, const std::string& caption,
+                                     MsgButtons buttons, MsgIcon) {
+  debugLog("CLI: message box: %s", text.c_str());
+  // Questions are asked one at a time; the output lock is only held while
+  // printing, so that the read thread's event lines never wait for an answer.
+  std::unique_lock asking(askMutex_, std::defer_lock);
+  if (buttons != MsgButtons::Ok) asking.lock();
+  printLine(caption.empty() ? text : caption + ": " + text);
+  if (buttons == MsgButtons::Ok) return MsgResult::Ok;
+  const MsgResult answer = ask(buttons);
+  if (answer == MsgResult::Cancel || answer == MsgResult::No) refused_ = true;
+  return answer;
+}
+
+void TerminalWindow::print(const char* text) {
+  std::lock_guard lock(printMutex_);
+  std::fputs(text, out_);
+  std::fflush(out_);
+}
+
+std::vector<std::string> TerminalWindow::statusTexts() const {
+  std::lock_guard lock(printMutex_);
+  return status_;
+}
+
+bool TerminalWindow::sawStatus(const std::string& text) const {
+  std::lock_guard lock(printMutex_);
+  return std::find(status_.begin(), status_.end(), text) != status_.end();
+}
+
+}  // namespace kx::cli

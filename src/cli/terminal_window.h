@@ -1,0 +1,125 @@
+// The command-line tool's window: a WindowInterface on a terminal. Status
+// lines and message boxes are printed to the error stream; OK/Cancel and
+// Yes/No questions are asked on the input stream (or answered yes by
+// --yes); work handed to the user-interface thread runs inline on the
+// caller; window timers run on a small timer thread of their own.
+//
+// Threading contract: every member may be called from any thread. Printing
+// is serialised by one lock, so lines never mix; questions by another, which
+// printing never waits for (the read thread's event lines go out while a
+// question waits for its answer). Notifications
+// sent (send) are handled on the caller's thread at once; notifications
+// posted (post) are queued and handled by the thread that calls
+// processPosted() (the program's main thread), so a link thread never waits.
+// Timer expiries call the timer handler on the timer thread; the program
+// keeps its own threads idle while a timer-driven command is outstanding.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/window.h"
+
+namespace kx::cli {
+
+class TerminalWindow : public WindowInterface {
+ public:
+  struct Notification {
+    int32_t id;
+    int64_t lParam;
+    std::string text;
+  };
+  using NotificationHandler = std::function<void(const Notification&)>;
+  using TimerHandler = std::function<void(int32_t id)>;
+
+  // `out` receives status lines, boxes and questions; answers are read from
+  // `in`. With assumeYes every question is answered OK/Yes without reading.
+  TerminalWindow(std::FILE* out, std::FILE* in, bool assumeYes);
+  ~TerminalWindow() override;
+  TerminalWindow(const TerminalWindow&) = delete;
+  TerminalWindow& operator=(const TerminalWindow&) = delete;
+
+  void post(int32_t id, int64_t lParam, const std::string& text = {}) override;
+  void send(int32_t id, int64_t lParam, const std::string& text = {}) override;
+  void sendSpinner(int32_t step) override;
+  void setTimer(int32_t id, int periodMs) override;
+  void killTimer(int32_t id) override;
+  MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                       MsgIcon icon = MsgIcon::None) override;
+  void invokeOnUi(const std::function<void()>& fn) override { fn(); }
+  void setWaitCursor(bool) override {}
+  bool isUiThread() const override { return true; }
+
+  // Handlers for everything but status texts (which are printed). Set before
+  // the link opens.
+  void setNotificationHandler(NotificationHandler handler);
+  void setTimerHandler(TimerHandler handler);
+  // Called with each spinner step (the settings search's progress).
+  void setSpinnerHandler(std::function<void(int32_t step)> handler);
+
+  // While *flag is true a question being asked is answered Cancel/No (the
+  // user pressed Ctrl-C).
+  void setCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
+
+  // Handles queued posts; waits up to timeoutMs for one when none is queued.
+  void processPosted(int timeoutMs);
+  // Wakes a processPosted() that is waiting.
+  void wake();
+
+  bool timerArmed(int32_t id) const;
+  // True once a question has been answered Cancel or No.
+  bool questionRefused() const { return refused_.load(); }
+  // Status texts printed so far (in order).
+  std::vector<std::string> statusTexts() const;
+  bool sawStatus(const std::string& text) const;
+  // Prints one line to the error stream under the output lock.
+  void printLine(const std::string& line);
+
+ private:
+  void handle(const Notification& n);
+  void timerLoop();
+  MsgResult ask(MsgButtons buttons);
+  void print(const char* text);
+
+  std::FILE* out_;
+  std::FILE* in_;
+  const bool assumeYes_;
+  const std::atomic<bool>* cancel_ = nullptr;
+  std::atomic<bool> refused_{false};
+
+  std::mutex askMutex_;            // one question at a time
+  mutable std::mutex printMutex_;  // output and the status list
+  std::vector<std::string> status_;
+
+  std::mutex handlerMutex_;
+  NotificationHandler notificationHandler_;
+  TimerHandler timerHandler_;
+  std::function<void(int32_t)> spinnerHandler_;
+
+  std::mutex queueMutex_;
+  std::condition_variable queueChanged_;
+  std::deque<Notification> queue_;
+  bool woken_ = false;
+
+  using Clock = std::chrono::steady_clock;
+  struct Timer {
+    int periodMs;
+    Clock::time_point due;
+  };
+  mutable std::mutex timerMutex_;
+  std::condition_variable timerChanged_;
+  std::map<int32_t, Timer> timers_;
+  bool stopping_ = false;
+  std::thread timerThread_;
+};
+
+}  // namespace kx::cli

@@ -1,0 +1,132 @@
+// kx627-cli's command line: commands, options, refusals, the help text with
+// the exit codes, and the JSON string escaping of `read --json`.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/cli_app.h"
+#include "cli/cli_options.h"
+#include "common/records.h"
+
+namespace {
+
+using kx::cli::Command;
+using kx::cli::parseCommandLine;
+
+kx::cli::ParseResult parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "kx627-cli");
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+struct Good {
+  std::vector<std::string> args;
+  Command command;
+};
+
+TEST(CliOptions, AcceptsEveryCommand) {
+  const Good rows[] = {
+      {{"ports"}, Command::Ports},
+      {{"find", "--port", "/dev/ttyUSB0"}, Command::Find},
+      {{"--port", "/dev/ttyUSB0", "read"}, Command::Read},
+      {{"read", "--port", "/dev/x", "--json"}, Command::Read},
+      {{"apply", "--port", "/dev/x", "settings.txt"}, Command::Apply},
+      {{"send", "--port", "/dev/x", "AT+NAME?"}, Command::Send},
+      {{"send", "--port", "/dev/x", "+++"}, Command::Send},
+      {{"pair", "--port", "/dev/x", "--yes"}, Command::Pair},
+      {{"unpair", "-y", "--port", "/dev/x"}, Command::Unpair},
+      {{"read", "--help"}, Command::Help},
+      {{"--version"}, Command::Version},
+  };
+  for (const Good& row : rows) {
+    const auto r = parse(row.args);
+    ASSERT_TRUE(r.options) << row.args[0] << ": " << r.error;
+    EXPECT_EQ(r.options->command, row.command) << row.args[0];
+  }
+}
+
+TEST(CliOptions, TakesLineSettingsFileCommandAndLog) {
+  const auto r = parse({"apply", "--port", "/dev/ttyS1", "--baud", "115200", "--parity", "odd",
+                        "--stop", "2", "--flow", "on", "--log", "/tmp/t.txt", "--time-scale",
+                        "0.5", "my file.txt"});
+  ASSERT_TRUE(r.options) << r.error;
+  const auto& o = *r.options;
+  EXPECT_EQ(o.port, "/dev/ttyS1");
+  EXPECT_EQ(o.baud, 115200);
+  EXPECT_EQ(o.parity, kx::PARITY_ODD_FLAG);
+  EXPECT_EQ(o.stopBits, 2);
+  EXPECT_EQ(o.flow, 1);
+  EXPECT_EQ(o.logPath, "/tmp/t.txt");
+  EXPECT_DOUBLE_EQ(o.timeScale, 0.5);
+  EXPECT_EQ(o.file, "my file.txt");
+
+  const auto d = parse({"send", "--port", "/dev/x", "AT+VER"});
+  ASSERT_TRUE(d.options);
+  EXPECT_EQ(d.options->atCommand, "AT+VER");
+  EXPECT_EQ(d.options->baud, 19200);  // the defaults: 19200, no parity, 1 stop bit, no flow
+  EXPECT_EQ(d.options->parity, kx::PARITY_NONE_FLAG);
+  EXPECT_EQ(d.options->stopBits, 1);
+  EXPECT_EQ(d.options->flow, 0);
+  EXPECT_FALSE(d.options->yes);
+}
+
+struct Bad {
+  std::vector<std::string> args;
+  const char* error;  // part of the message
+};
+
+TEST(CliOptions, RefusesBadCommandLines) {
+  const std::string longPort(300, 'p');
+  const Bad rows[] = {
+      {{}, "no command"},
+      {{"frobnicate", "--port", "/dev/x"}, "unknown command"},
+      {{"read"}, "needs --port"},
+      {{"apply", "--port", "/dev/x"}, "needs a FILE"},
+      {{"send", "--port", "/dev/x"}, "needs a COMMAND"},
+      {{"read", "--port", "/dev/x", "extra"}, "too many"},
+      {{"read", "--port"}, "needs a value"},
+      {{"read", "--port", longPort}, "bad port"},
+      {{"read", "--port", "/dev/x", "--baud", "12345"}, "bad speed"},
+      {{"read", "--port", "/dev/x", "--baud", "19200x"}, "bad speed"},
+      {{"read", "--port", "/dev/x", "--parity", "mark"}, "bad parity"},
+      {{"read", "--port", "/dev/x", "--stop", "3"}, "bad stop"},
+      {{"read", "--port", "/dev/x", "--flow", "maybe"}, "bad flow"},
+      {{"read", "--port", "/dev/x", "--time-scale", "0"}, "time-scale"},
+      {{"read", "--port", "/dev/x", "--colour", "red"}, "unknown option"},
+      {{"send", "--port", "/dev/x", "--json", "AT"}, "--json goes with"},
+  };
+  for (const Bad& row : rows) {
+    const auto r = parse(row.args);
+    EXPECT_FALSE(r.options) << (row.args.empty() ? "" : row.args[0]);
+    EXPECT_NE(r.error.find(row.error), std::string::npos) << r.error;
+  }
+}
+
+TEST(CliOptions, HelpNamesEveryCommandAndExitCode) {
+  const std::string help = kx::cli::usageText();
+  for (const char* word : {"ports", "find", "read", "apply", "send", "pair", "unpair", "--log",
+                           "--yes", "--json", "--baud"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  for (int code : {kx::cli::kExitOk, kx::cli::kExitFailed, kx::cli::kExitUsage,
+                   kx::cli::kExitPortFailed, kx::cli::kExitNotFound, kx::cli::kExitMismatch,
+                   kx::cli::kExitFileError, kx::cli::kExitOldFirmware, kx::cli::kExitCancelled})
+    EXPECT_NE(help.find("\n  " + std::to_string(code) + " "), std::string::npos) << code;
+}
+
+TEST(CliJson, EscapesQuotesBackslashesAndControlCharacters) {
+  const struct {
+    std::string in, out;
+  } rows[] = {
+      {"KX627-1", "\"KX627-1\""},
+      {"a\"b", "\"a\\\"b\""},
+      {"a\\b", "\"a\\\\b\""},
+      {"x\r\n\t", "\"x\\r\\n\\t\""},
+      {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
+      {"", "\"\""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(kx::cli::jsonString(row.in), row.out);
+}
+
+}  // namespace

@@ -1,0 +1,282 @@
+// kx627-cli run as a program against adapter-sim on a pseudo-terminal: every
+// command, the settings search with its progress and Ctrl-C, apply with its
+// verification report, pairing with the swap questions answered on standard
+// input, the trace file and the exit codes.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "support/cli_process.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using kx::test::CliProcess;
+using kx::test::runCli;
+using kx::test::SimProcess;
+using namespace kx::cli;
+
+// The tool's fixed waits (settle times, the pairing's bond waits) scaled down.
+const char* const kScale = "0.05";
+
+class CliSim : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> extra = {}) {
+    std::vector<std::string> a{"--restart-ms", "100", "--connect-ms", "50", "--guard-ms", "100"};
+    a.insert(a.end(), extra.begin(), extra.end());
+    sim = std::make_unique<SimProcess>(a);
+    ASSERT_TRUE(sim->started()) << "could not start " << kx::test::adapterSimPath();
+  }
+  std::vector<std::string> args(std::vector<std::string> a) {
+    a.insert(a.begin() + 1, {"--port", sim->ptyPath(), "--time-scale", kScale});
+    return a;
+  }
+  void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+  }
+  std::unique_ptr<SimProcess> sim;
+  kx::test::TempDir dir;
+};
+
+TEST_F(CliSim, ReadPrintsTheSettingsFileOfTheAdapter) {
+  start();
+  ASSERT_EQ(sim->control("set 1 name Line-4 Unit"), "OK");
+  const auto r = runCli(args({"read"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  for (const char* line : {"# KX627 Configuration Utility Settings\n", "Baud = 19200\n",
+                           "Name = Line-4 Unit\n", "Role = Slave\n", "RemoteCOD = 000000\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "in\n" << r.out;
+  EXPECT_NE(r.out.find("Port = " + sim->ptyPath() + "\n"), std::string::npos);
+  // Progress goes to standard error, never into the settings.
+  EXPECT_NE(r.err.find("Device Settings read complete"), std::string::npos);
+  EXPECT_EQ(r.out.find("Reading Device Settings"), std::string::npos);
+}
+
+TEST_F(CliSim, ReadJsonIsOneObjectWithTheAdapterValues) {
+  start({"--version", "v6.52"});
+  ASSERT_EQ(sim->control("set 1 name Q\"uote"), "OK");
+  const auto r = runCli(args({"read", "--json"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(r.out.front(), '{');
+  EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n");
+  for (const char* field : {"\"Name\": \"Q\\\"uote\"", "\"Baud\": 19200", "\"FlowControl\": false",
+                            "\"FirmwareVersion\": \"v6.52\"", "\"Address\": \"0012-6F-100001\"",
+                            "\"Discoverable\": true", "\"RemoteService\":"})
+    EXPECT_NE(r.out.find(field), std::string::npos) << field << " in " << r.out;
+  // v6.52 has no remote class of device to read.
+  EXPECT_EQ(r.out.find("RemoteCOD"), std::string::npos);
+}
+
+TEST_F(CliSim, SendPrintsTheAnswerAndExitsByIt) {
+  start({"--version", "v6.52"});
+  const struct {
+    const char* command;
+    const char* out;
+    int code;
+  } rows[] = {
+      {"AT+NAME?", "KX627-1\nOK\n", kExitOk},
+      {"AT+NAME=Station9", "OK\n", kExitOk},
+      {"AT+NAME?", "Station9\nOK\n", kExitOk},  // the set above reached the adapter
+      {"AT+BOGUS", "ERROR\n", kExitFailed},
+      {"AT+RCOD?", "", kExitFailed},  // refused for this firmware, not sent
+      {"AT+NAME=ABCDEFGHIJKLMNOPQRSTUVWXYZ", "", kExitUsage},  // longer than a command buffer
+  };
+  for (const auto& row : rows) {
+    const auto r = runCli(args({"send", row.command}));
+    EXPECT_EQ(r.code, row.code) << row.command << "\n" << r.err;
+    EXPECT_EQ(r.out, row.out) << row.command;
+  }
+  EXPECT_EQ(sim->control("get 1 name"), "OK Station9");
+  const auto refused = runCli(args({"send", "AT+RCOD?"}));
+  EXPECT_NE(refused.err.find("Remote Class of Device command (AT+RCOD) not supported"),
+            std::string::npos);
+}
+
+TEST_F(CliSim, SendCollectsTheTimerDrivenAnswer) {
+  start();
+  const auto r = runCli(args({"send", "AT+ENQ"}));
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_FALSE(r.out.empty());
+  EXPECT_NE(r.err.find("AT+ENQ"), std::string::npos);
+}
+
+TEST_F(CliSim, ApplyProgramsAndVerifiesEveryKey) {
+  start({"--adapters", "2"});
+  const std::string file = dir.file("line.txt");
+  writeFile(file,
+            "# production settings\n"
+            "Port = COM9\n"
+            "Name = Line-7\n"
+            "Pin = 4321\n"
+            "Discoverable = Off\n"
+            "Role = Master\n"
+            "EchoMode = Off\n"
+            "AutoConnect = Off\n"
+            "RemoteAddress = 0012-6F-100002\n"
+            "Baud = 38400\n"
+            "RemoteCOD = 001F00\n");
+  const auto r = runCli(args({"apply", file}));
+  ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
+  for (const char* line : {"Name: ok (Line-7)\n", "Pin: ok (4321)\n", "Discoverable: ok (Off)\n",
+                           "Role: ok (Master)\n", "Baud: ok (38400)\n", "RemoteCOD: ok (001F00)\n",
+                           "RemoteAddress: ok (0012-6F-100002)\n", "Port: skipped",
+                           "9 verified, 0 mismatched\n"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+  EXPECT_EQ(sim->control("get 1 name"), "OK Line-7");
+  EXPECT_EQ(sim->control("get 1 baud"), "OK 38400");
+  EXPECT_EQ(sim->control("get 1 bond"), "OK 0012-6F-100002");
+}
+
+TEST_F(CliSim, ApplyReportsEveryValueTheAdapterDoesNotHold) {
+  start({"--version", "v4.51"});  // legacy firmware: no speeds above 230400
+  const std::string file = dir.file("bad.txt");
+  writeFile(file,
+            "Name = A-name-longer-than-the-field\n"
+            "Baud = 921600\n"
+            "EscapeMode = Off\n"
+            "ModemSignal = LocalLoopback\n");
+  const auto r = runCli(args({"apply", file}));
+  EXPECT_EQ(r.code, kExitMismatch) << r.out << r.err;
+  EXPECT_NE(r.out.find("Name: MISMATCH (file A-name-longer-than-the-field, adapter KX627-1)"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Baud: MISMATCH (file 921600, adapter 19200)"), std::string::npos);
+  EXPECT_NE(r.out.find("EscapeMode: ok (Off)"), std::string::npos);
+  EXPECT_NE(r.out.find("ModemSignal: skipped"), std::string::npos);
+  EXPECT_NE(r.out.find("1 verified, 2 mismatched"), std::string::npos);
+  EXPECT_EQ(sim->control("get 1 esc"), "OK off");
+}
+
+TEST_F(CliSim, ApplyWithoutTheFileTouchesNothing) {
+  start();
+  const auto r = runCli(args({"apply", dir.file("missing.txt")}));
+  EXPECT_EQ(r.code, kExitFileError);
+  EXPECT_NE(r.err.find("No such file present"), std::string::npos) << r.err;
+  EXPECT_EQ(sim->control("received 1"), "OK 0");  // the port was never opened
+}
+
+TEST_F(CliSim, FindSearchesTheLineSettingsWithProgress) {
+  start({"--baud", "2400", "--flow", "on"});
+  const auto r = runCli(args({"find", "--baud", "19200"}), 120000);
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("Baud = 2400\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("FlowControl = On\n"), std::string::npos);
+  EXPECT_NE(r.err.find("Trying all settings"), std::string::npos);
+  EXPECT_NE(r.err.find("Search step 2 of 132 (no answer at 1200 bit/s, parity None, 1 stop "
+                       "bit(s), flow control On)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("Search step 3 "), std::string::npos);
+
+  const auto json = runCli(args({"find", "--baud", "2400", "--flow", "on", "--json"}));
+  ASSERT_EQ(json.code, kExitOk) << json.err;
+  EXPECT_NE(json.out.find("\"Baud\": 2400, \"StopBits\": 1, \"FlowControl\": true"),
+            std::string::npos)
+      << json.out;
+  EXPECT_EQ(json.err.find("Search step"), std::string::npos);  // the probe answered
+}
+
+TEST_F(CliSim, CtrlCEndsTheSearch) {
+  start();
+  ASSERT_EQ(sim->control("unplug"), "OK unplugged");
+  CliProcess p(args({"find"}));
+  ASSERT_TRUE(p.waitForError("Search step 1 of 132", 30000)) << p.err();
+  p.signal(SIGINT);
+  EXPECT_EQ(p.finish(30000), kExitCancelled) << p.err();
+  EXPECT_NE(p.err().find("Initialization operation aborted"), std::string::npos) << p.err();
+  EXPECT_EQ(p.err().find("Search step 20 "), std::string::npos);
+  EXPECT_TRUE(p.out().empty());
+}
+
+TEST_F(CliSim, PortAndUsageFailuresHaveTheirCodes) {
+  start();
+  const auto missing = runCli({"read", "--port", dir.file("no-such-port")});
+  EXPECT_EQ(missing.code, kExitPortFailed) << missing.err;
+  EXPECT_NE(missing.err.find("Failed to initialise UART"), std::string::npos);
+  const auto usage = runCli({"read"});
+  EXPECT_EQ(usage.code, kExitUsage);
+  EXPECT_NE(usage.err.find("needs --port"), std::string::npos);
+  const auto help = runCli({"--help"});
+  EXPECT_EQ(help.code, kExitOk);
+  EXPECT_NE(help.out.find("Exit codes:"), std::string::npos);
+  const auto log = runCli(args({"read", "--log", dir.file("no-dir/trace.txt")}));
+  EXPECT_EQ(log.code, kExitFileError);
+}
+
+TEST_F(CliSim, OldFirmwareIsRefused) {
+  start({"--old-firmware"});
+  const auto r = runCli(args({"read"}));
+  EXPECT_EQ(r.code, kExitOldFirmware) << r.err;
+  EXPECT_NE(r.err.find("old firmware"), std::string::npos);
+}
+
+TEST_F(CliSim, LogWritesTheTrace) {
+  start();
+  const std::string log = dir.file("trace.txt");
+  const auto r = runCli(args({"send", "AT+VER", "--log", log}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  const std::string trace = kx::test::readFile(log);
+  EXPECT_EQ(trace.rfind("Setting debugFlag = TRUE\n", 0), 0u);
+  EXPECT_NE(trace.find("UART: "), std::string::npos);
+  EXPECT_NE(trace.find("AT+VER"), std::string::npos);
+}
+
+// Pairs adapter 1 with adapter 2, swapping them on the port when asked, as
+// the person at the production line would.
+TEST_F(CliSim, PairAndUnpairSwapAdaptersWhenAsked) {
+  start({"--adapters", "2"});
+  {
+    CliProcess p(args({"pair"}));
+    ASSERT_TRUE(p.waitForError("Connect Device 2 to " + sim->ptyPath() + " and then Press OK",
+                               30000))
+        << p.err();
+    ASSERT_EQ(sim->control("plug 2"), "OK plugged 2");
+    p.writeInput("\n");
+    const std::size_t mark = p.err().size();
+    ASSERT_TRUE(p.waitForError("Connect Device 1 to", 30000, mark)) << p.err();
+    ASSERT_EQ(sim->control("plug 1"), "OK plugged 1");
+    p.writeInput("ok\n");
+    EXPECT_EQ(p.finish(60000), kExitOk) << p.err();
+    EXPECT_NE(p.err().find("Pairing completed successfully"), std::string::npos);
+    EXPECT_EQ(p.out(), "Local device 0012-6F-100001 bonded to 0012-6F-100002\n");
+  }
+  EXPECT_EQ(sim->control("get 1 bond"), "OK 0012-6F-100002");
+  EXPECT_EQ(sim->control("get 2 bond"), "OK 0012-6F-100001");
+  EXPECT_EQ(sim->control("get 1 role"), "OK master");
+  // The paired master connects to its slave by itself and goes into data
+  // mode; for the unpairing it is back in command mode, as after a restart
+  // with auto-connect off.
+  ASSERT_EQ(sim->control("set 1 acon off"), "OK");
+  sim->control("event disconnect 1");
+  {
+    CliProcess p(args({"unpair"}));
+    ASSERT_TRUE(p.waitForError("Connect Device 2 to", 30000)) << p.err();
+    ASSERT_EQ(sim->control("plug 2"), "OK plugged 2");
+    p.writeInput("\n");
+    EXPECT_EQ(p.finish(60000), kExitOk) << p.err();
+    EXPECT_NE(p.err().find("Unpairing completed successfully"), std::string::npos);
+  }
+  EXPECT_EQ(sim->control("get 1 bond"), "OK 0000-00-000000");
+  EXPECT_EQ(sim->control("get 2 bond"), "OK 0000-00-000000");
+}
+
+TEST_F(CliSim, CancelledSwapQuestionEndsThePairing) {
+  start({"--adapters", "2"});
+  for (const char* answer : {"c\n", ""}) {  // typed Cancel; no input at all
+    CliProcess p(args({"pair"}));
+    ASSERT_TRUE(p.waitForError("Connect Device 2 to", 30000)) << p.err();
+    p.writeInput(answer);
+    p.closeInput();
+    EXPECT_EQ(p.finish(30000), kExitCancelled) << p.err();
+    EXPECT_NE(p.err().find("Pairing Procedure aborted"), std::string::npos);
+  }
+  EXPECT_EQ(sim->control("get 1 bond"), "OK 0000-00-000000");
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// The command-line tool's window: status lines and boxes printed, questions
+// answered from the input (or --yes, or refused on Ctrl-C and at end of
+// input), posts queued for the main thread, and the timer thread firing a
+// repeating window timer until it is killed.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/terminal_window.h"
+#include "common/notify.h"
+
+namespace {
+
+using kx::MsgButtons;
+using kx::MsgResult;
+using kx::cli::TerminalWindow;
+
+// A pipe standing for the terminal's input, and a temporary file for its
+// error stream.
+struct Terminal {
+  Terminal() {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    in = ::fdopen(fds[0], "r");
+    writeFd = fds[1];
+    out = std::tmpfile();
+  }
+  ~Terminal() {
+    if (writeFd >= 0) ::close(writeFd);
+    std::fclose(in);
+    std::fclose(out);
+  }
+  void type(const std::string& text) { ASSERT_EQ(::write(writeFd, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
+  void endInput() {
+    ::close(writeFd);
+    writeFd = -1;
+  }
+  std::string printed() {
+    std::fflush(out);
+    std::rewind(out);
+    std::string text;
+    char buf[512];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, out)) > 0) text.append(buf, n);
+    return text;
+  }
+  FILE* in;
+  FILE* out;
+  int writeFd;
+};
+
+TEST(CliTerminalWindow, PrintsStatusLinesAndBoxes) {
+  Terminal t;
+  TerminalWindow w(t.out, t.in, false);
+  w.send(kx::NOTIFY_STATUS_TEXT, 0, "Reading Device Settings...");
+  EXPECT_EQ(w.messageBox("Pairing completed successfully", "", MsgButtons::Ok), MsgResult::Ok);
+  EXPECT_EQ(w.messageBox("text", "Caption", MsgButtons::Ok), MsgResult::Ok);
+  EXPECT_EQ(t.printed(), "Reading Device Settings...\nPairing completed successfully\nCaption: text\n");
+  EXPECT_TRUE(w.sawStatus("Reading Device Settings..."));
+  EXPECT_FALSE(w.sawStatus("Pairing completed successfully"));  // a box, not a status line
+  EXPECT_FALSE(w.questionRefused());
+}
+
+struct Answer {
+  const char* typed;
+  MsgButtons buttons;
+  MsgResult expected;
+};
+
+TEST(CliTerminalWindow, AnswersQuestionsFromTheInput) {
+  const Answer rows[] = {
+      {"\n", MsgButtons::OkCancel, MsgResult::Ok},  // Enter takes the default button
+      {"ok\n", MsgButtons::OkCancel, MsgResult::Ok},
+      {"  Y \r\n", MsgButtons::OkCancel, MsgResult::Ok},
+      {"c\n", MsgButtons::OkCancel, MsgResult::Cancel},
+      {"Cancel\n", MsgButtons::OkCancel, MsgResult::Cancel},
+      {"what\nc\n", MsgButtons::OkCancel, MsgResult::Cancel},  // asked again
+      {"yes\n", MsgButtons::YesNo, MsgResult::Yes},
+      {"\nmaybe\nn\n", MsgButtons::YesNo, MsgResult::No},  // Yes/No has no default
+  };
+  for (const Answer& row : rows) {
+    Terminal t;
+    TerminalWindow w(t.out, t.in, false);
+    t.type(row.typed);
+    EXPECT_EQ(w.messageBox("Connect Device 2 to /dev/x and then Press OK", "", row.buttons),
+              row.expected)
+        << row.typed;
+    EXPECT_NE(t.printed().find("Connect Device 2 to /dev/x"), std::string::npos);
+    EXPECT_EQ(w.questionRefused(), row.expected == MsgResult::Cancel || row.expected == MsgResult::No);
+  }
+}
+
+TEST(CliTerminalWindow, EndOfInputRefusesAndYesAccepts) {
+  {
+    Terminal t;
+    TerminalWindow w(t.out, t.in, false);
+    t.endInput();
+    EXPECT_EQ(w.messageBox("q", "", MsgButtons::OkCancel), MsgResult::Cancel);
+    EXPECT_EQ(w.messageBox("q", "", MsgButtons::YesNo), MsgResult::No);
+    EXPECT_TRUE(w.questionRefused());
+  }
+  {
+    Terminal t;
+    TerminalWindow w(t.out, t.in, true);  // --yes: the input is never read
+    EXPECT_EQ(w.messageBox("q", "", MsgButtons::OkCancel), MsgResult::Ok);
+    EXPECT_EQ(w.messageBox("q", "", MsgButtons::YesNo), MsgResult::Yes);
+    EXPECT_NE(t.printed().find("(--yes)"), std::string::npos);
+    EXPECT_FALSE(w.questionRefused());
+  }
+}
+
+TEST(CliTerminalWindow, CtrlCRefusesAPendingQuestion) {
+  Terminal t;
+  TerminalWindow w(t.out, t.in, false);
+  std::atomic<bool> cancel{false};
+  w.setCancelFlag(&cancel);
+  std::thread user([&] {
+    // Nothing is typed; the cancel arrives while the question waits.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    cancel = true;
+  });
+  EXPECT_EQ(w.messageBox("q", "", MsgButtons::OkCancel), MsgResult::Cancel);
+  user.join();
+}
+
+TEST(CliTerminalWindow, EventLinesAreNotHeldByAPendingQuestion) {
+  Terminal t;
+  TerminalWindow w(t.out, t.in, false);
+  std::promise<MsgResult> answered;
+  std::thread asker([&] { answered.set_value(w.messageBox("swap?", "", MsgButtons::OkCancel)); });
+  // The read thread's CONNECT line goes out while nobody has answered yet.
+  auto printed = std::async(std::launch::async, [&] { w.printLine("CONNECT \"0012-6F-100002\""); });
+  EXPECT_EQ(printed.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  t.type("\n");
+  auto result = answered.get_future();
+  EXPECT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  asker.join();
+  EXPECT_EQ(result.get(), MsgResult::Ok);
+  EXPECT_NE(t.printed().find("CONNECT \"0012-6F-100002\"\n"), std::string::npos);
+}
+
+TEST(CliTerminalWindow, PostsWaitForTheMainThreadSendsRunAtOnce) {
+  Terminal t;
+  TerminalWindow w(t.out, t.in, false);
+  std::vector<int32_t> handled;
+  std::mutex m;
+  w.setNotificationHandler([&](const TerminalWindow::Notification& n) {
+    std::lock_guard lock(m);
+    handled.push_back(n.id);
+  });
+  std::thread link([&] { w.post(kx::NOTIFY_DEVICE_INITIALISED, 0); });
+  link.join();
+  w.send(kx::NOTIFY_ENABLE_ABORT, 1);
+  {
+    std::lock_guard lock(m);
+    EXPECT_EQ(handled, std::vector<int32_t>{kx::NOTIFY_ENABLE_ABORT});
+  }
+  w.processPosted(1000);
+  std::lock_guard lock(m);
+  EXPECT_EQ(handled, (std::vector<int32_t>{kx::NOTIFY_ENABLE_ABORT, kx::NOTIFY_DEVICE_INITIALISED}));
+}
+
+TEST(CliTerminalWindow, TimerRepeatsOnItsThreadUntilKilled) {
+  Terminal t;
+  TerminalWindow w(t.out, t.in, false);
+  std::mutex m;
+  std::condition_variable cv;
+  int fired = 0;
+  std::thread::id firedOn;
+  w.setTimerHandler([&](int32_t id) {
+    EXPECT_EQ(id, kx::TIMER_AT_COMMAND);
+    std::lock_guard lock(m);
+    firedOn = std::this_thread::get_id();
+    if (++fired == 3) w.killTimer(id);
+    cv.notify_all();
+  });
+  w.setTimer(kx::TIMER_AT_COMMAND, 10);
+  EXPECT_TRUE(w.timerArmed(kx::TIMER_AT_COMMAND));
+  {
+    std::unique_lock lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return fired >= 3; }));
+    EXPECT_NE(firedOn, std::this_thread::get_id());
+  }
+  EXPECT_FALSE(w.timerArmed(kx::TIMER_AT_COMMAND));
+  // A killed timer stays quiet; a long one does not fire early.
+  w.setTimer(kx::TIMER_HANDSHAKE, 60000);
+  w.processPosted(100);
+  w.setTimerHandler(nullptr);  // the handler's state goes before the window
+  std::lock_guard lock(m);
+  EXPECT_EQ(fired, 3);
+  EXPECT_TRUE(w.timerArmed(kx::TIMER_HANDSHAKE));
+}
+
+}  // namespace

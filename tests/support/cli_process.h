@@ -1,0 +1,56 @@
+// Runs build/bin/kx627-cli as a user or a script would: arguments, standard
+// input written by the test, standard output and standard error collected
+// separately, signals, the exit code.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace kx::test {
+
+std::string cliPath();
+
+class CliProcess {
+ public:
+  explicit CliProcess(const std::vector<std::string>& args);
+  ~CliProcess();
+  CliProcess(const CliProcess&) = delete;
+  CliProcess& operator=(const CliProcess&) = delete;
+
+  bool started() const { return pid_ > 0 || exitCode_ >= 0; }
+  // Waits until standard error holds `needle` (searched from byte `from` on);
+  // true when it arrived within timeoutMs.
+  bool waitForError(const std::string& needle, int timeoutMs, std::size_t from = 0);
+  void writeInput(const std::string& text);
+  void closeInput();
+  void signal(int sig);
+  // Collects the output until the program ends; its exit code (128+signal
+  // when killed), -1 when it did not end within timeoutMs (it is killed).
+  int finish(int timeoutMs);
+
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  // Reads what is available within waitMs; false when both streams ended.
+  bool pump(int waitMs);
+
+  pid_t pid_ = -1;
+  int toChild_ = -1;
+  int outFd_ = -1;
+  int errFd_ = -1;
+  int exitCode_ = -1;
+  std::string out_, err_;
+};
+
+// Runs to the end (closed input) and returns the exit code.
+struct CliResult {
+  int code;
+  std::string out, err;
+};
+CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000,
+                 const std::string& input = {});
+
+}  // namespace kx::test
