@@ -35,10 +35,11 @@ std::thread gWorker;
 std::atomic<bool> gWorkerRunning{false};
 std::atomic<bool> gShutdown{false};  // the window is closing: no more window calls
 
-// Shows a status line; the worker's lines go to the user-interface thread and
-// wait there, unless the window is closing.
+// Shows a status line. The worker's lines go to the user-interface thread and
+// wait there; once the window is closing the worker shows nothing more.
 void show(const std::string& text) {
-  if (!gShutdown) sendNotify(NOTIFY_STATUS_TEXT, 0, text);
+  if (WindowInterface* w = mainWindowHandle; w && !w->isUiThread() && gShutdown) return;
+  sendNotify(NOTIFY_STATUS_TEXT, 0, text);
 }
 
 // Applies the pending answer to the page on the user-interface thread.
@@ -246,6 +247,8 @@ bool stopInitialisation() {
     return false;
   }
   if (gWorker.joinable()) gWorker.join();
+  // The worker is gone: later operations report to the window again.
+  gShutdown = false;
   return true;
 }
 
