@@ -17,6 +17,9 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <deque>
@@ -66,7 +69,18 @@ class SimWindow {
       dialogs.push_back(save);
       return nextPath;
     });
+    // Boxes shown while the window starts (before the hook below exists) are
+    // real modal boxes: read and dismissed as they come up.
+    QTimer catcher;
+    QObject::connect(&catcher, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        startupBoxes.push_back(box->text().toStdString());
+        box->accept();
+      }
+    });
+    catcher.start(20);
     window = std::make_unique<MainWindow>(applicationStartup());
+    catcher.stop();
     window->setMessageBoxHook(
         [this](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
           boxes.push_back(text);
@@ -170,6 +184,7 @@ class SimWindow {
   std::shared_ptr<sim::InProcessTransport> link;
   std::unique_ptr<MainWindow> window;
   std::vector<std::string> boxes;
+  std::vector<std::string> startupBoxes;
   std::vector<bool> dialogs;  // true for a save dialog
   std::optional<std::string> nextPath;
 
