@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "device/initialise.h"
 #include "device/local_device.h"
+#include "device/local_page_ops.h"
 #include "device/settings_file.h"
 #include "device/settings_search.h"
 #include "platform/clock.h"
@@ -202,6 +203,22 @@ TEST_F(DeviceE2e, AnIncompleteAnswerStopsTheRead) {
   EXPECT_EQ(localDev.echo.load(), 0);
   EXPECT_TRUE(statusHas("Device Settings read failed. No more settings will be read"));
   EXPECT_FALSE(statusHas("Device Settings read complete"));
+}
+
+TEST_F(DeviceE2e, SaveSendsNoRoleCommandWhileTheRoleIsUnknown) {
+  sim::World world;
+  openOnWorld(world);
+  localDev.initialised = 1;
+  readAllSettings(page);
+  const std::size_t before = world.received(1).size();
+  localDev.role = 0;
+  setRadio(page, kMaster, {kMaster, kSlave});
+  onSaveSettings(page);
+  EXPECT_EQ(world.received(1).size(), before);
+  EXPECT_TRUE(statusHas("Settings Saved"));
+  localDev.role = 2;
+  onSaveSettings(page);
+  EXPECT_EQ(world.received(1).back(), "AT+ROLEM\r");
 }
 
 // ------------------------------------------------------------ settings files
