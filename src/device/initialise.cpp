@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,10 +36,11 @@ std::thread gWorker;
 std::atomic<bool> gWorkerRunning{false};
 std::atomic<bool> gShutdown{false};  // the window is closing: no more window calls
 
-// Shows a status line; the worker's lines go to the user-interface thread and
-// wait there, unless the window is closing.
+// Shows a status line. The worker's lines go to the user-interface thread and
+// wait there; once the window is closing the worker shows nothing more.
 void show(const std::string& text) {
-  if (!gShutdown) sendNotify(NOTIFY_STATUS_TEXT, 0, text);
+  if (WindowInterface* w = mainWindowHandle; w && !w->isUiThread() && gShutdown) return;
+  sendNotify(NOTIFY_STATUS_TEXT, 0, text);
 }
 
 // Applies the pending answer to the page on the user-interface thread.
@@ -54,6 +56,25 @@ int applyOnUi(FormInterface& page) {
   else
     result = applyCommandResponse(page);
   return result;
+}
+
+// A pending command that will not be applied: drop it with what came of its
+// answer.
+void dropPending() {
+  std::lock_guard lock(atCommandMutex);
+  clearAtCommand();
+}
+
+// A send that got no complete answer may still have framed part of one (a
+// value line and a CR LF that, alone, reads like a responses-off answer).
+// Keep the command but not those bytes, so that the response application
+// sees a missing answer.
+void dropUnfinishedAnswer() {
+  std::lock_guard lock(atCommandMutex);
+  std::memset(atCommand.response, 0, sizeof atCommand.response);
+  std::memset(atCommand.param, 0, sizeof atCommand.param);
+  atCommand.rxIndex = 0;
+  atCommand.rxState = 0;
 }
 
 bool answerIsError() {
@@ -109,7 +130,7 @@ void readAllSettings(FormInterface& page) {
         (c == "AT+RSERVICE?\r" && !supportsRemoteService()) ||
         (c == "AT+RCOD?\r" && !supportsRemoteCod()))
       continue;
-    sendATCommand(command, 0, 0, 1000);
+    if (sendATCommand(command, 0, 0, 1000) != 0) dropUnfinishedAnswer();
     if (applyCommandResponse(page) == 0) {
       show("Device Settings read failed. No more settings will be read");
       return;
@@ -130,7 +151,9 @@ void initialiseDevice(FormInterface& page) {
       applyOnUi(page);
       break;
     }
-    // Two refusals end the initialisation without a search.
+    // Two refusals end the initialisation without a search; a refused
+    // probe is not applied, so it is dropped here.
+    dropPending();
   }
   if (!answered) {
     show("No response received for init command. Trying all settings. Press Abort to Stop....");
@@ -246,6 +269,8 @@ bool stopInitialisation() {
     return false;
   }
   if (gWorker.joinable()) gWorker.join();
+  // The worker is gone: later operations report to the window again.
+  gShutdown = false;
   return true;
 }
 

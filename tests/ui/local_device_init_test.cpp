@@ -1,0 +1,260 @@
+// Finding, initialising and reading the adapter through the real window:
+// Read Settings, the settings search, Abort, the old-firmware stop,
+// Re-initialize, the factory reset and closing the window mid-search, against
+// the simulated adapter.
+#include "sim_window_fixture.h"
+
+#include <QElapsedTimer>
+
+#include "device/settings_search.h"
+
+using namespace kx;
+using namespace kx::test;
+
+namespace {
+
+sim::WorldOptions adapterAt(int baud, bool flow = false) {
+  sim::WorldOptions o;
+  o.baud = baud;
+  o.flow = flow;
+  o.restartMs = 50;
+  return o;
+}
+
+std::string field(sim::World& world, const char* name) {
+  std::string v;
+  world.get(1, name, &v);
+  return v;
+}
+
+// The search's status line; its last dot turns as the spinner.
+bool searching(const SimWindow& w) {
+  return w.window->statusText().contains(
+      "No response received for init command. Trying all settings. Press Abort to Stop...");
+}
+
+}  // namespace
+
+class LocalDeviceInitTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { setClockScale(0.05); }
+  void cleanupTestCase() { setClockScale(1.0); }
+
+  void readSettingsReadsAllTwentySettingsIntoPageAndRecord() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    QVERIFY(w.readSettings());
+
+    // The probe, then the read list in order; the old-firmware probe at flow
+    // control on did not reach an adapter running without it.
+    const auto got = w.received();
+    QCOMPARE(got.size(), std::size_t{21});
+    QCOMPARE(got[0], std::string("AT+RESP?\r"));
+    for (int i = 0; i < 20; ++i) QCOMPARE(got[static_cast<std::size_t>(i) + 1], std::string(readCommandList[i]));
+
+    QCOMPARE(localDev.initialised.load(), 1);
+    QCOMPARE(std::string(localDev.name), field(*w.world, "name"));
+    QCOMPARE(std::string(localDev.address), w.world->address(1));
+    QCOMPARE(std::string(localDev.pin), std::string("1234"));
+    QCOMPARE(std::string(localDev.bondedAddress), std::string("0000-00-000000"));
+    QCOMPARE(std::string(localDev.fwVersion), std::string("v6.80"));
+    QCOMPARE(std::string(localDev.remoteService), std::string("NULL"));
+    QCOMPARE(std::string(localDev.remoteCod), std::string("000000"));
+    QCOMPARE(localDev.role.load(), 2);
+    QCOMPARE(localDev.cmdResponse.load(), 1);
+    QCOMPARE(localDev.discoverable.load(), 1);
+    QCOMPARE(localDev.escapeMode.load(), 1);
+    QCOMPARE(localDev.remoteConfig.load(), 1);
+    QCOMPARE(localDev.echo.load(), 0);
+    QCOMPARE(localDev.baudCode.load(), 14);
+    QCOMPARE(uart.baud, 19200);
+    QCOMPARE(uart.flow, 0);
+
+    LocalDevicePage& p = w.page();
+    QCOMPARE(p.text(ctl::kDeviceName), std::string(localDev.name));
+    QCOMPARE(p.text(ctl::kDeviceAddress), w.world->address(1));
+    QCOMPARE(p.text(ctl::kPinCode), std::string("1234"));
+    QCOMPARE(p.text(ctl::kFwVersionLabel), std::string("v6.80"));
+    QCOMPARE(p.text(ctl::kRemoteService), std::string("NULL"));
+    QCOMPARE(p.text(ctl::kBaudRateList), std::string("19200"));
+    QVERIFY(p.checked(ctl::kSlave));
+    QVERIFY(p.checked(ctl::kDiscoverable));
+    QVERIFY(p.checked(ctl::kCommandResponse));
+    QVERIFY(p.checked(ctl::kFlowDisabled));
+    QVERIFY(p.checked(ctl::kModeCommand));
+    for (int id : {ctl::kSaveSettings, ctl::kRestoreFactory, ctl::kSend, ctl::kDeviceName,
+                   ctl::kModemSignalList, ctl::kRemoteService, ctl::kRemoteCod})
+      QVERIFY2(p.enabled(id), qPrintable(QString::number(id)));
+    QVERIFY(!p.enabled(ctl::kAbort));
+    QVERIFY(w.window->led(MainWindow::ID_LED_DEVICE)->isOn());
+    QVERIFY(w.window->led(MainWindow::ID_LED_UART)->isOn());
+    for (const char* line : {"Checking support for firmware version...", "Firmware version supported",
+                             "Connecting to Device...", "Local Device initialised successfully",
+                             "Reading Device Settings..."})
+      QVERIFY2(w.statusHas(line), line);
+    QVERIFY(w.boxes.empty());
+  }
+
+  void searchFindsAnAdapterAtOtherSettingsAndThePageShowsThem() {
+    // The adapter runs 1200 bit/s, no parity, one stop bit, flow control on
+    // (the search's first step; the fifth step is shown over a
+    // pseudo-terminal in the core tests); the page asks for 19200 without
+    // flow control.
+    SimWindow w(adapterAt(1200, true), settingsFor(19200));
+    QVERIFY(w.readSettings(30000));
+    QVERIFY(searching(w));
+    QCOMPARE(bIndex.load(), 11);
+    QCOMPARE(bTry.load(), 0);
+    QCOMPARE(uart.baud, 1200);
+    QCOMPARE(uart.parity, PARITY_NONE_FLAG);
+    QCOMPARE(uart.stopBits, 1);
+    QCOMPARE(uart.flow, 1);
+    LocalDevicePage& p = w.page();
+    QCOMPARE(p.text(ctl::kBaudRateList), std::string("1200"));
+    QVERIFY(p.checked(ctl::kFlowEnabled));
+    QVERIFY(p.checked(ctl::kStopOne));
+    QCOMPARE(p.text(ctl::kParityList), std::string("None"));
+    QCOMPARE(std::string(localDev.name), field(*w.world, "name"));
+    QCOMPARE(p.text(ctl::kDeviceName), field(*w.world, "name"));
+  }
+
+  void abortEndsTheSearchAndTheNextReadStartsAfresh() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    w.world->unplug();
+    w.click(ctl::kReadSettings);
+    QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
+    QVERIFY(w.page().enabled(ctl::kAbort));
+    w.click(ctl::kAbort);
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Initialization operation aborted"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!initialisationRunning(), 5000);
+    QVERIFY(!w.page().enabled(ctl::kAbort));
+    QCOMPARE(uart.isUartActive.load(), 0);
+    QCOMPARE(localDev.abortOp.load(), 0);
+    QCOMPARE(localDev.initialised.load(), 0);
+
+    w.world->plug(1);
+    QVERIFY(w.readSettings());
+    QCOMPARE(localDev.initialised.load(), 1);
+  }
+
+  void oldFirmwareStopsWithItsMessage() {
+    sim::WorldOptions o = adapterAt(19200, true);
+    o.oldFirmware = true;
+    o.version = "v3.10";
+    SimWindow w(o, settingsFor(19200, "None", 1, true));
+    w.click(ctl::kReadSettings);
+    QTRY_COMPARE_WITH_TIMEOUT(w.boxes.size(), std::size_t{1}, 5000);
+    QVERIFY(QString::fromStdString(w.boxes[0]).startsWith("The adapter is running an old firmware version.\n"));
+    QVERIFY(w.window->statusText().contains("Old firmware version"));
+    QVERIFY(w.window->statusText().contains("v3.10"));
+    QVERIFY(!w.statusHas("Firmware version supported"));
+    QVERIFY(!initialisationRunning());
+    QCOMPARE(localDev.oldFirmware.load(), 1);
+    QCOMPARE(localDev.initialised.load(), 0);
+    QCOMPARE(uart.isUartActive.load(), 1);  // the port stays open
+    QCOMPARE(w.received(), std::vector<std::string>{"ATI0\r"});
+  }
+
+  void reinitializeClearsEverythingAndStartsAgain() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    QVERIFY(w.readSettings());
+    localDev.connected = 1;
+    w.window->updateIndicators();
+    QVERIFY(w.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
+    const std::size_t before = w.received().size();
+
+    w.click(ctl::kReinitialize);
+    // Back on this thread the record and the page are empty; the worker is
+    // searching for the adapter again.
+    QCOMPARE(localDev.connected.load(), 0);
+    QCOMPARE(localDev.initialised.load(), 0);
+    QVERIFY(!w.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
+    QVERIFY(!w.window->led(MainWindow::ID_LED_DEVICE)->isOn());
+    QCOMPARE(w.page().text(ctl::kDeviceName), std::string());
+    QCOMPARE(w.page().text(ctl::kDeviceAddress), std::string());
+    QVERIFY(!w.page().enabled(ctl::kSaveSettings));
+    QCOMPARE(w.page().text(ctl::kFwVersionLabel), std::string("v6.80"));  // kept
+
+    QTRY_COMPARE_WITH_TIMEOUT(w.statusCount("Device Settings read complete"), 2, 15000);
+    QCOMPARE(localDev.initialised.load(), 1);
+    QCOMPARE(w.page().text(ctl::kDeviceName), std::string(localDev.name));
+    QVERIFY(w.page().enabled(ctl::kSaveSettings));
+    QCOMPARE(w.receivedFrom(before).size(), std::size_t{21});
+  }
+
+  void factoryResetMovesThePortTo19200AndReadsAgain() {
+    SimWindow w(adapterAt(57600), settingsFor(57600));
+    QVERIFY(w.readSettings());
+    QCOMPARE(uart.baud, 57600);
+    w.type(ctl::kDeviceName, "Renamed");
+    w.click(ctl::kSaveSettings);
+    QCOMPARE(field(*w.world, "name"), std::string("Renamed"));
+    const std::size_t before = w.received().size();
+
+    w.click(ctl::kRestoreFactory);
+    QVERIFY(w.statusHas("Factory settings restored on Local Device. Settings will be read automatically"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.statusCount("Device Settings read complete"), 2, 15000);
+    const auto after = w.receivedFrom(before);
+    QCOMPARE(after.size(), std::size_t{21});
+    QCOMPARE(after[0], std::string("AT+RESET\r"));
+    QCOMPARE(after[1], std::string("AT+RESP?\r"));
+    QCOMPARE(uart.baud, 19200);
+    QCOMPARE(uart.flow, 0);
+    QCOMPARE(field(*w.world, "baud"), std::string("19200"));
+    QCOMPARE(w.page().text(ctl::kBaudRateList), std::string("19200"));
+    QCOMPARE(std::string(localDev.name), field(*w.world, "name"));
+    QCOMPARE(w.page().text(ctl::kDeviceName), field(*w.world, "name"));
+    QVERIFY(w.boxes.empty());
+  }
+
+  void resetWithoutAnswerReportsResetFailed() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    QVERIFY(w.readSettings());
+    w.world->unplug();
+    w.click(ctl::kRestoreFactory);
+    QCOMPARE(w.boxes, std::vector<std::string>{"Reset Failed!!"});
+    QCOMPARE(uart.baud, 19200);
+  }
+
+  void closingTheWindowDuringTheSearchEndsTheWorkerCleanly() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    w.world->unplug();
+    QFile::remove(w.dir.filePath("settings.txt"));
+    w.click(ctl::kReadSettings);
+    QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.window->statusText().endsWith("\r\n") && bIndex.load() > 11, 10000);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(w.window->close());
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!initialisationRunning());
+    QCOMPARE(uart.isUartActive.load(), 0);
+    QVERIFY(w.readFile("settings.txt").startsWith("# KX627 Configuration Utility Settings\n"));
+    w.window.reset();
+
+    // A window opened afterwards reports to its status window as usual.
+    SimWindow again(adapterAt(19200), settingsFor(19200));
+    again.link->detach();
+    again.selectPort("/dev/kx-no-such-port");
+    again.click(ctl::kReadSettings);
+    QVERIFY(again.statusHas("Failed to initialise UART"));
+  }
+
+  void aPortThatCannotBeOpenedIsReportedAndCanBeRetried() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    w.link->detach();  // the real serial device: the port does not exist
+    w.selectPort("/dev/kx-no-such-port");
+    w.click(ctl::kReadSettings);
+    QVERIFY2(w.statusHas("Failed to initialise UART"), qPrintable(w.window->statusText()));
+    QCOMPARE(uart.isUartActive.load(), 0);
+    QVERIFY(!initialisationRunning());
+
+    w.link = sim::attachInProcess(*w.world);
+    QVERIFY(w.readSettings());
+    QCOMPARE(localDev.initialised.load(), 1);
+  }
+};
+
+QTEST_MAIN(LocalDeviceInitTest)
+#include "local_device_init_test.moc"
