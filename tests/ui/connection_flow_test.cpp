@@ -109,6 +109,24 @@ class ConnectionFlowTest : public QObject {
     QCOMPARE(inquiry.ticks.load(), 0);
   }
 
+  void moreResultsThanTheTableHolds() {
+    SimWindow s;
+    sim::WorldOptions o = radioWorld(1300);
+    o.remotes = 12;  // twelve devices and the end line: thirteen lines
+    s.startInProcess(o);
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Inquiry Complete."); }));
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1009); }));
+    QCOMPARE(s.connection().rowCount(1008), 10);
+    QCOMPARE(inquiry.count.load(), 10);
+    for (int row = 0; row < 10; ++row)
+      QCOMPARE(s.connection().rowText(1008, row).substr(34, 14), s.world->address(row + 2));
+    QCOMPARE(localDev.inquiryActive.load(), 0);
+    QVERIFY(s.connection().enabled(1007));
+  }
+
   void inquiryRefusals() {
     SimWindow s;
     s.startInProcess(radioWorld());
@@ -355,6 +373,43 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.statusHas("Handshake command failed."));
     QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_IDLE));
     QCOMPARE(localDev.handshaked.load(), 0);
+  }
+
+  void remoteCommandNotSentLeavesNoAnswerAwaited() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    QVERIFY(connectTo(s, 2));
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1004); }));
+
+    // A command typed on the local page takes the adapter out of data mode
+    // (the escape is accepted); the link and the remote access stay.
+    s.local().setText(1014, "AT");
+    SimWindow::click(s.local(), 1052);
+    QVERIFY(SimWindow::waitFor([] { return localDev.dataMode.load() == 0; }));
+    QCOMPARE(localDev.connected.load(), 1);
+
+    // Program Remote Device, but the user refuses the switch to data mode.
+    const char* dataModePrompt =
+        "Local Device needs to be set to data mode before sending remote configuration command";
+    s.answer = [&](const std::string& text, MsgButtons) {
+      return text == dataModePrompt ? MsgResult::Cancel : MsgResult::Ok;
+    };
+    const std::string linkData = s.field(2, "data");
+    for (int button : {1004, 1006}) {
+      s.boxes.clear();
+      SimWindow::click(s.remotePage(), button);
+      QVERIFY(s.boxShown(dataModePrompt));
+      QCOMPARE(localDev.handshaked.load(), 0);
+      QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
+      QCOMPARE(s.field(2, "data"), linkData);  // nothing went out
+    }
+
+    // The adapter's next event is handled as an event again.
+    QVERIFY(s.world->eventDisconnect(1));
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
   }
 
   void remoteButtonsNeedALink() {
