@@ -192,6 +192,43 @@ class ConnectionFlowTest : public QObject {
     QCOMPARE(s.field(1, "inquiry"), std::string("off"));
   }
 
+  void cancelInquiryWaitsForTheNextTick() {
+    SimWindow s;
+    s.startInProcess(radioWorld(600000));
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    SimWindow::click(s.connection(), 1005);
+    s.window->handleTimer(TIMER_INQUIRY);
+    SimWindow::click(s.connection(), 1009);
+    QVERIFY(s.statusHas("Inquiry cancelled"));
+    QCOMPARE(localDev.inquiryActive.load(), 0);
+    QCOMPARE(s.field(1, "inquiry"), std::string("off"));
+    QVERIFY(s.connection().enabled(1009));  // until the timer's next tick
+    QVERIFY(!s.connection().enabled(1007));
+    s.window->handleTimer(TIMER_INQUIRY);
+    QVERIFY(s.statusHas("Inquiry Finished/Cancelled"));
+    QVERIFY(!s.connection().enabled(1009));
+    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(pageButtonsEnabled(s, true));
+  }
+
+  void aConnectionEndsARunningInquiry() {
+    SimWindow s;
+    s.startInProcess(radioWorld(600000));
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(s.world->eventConnect(1, s.world->address(4)));  // a remote device pages us
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 1; }));
+    QCOMPARE(localDev.inquiryActive.load(), 0);
+    QVERIFY(SimWindow::waitFor([&] { return s.connection().enabled(1010); }));
+    QVERIFY(!s.connection().enabled(1009));
+    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(pageButtonsEnabled(s, true));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == s.world->address(4); }));
+    QCOMPARE(s.connection().rowCount(1008), 0);  // the event line is no result
+  }
+
   // ------------------------------------------------------------ connection
   void connectAndDisconnect() {
     SimWindow s;
@@ -410,6 +447,25 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.world->eventDisconnect(1));
     QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
     QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
+  }
+
+  void handshakeSwitchesTheAdapterBackToDataMode() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    QVERIFY(connectTo(s, 2));
+    s.local().setText(1014, "AT");
+    SimWindow::click(s.local(), 1052);  // the escape takes the adapter to command mode
+    QVERIFY(SimWindow::waitFor([] { return localDev.dataMode.load() == 0; }));
+
+    const std::size_t mark = s.world->received(1).size();
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(s.boxShown("Local Device needs to be set to data mode before sending remote configuration command"));
+    QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+AUTO\r"});
+    QVERIFY(s.statusHas("Device switched from Command to Data Mode"));
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.local().checked(1034); }));
+    QCOMPARE(s.field(2, "mode"), std::string("remote-access"));
   }
 
   void remoteButtonsNeedALink() {
