@@ -9,9 +9,9 @@
 #include "common/notify.h"
 #include "common/records.h"
 #include "common/text.h"
+#include "device/local_device.h"
 #include "link/connection.h"
 #include "link/pairing.h"
-#include "device/local_device.h"
 #include "link/remote_config.h"
 #include "platform/memory_form.h"
 #include "platform/recording_window.h"
@@ -40,7 +40,8 @@ class LinkResponses : public ::testing::Test {
   }
 
   // An answered command as the engine leaves it.
-  int answer(const std::string& command, const std::string& param, const std::string& response = "\r\nOK\r\n") {
+  int answer(const std::string& command, const std::string& param,
+             const std::string& response = "\r\nOK\r\n") {
     {
       std::lock_guard lock(atCommandMutex);
       clearAtCommand();
@@ -68,8 +69,10 @@ TEST_F(LinkResponses, Device2AddressAndNameAreCutToTheirFields) {
     std::string expected;
     int box;
   } rows[] = {
-      {"AT+ADDR?\r", "0012-6F-100002", pair.dev2Address, "0012-6F-100002", ctl::kPairDevice2Address},
-      {"AT+ADDR?\r", "0012-6F-100002-FFFF-EEEE", pair.dev2Address, "0012-6F-100002-FFFF", ctl::kPairDevice2Address},
+      {"AT+ADDR?\r", "0012-6F-100002", pair.dev2Address, "0012-6F-100002",
+       ctl::kPairDevice2Address},
+      {"AT+ADDR?\r", "0012-6F-100002-FFFF-EEEE", pair.dev2Address, "0012-6F-100002-FFFF",
+       ctl::kPairDevice2Address},
       {"AT+NAME?\r", "KX627-2", pair.dev2Name, "KX627-2", ctl::kPairDevice2Name},
       {"AT+NAME?\r", longName, pair.dev2Name, std::string(19, 'N'), ctl::kPairDevice2Name},
   };
@@ -106,7 +109,7 @@ TEST_F(LinkResponses, RespAnswersMoveTheStateAndGoToTheRightDevice) {
       {PAIRING_STARTED, 0, "AT+RESP?\r", "\r\nRESP-\r\n", DEV2_INITIALISED, 0, 0},
       {DEV1_UNBONDED, 0, "AT+RESP?\r", "\r\nRESP+\r\n", DEV2_UNPAIRING, 1, 0},
       {DEV2_INITIALISED, 0, "AT+RESP+\r", "", DEV2_INITIALISED, 1, 0},  // Device 2
-      {DEV2_BONDED, 0, "AT+RESP+\r", "", DEV2_BONDED, 0, 1},             // the local device
+      {DEV2_BONDED, 0, "AT+RESP+\r", "", DEV2_BONDED, 0, 1},            // the local device
       {UNPAIRING_STARTED, 0, "AT+RESP+\r", "", UNPAIRING_STARTED, 0, 1},
       {UNPAIRING_STARTED, 1, "AT+RESP+\r", "", UNPAIRING_STARTED, 1, 0},  // left over: Device 2
   };
@@ -236,17 +239,18 @@ TEST_P(RemoteAnswers, EverySplitGivesTheSameOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(
     Link, RemoteAnswers,
-    ::testing::Values(
-        Exchange{"HandshakeAccepted", HANDSHAKE_STARTED, 0, "\xAA\xAA", HANDSHAKE_COMPLETE, "Handshake Complete...", true},
-        Exchange{"HandshakeRefused", HANDSHAKE_STARTED, 0, "\xAA\x55", HANDSHAKE_IDLE, "Handshake Failed...", false},
-        Exchange{"BaudChanged", HANDSHAKE_COMPLETE, 1, std::string("\x01\x00", 2), HANDSHAKE_COMPLETE,
-                 "Remote Device Baud rate changed.", false},
-        Exchange{"BaudRefused", HANDSHAKE_COMPLETE, 1, "\x01\x01", HANDSHAKE_COMPLETE,
-                 "Remote Device Baud rate change failed.", false},
-        Exchange{"Exited", HANDSHAKE_COMPLETE, 0, std::string("\x00\x00", 2), HANDSHAKE_IDLE,
-                 "Remote Access Mode Exited.", true},
-        Exchange{"ExitRefused", HANDSHAKE_COMPLETE, 0, std::string("\x00\x01", 2), HANDSHAKE_COMPLETE,
-                 "Exit Remote Access Mode failed.", false}),
+    ::testing::Values(Exchange{"HandshakeAccepted", HANDSHAKE_STARTED, 0, "\xAA\xAA",
+                               HANDSHAKE_COMPLETE, "Handshake Complete...", true},
+                      Exchange{"HandshakeRefused", HANDSHAKE_STARTED, 0, "\xAA\x55", HANDSHAKE_IDLE,
+                               "Handshake Failed...", false},
+                      Exchange{"BaudChanged", HANDSHAKE_COMPLETE, 1, std::string("\x01\x00", 2),
+                               HANDSHAKE_COMPLETE, "Remote Device Baud rate changed.", false},
+                      Exchange{"BaudRefused", HANDSHAKE_COMPLETE, 1, "\x01\x01", HANDSHAKE_COMPLETE,
+                               "Remote Device Baud rate change failed.", false},
+                      Exchange{"Exited", HANDSHAKE_COMPLETE, 0, std::string("\x00\x00", 2),
+                               HANDSHAKE_IDLE, "Remote Access Mode Exited.", true},
+                      Exchange{"ExitRefused", HANDSHAKE_COMPLETE, 0, std::string("\x00\x01", 2),
+                               HANDSHAKE_COMPLETE, "Exit Remote Access Mode failed.", false}),
     [](const ::testing::TestParamInfo<Exchange>& p) { return std::string(p.param.name); });
 
 TEST_F(LinkResponses, BytesWhileIdleAreDropped) {

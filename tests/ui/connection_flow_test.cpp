@@ -2,7 +2,9 @@
 // offscreen, the Connection and Remote Device Settings pages clicked as a
 // user would, the simulated adapter with remote devices in range behind the
 // port (in process, and once over a pseudo-terminal served by adapter-sim).
+// clang-format off
 #include "sim_window.h"  // first: see there
+// clang-format on
 
 #include <QListWidget>
 #include <QtTest>
@@ -144,7 +146,8 @@ class ConnectionFlowTest : public QObject {
     localDev.cmdResponse = 1;
 
     SimWindow::click(s.connection(), 1005);
-    QVERIFY(s.statusHas("Device should be in master mode and auto connect should be disabled to start inquiry"));
+    QVERIFY(s.statusHas(
+        "Device should be in master mode and auto connect should be disabled to start inquiry"));
     QVERIFY(s.boxShown("Start Inquiry failed"));
     QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+FIND?\r"});
     QVERIFY(!s.connection().enabled(1009));
@@ -187,7 +190,8 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.statusHas("Inquiry Active. Cancelling inquiry"));
     QVERIFY(s.statusHas("Inquiry cancelled"));
     QVERIFY(s.statusHas("Connection Initiated to " + upper + "...."));
-    QCOMPARE(s.receivedSince(1, mark), (std::vector<std::string>{"AT+FIND-\r", "AT+CONN=" + upper + "\r"}));
+    QCOMPARE(s.receivedSince(1, mark),
+             (std::vector<std::string>{"AT+FIND-\r", "AT+CONN=" + upper + "\r"}));
     QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 1; }));
     QCOMPARE(s.field(1, "inquiry"), std::string("off"));
   }
@@ -243,8 +247,10 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(SimWindow::waitFor([&] {
       return s.boxShown("Local Device connected to remote device with address \"" + address + "\"");
     }));
-    QVERIFY(s.statusHas("Local Device connected to remote device with address \"" + address + "\""));
-    QVERIFY(SimWindow::waitFor([&] { return s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
+    QVERIFY(
+        s.statusHas("Local Device connected to remote device with address \"" + address + "\""));
+    QVERIFY(
+        SimWindow::waitFor([&] { return s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
     QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == address; }));
     QVERIFY(s.local().checked(1033));  // Operation Mode: Data
     QCOMPARE(localDev.dataMode.load(), 1);
@@ -257,15 +263,19 @@ class ConnectionFlowTest : public QObject {
     SimWindow::click(s.connection(), 1010);
     QCOMPARE(localDev.handshaked.load(), 0);
     QVERIFY(s.statusHas("Disconnection initiated..."));
-    QVERIFY(s.boxShown("Local Device is in datamode. Do you want to Send Escape Sequence before sending the command"));
+    QVERIFY(
+        s.boxShown("Local Device is in datamode. Do you want to Send Escape Sequence before "
+                   "sending the command"));
     QCOMPARE(s.receivedSince(1, mark), (std::vector<std::string>{"+++", "AT+DROP\r"}));
     QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
     QVERIFY(SimWindow::waitFor([&] {
       // The event's text follows its keyword with the blank that separates them.
-      return s.boxShown("Local Device disconnected from remote device with address  \"" + address + "\"");
+      return s.boxShown("Local Device disconnected from remote device with address  \"" + address +
+                        "\"");
     }));
     QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
-    QVERIFY(SimWindow::waitFor([&] { return !s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
+    QVERIFY(
+        SimWindow::waitFor([&] { return !s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
     QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038).empty(); }));
     QVERIFY(s.local().checked(1032));  // Operation Mode: Command
     QCOMPARE(s.field(1, "peer"), std::string("none"));
@@ -303,8 +313,8 @@ class ConnectionFlowTest : public QObject {
       std::vector<std::string> sent;
       bool refused;
     } cases[] = {
-        {"", {}, false},                                         // nothing at all
-        {"0123456789ABCDEF01234", {}, true},                     // 21 characters
+        {"", {}, false},                                                      // nothing at all
+        {"0123456789ABCDEF01234", {}, true},                                  // 21 characters
         {"0123456789abcdef0123", {"AT+CONN=0123456789ABCDEF0123\r"}, false},  // 20 fit
     };
     for (const auto& c : cases) {
@@ -460,7 +470,8 @@ class ConnectionFlowTest : public QObject {
 
     const std::size_t mark = s.world->received(1).size();
     SimWindow::click(s.remotePage(), 1005);
-    QVERIFY(s.boxShown("Local Device needs to be set to data mode before sending remote configuration command"));
+    QVERIFY(s.boxShown(
+        "Local Device needs to be set to data mode before sending remote configuration command"));
     QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+AUTO\r"});
     QVERIFY(s.statusHas("Device switched from Command to Data Mode"));
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
@@ -472,15 +483,18 @@ class ConnectionFlowTest : public QObject {
     SimWindow s;
     s.startInProcess(radioWorld());
     SimWindow::click(s.remotePage(), 1005);
-    QVERIFY(s.boxShown(
-        "Local Device is not initialised. Please initialise and connect the device and then try handshake ."));
+    QVERIFY(
+        s.boxShown("Local Device is not initialised. Please initialise and connect the device and "
+                   "then try handshake ."));
     QVERIFY(s.initialise());
     const std::size_t mark = s.world->received(1).size();
     s.boxes.clear();
     SimWindow::click(s.remotePage(), 1005);
     QCOMPARE(s.boxes.size(), std::size_t(1));
-    QCOMPARE(s.boxes[0].text,
-             std::string("Local Device is not connected. Please connect the device and then try handshake."));
+    QCOMPARE(
+        s.boxes[0].text,
+        std::string(
+            "Local Device is not connected. Please connect the device and then try handshake."));
     QVERIFY(s.receivedSince(1, mark).empty());
     QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
     QCOMPARE(localDev.handshaked.load(), 0);

@@ -2,7 +2,9 @@
 // the real window offscreen, the Pairing page's buttons clicked, and the
 // OK/Cancel prompts answered the way a person would, plugging the other
 // simulated adapter into the port when the prompt asks for it.
+// clang-format off
 #include "sim_window.h"  // first: see there
+// clang-format on
 
 #include <QtTest>
 
@@ -109,8 +111,9 @@ class PairingFlowTest : public QObject {
     QVERIFY(s.statusHas("Pairing started...."));
     QVERIFY(s.statusHas("Pairing Successful"));
 
-    QCOMPARE(s.receivedSince(2, mark2), (Commands{"AT+RESP?\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r",
-                                                  "AT+BOND=" + test::digitsOf(a1) + "\r"}));
+    QCOMPARE(s.receivedSince(2, mark2),
+             (Commands{"AT+RESP?\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r",
+                       "AT+BOND=" + test::digitsOf(a1) + "\r"}));
     QCOMPARE(s.receivedSince(1, mark1),
              (Commands{"AT+ROLEM\r", "AT+BOND=" + test::digitsOf(a2) + "\r", "AT+ACON+\r"}));
     QCOMPARE(s.field(2, "role"), std::string("slave"));
@@ -162,8 +165,9 @@ class PairingFlowTest : public QObject {
     QCOMPARE(s.receivedSince(2, mark2),
              (Commands{"AT+RESP?\r", "AT+RESP+\r", "AT+ADDR?\r", "AT+NAME?\r", "AT+ROLES\r",
                        "AT+BOND=" + test::digitsOf(a1) + "\r", "AT+RESP-\r"}));
-    QCOMPARE(s.receivedSince(1, mark1), (Commands{"AT+RESP+\r", "AT+ROLEM\r", "AT+BOND=" + test::digitsOf(a2) + "\r",
-                                                  "AT+ACON+\r", "AT+RESP-\r"}));
+    QCOMPARE(s.receivedSince(1, mark1),
+             (Commands{"AT+RESP+\r", "AT+ROLEM\r", "AT+BOND=" + test::digitsOf(a2) + "\r",
+                       "AT+ACON+\r", "AT+RESP-\r"}));
     QVERIFY(s.statusHas("Temporarily enabling Command Response on Device 2"));
     QVERIFY(s.statusHas("Re-disabling Command Response on Device 2"));
     QVERIFY(s.statusHas("Temporarily enabling Command Response on Device 1"));
@@ -221,8 +225,9 @@ class PairingFlowTest : public QObject {
     p.plugDevice2 = false;
     actAs(s, p);
     SimWindow::click(s.pairing(), 1011);
-    QVERIFY(s.boxShown("ERROR: Device 2 address cannot be same as Local Address. Device 2 was not connected "
-                       "before pressing OK. Aborting Pairing"));
+    QVERIFY(s.boxShown(
+        "ERROR: Device 2 address cannot be same as Local Address. Device 2 was not connected "
+        "before pressing OK. Aborting Pairing"));
     QVERIFY(s.statusHas("Device 2 same as Local Address"));
     QVERIFY(s.statusHas("Pairing Unsuccessful"));
     QCOMPARE(pair.state.load(), int(PAIR_IDLE));
@@ -238,8 +243,9 @@ class PairingFlowTest : public QObject {
     Person p;
     actAs(s, p);
     SimWindow::click(s.pairing(), 1011);
-    QVERIFY(s.boxShown("ERROR: Failed to communicate with Device 2. Please check it is connected properly and "
-                       "switch is towards the connector. Aborting Pairing"));
+    QVERIFY(s.boxShown(
+        "ERROR: Failed to communicate with Device 2. Please check it is connected properly and "
+        "switch is towards the connector. Aborting Pairing"));
     QVERIFY(s.statusHas("Failed to communicate with Device 2"));
     QVERIFY(s.statusHas("Pairing Unsuccessful"));
     // No settings search: the spinner never turned.
@@ -316,7 +322,8 @@ class PairingFlowTest : public QObject {
     actAs(s, p);
     SimWindow::click(s.pairing(), 1012);
     QCOMPARE(s.boxes.size(), std::size_t(1));
-    QCOMPARE(s.boxes[0].text, std::string("ERROR: Local Device not bonded. Unpairing will not be carried out"));
+    QCOMPARE(s.boxes[0].text,
+             std::string("ERROR: Local Device not bonded. Unpairing will not be carried out"));
     QCOMPARE(p.prompts, 0);
     QVERIFY(s.receivedSince(1, mark1).empty());
   }

@@ -8,8 +8,10 @@
 
 // First, before any Qt header defines its `emit` keyword: the simulator has
 // a member of that name.
+// clang-format off
 #include "sim/in_process.h"
 #include "sim/world.h"
+// clang-format on
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -70,10 +72,11 @@ class SimWindow {
   // The window alone, its COM port set to `port` (a pseudo-terminal).
   void openWindow(const std::string& port) {
     window = std::make_unique<MainWindow>(applicationStartup());
-    window->setMessageBoxHook([this](const std::string& text, const std::string&, MsgButtons buttons, MsgIcon) {
-      boxes.push_back({text, buttons});
-      return answer ? answer(text, buttons) : MsgResult::Ok;
-    });
+    window->setMessageBoxHook(
+        [this](const std::string& text, const std::string&, MsgButtons buttons, MsgIcon) {
+          boxes.push_back({text, buttons});
+          return answer ? answer(text, buttons) : MsgResult::Ok;
+        });
     auto* ports = local().controlAs<QComboBox>(1016);
     ports->addItem(toQt(port));
     ports->setCurrentIndex(ports->count() - 1);
@@ -116,7 +119,9 @@ class SimWindow {
   FormPage& mainControls() const { return window->controls(); }
 
   std::string status() const { return fromQt(window->statusText()); }
-  bool statusHas(const std::string& line) const { return status().find(line + "\r\n") != std::string::npos; }
+  bool statusHas(const std::string& line) const {
+    return status().find(line + "\r\n") != std::string::npos;
+  }
   bool boxShown(const std::string& text) const {
     for (const Box& b : boxes)
       if (b.text == text) return true;
@@ -125,8 +130,9 @@ class SimWindow {
   // Commands adapter n received since the mark.
   std::vector<std::string> receivedSince(int n, std::size_t mark) const {
     std::vector<std::string> all = world->received(n);
-    return mark < all.size() ? std::vector<std::string>(all.begin() + static_cast<long>(mark), all.end())
-                             : std::vector<std::string>{};
+    return mark < all.size()
+               ? std::vector<std::string>(all.begin() + static_cast<long>(mark), all.end())
+               : std::vector<std::string>{};
   }
   std::string field(int n, const std::string& name) const {
     std::string value;
