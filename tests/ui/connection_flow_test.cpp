@@ -86,6 +86,8 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.connection().enabled(1007));
     QVERIFY(pageButtonsEnabled(s, true));
     QVERIFY(!s.connection().enabled(1010));
+    s.connection().controlAs<QListWidget>(1008)->setCurrentRow(1);
+    s.screenshot(QStringLiteral("connection_inquiry.png"));
 
     // Choosing a row, as a user clicks it.
     auto* list = s.connection().controlAs<QListWidget>(1008);

@@ -135,6 +135,7 @@ class PairingFlowTest : public QObject {
     QCOMPARE(s.pairing().text(1039), a2);
     QCOMPARE(s.pairing().text(1040), std::string("KX627-2"));
     QCOMPARE(uart.baud, 19200);
+    s.screenshot(QStringLiteral("pairing_done.png"));
   }
 
   void device2AtOtherLineSettingsIsSearchedAndTheSettingsComeBack() {

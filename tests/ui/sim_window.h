@@ -118,6 +118,13 @@ class SimWindow {
   PairDevicePage& pairing() const { return *window->pairDevicePage(); }
   FormPage& mainControls() const { return window->controls(); }
 
+  // Saves a picture of the window when KX_SCREENSHOT_DIR names a folder.
+  void screenshot(const QString& name) const {
+    const QString dir = qEnvironmentVariable("KX_SCREENSHOT_DIR");
+    if (dir.isEmpty() || !QDir().mkpath(dir)) return;
+    window->grab().save(dir + u'/' + name);
+  }
+
   std::string status() const { return fromQt(window->statusText()); }
   bool statusHas(const std::string& line) const {
     return status().find(line + "\r\n") != std::string::npos;
