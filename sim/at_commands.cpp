@@ -136,6 +136,7 @@ void World::execute(Device& d, const std::string& command) {
   const std::string u = upper(command);
   const auto value = [&](std::size_t prefixLength) { return command.substr(prefixLength); };
 
+  if (!d.refuse.empty() && u == d.refuse) return replyError(d);
   if (u == "AT") return replyOk(d);
   if (u == "AT+VER" || u == "AT+VER?") return replyValue(d, d.version);
   if (u == "ATI0") {

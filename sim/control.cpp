@@ -12,6 +12,11 @@ namespace kx::sim {
 
 namespace {
 
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
 std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -170,6 +175,11 @@ bool World::setField(Device& d, const std::string& fieldIn, const std::string& v
     else if (l == "fail") d.remoteAnswer = RemoteAnswer::Fail;
     else if (l == "silent") d.remoteAnswer = RemoteAnswer::Silent;
     else return *error = "expected ok, fail or silent", false;
+  } else if (field == "refuse") {
+    // A command the adapter answers with ERROR from now on ("none" clears it).
+    std::string u = upper(v);
+    if (!u.empty() && u.back() == '\r') u.pop_back();
+    d.refuse = u == "NONE" ? std::string() : u;
   } else {
     return *error = "unknown field " + fieldIn, false;
   }
@@ -204,6 +214,7 @@ bool World::getField(const Device& d, const std::string& fieldIn, std::string* o
   else if (field == "old") *out = onOff(d.oldFirmware);
   else if (field == "rssi") *out = std::to_string(d.rssi);
   else if (field == "connectable") *out = onOff(d.connectable);
+  else if (field == "refuse") *out = d.refuse.empty() ? "none" : d.refuse;
   else if (field == "answer")
     *out = d.remoteAnswer == RemoteAnswer::Ok ? "ok" : d.remoteAnswer == RemoteAnswer::Fail ? "fail" : "silent";
   else if (field == "mode")

@@ -20,6 +20,7 @@ struct World::Device {
   int rssi = -50;
   bool connectable = true;      // remote devices: accept connections
   RemoteAnswer remoteAnswer = RemoteAnswer::Ok;
+  std::string refuse;           // a command (upper case, no CR) answered with ERROR
   AdapterSettings s;
   AdapterSettings factory;
 

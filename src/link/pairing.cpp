@@ -123,7 +123,10 @@ struct RunningGuard {
     gStopRequested = false;
     gRunning = true;
   }
-  ~RunningGuard() { gRunning = false; }
+  ~RunningGuard() {
+    gRunning = false;
+    gStopRequested = false;  // a stop asked for this run must not silence the next one
+  }
 };
 
 // The failure exits of the pairing procedure.
@@ -156,7 +159,11 @@ void exitF3(FormInterface& pairPage, FormInterface& localPage) {
 
 }  // namespace
 
-void requestPairingStop() { gStopRequested = true; }
+// Only a running procedure can be stopped; with none running there is
+// nothing to end, and a later procedure must not start stopped.
+void requestPairingStop() {
+  if (gRunning) gStopRequested = true;
+}
 bool pairingRunning() { return gRunning.load(); }
 
 int32_t restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t stopBits) {
@@ -594,6 +601,8 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
     }
     pair.dev2RespTempEnabled = 1;
   }
+  // A role left by an earlier pairing must not stand in for this answer.
+  pair.dev2Role = 0;
   sendPairCommand("AT+ROLES\r", pairPage, localPage);
   if (pair.dev2Role != 2) {
     box("ERROR: Failed to change Device 2 to slave mode.Aborting Unpairing");

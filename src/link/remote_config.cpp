@@ -124,27 +124,38 @@ void onHandshake() {
   }
 }
 
+namespace {
+
+// A remote command: the answer is awaited from before the first byte goes
+// out. When nothing was sent (data mode refused) no answer and no timer will
+// come, so the wait is called off at once; left standing it would hand every
+// later byte from the adapter, connect and disconnect events included, to
+// the answer receiver.
+void sendRemoteCommand(const uint8_t* message, uint32_t size, int32_t code) {
+  {
+    std::lock_guard lock(remoteMutex);
+    localDev.handshaked = 1;
+    remote.pendingRemoteCommand = code;
+  }
+  if (sendRemoteData(message, size) == 1) {
+    std::lock_guard lock(remoteMutex);
+    localDev.handshaked = 0;
+  }
+}
+
+}  // namespace
+
 void onProgramRemoteDevice(FormInterface& page) {
   if (!connectedOrExplain()) return;
   const int position = page.selection(ctl::kRemoteBaudList);
   const uint8_t message[2] = {0x01, static_cast<uint8_t>((position < 0 ? 0 : position) + 1)};
-  {
-    std::lock_guard lock(remoteMutex);
-    localDev.handshaked = 1;
-    remote.pendingRemoteCommand = 1;
-  }
-  sendRemoteData(message, sizeof message);
+  sendRemoteCommand(message, sizeof message, 1);
 }
 
 void onExitRemoteAccess() {
   if (!connectedOrExplain()) return;
-  {
-    std::lock_guard lock(remoteMutex);
-    remote.pendingRemoteCommand = 0;
-    localDev.handshaked = 1;
-  }
   static const uint8_t kExit[2] = {0x00, 0x80};
-  sendRemoteData(kExit, sizeof kExit);
+  sendRemoteCommand(kExit, sizeof kExit, 0);
 }
 
 void refreshRemotePage(FormInterface& page, FormInterface& localPage) {

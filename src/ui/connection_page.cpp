@@ -17,7 +17,7 @@ const ControlSpec kControls[] = {
      .tooltip = "Initiate a connection to selected device"},
     {.id = 1010, .kind = K::PushButton, .caption = "Disconnect", .x = 136, .y = 49, .w = 90, .h = 19,
      .tooltip = "Initiate a disconnection to connected device", .disabled = true},
-    {.id = -1, .kind = K::Label, .caption = "Select/Selected Device", .x = 20, .y = 74, .w = 100, .h = 12},
+    {.id = -1, .kind = K::Label, .caption = "Select/Selected Device", .x = 20, .y = 74, .w = 90, .h = 12},
     {.id = 1006, .kind = K::MultiLineEdit, .caption = "", .x = 20, .y = 87, .w = 90, .h = 19,
      .label = "Select/Selected Device"},
     {.id = -1, .kind = K::Label, .caption = "Inquiry Results", .x = 21, .y = 107, .w = 65, .h = 11},

@@ -188,6 +188,16 @@ TEST_F(SimTerminal, EchoOnReturnsTheCommandTextFirst) {
   EXPECT_EQ(term->ask("AT+ECHO?\r", "\r\nECHO-\r\nOK\r\n"), "\r\nECHO-\r\nOK\r\n");
 }
 
+TEST_F(SimTerminal, RefusedCommandIsAnsweredWithErrorUntilCleared) {
+  start();
+  EXPECT_EQ(sim->control("set 1 refuse at+resp?"), "OK");
+  EXPECT_EQ(sim->control("get 1 refuse"), "OK AT+RESP?");
+  EXPECT_EQ(term->ask("AT+RESP?\r", "\r\nERROR\r\n"), "\r\nERROR\r\n");
+  EXPECT_EQ(term->ask("AT+STOP?\r", "\r\nSTOP1\r\nOK\r\n"), "\r\nSTOP1\r\nOK\r\n");  // others as before
+  EXPECT_EQ(sim->control("set 1 refuse none"), "OK");
+  EXPECT_EQ(term->ask("AT+RESP?\r", "\r\nRESP+\r\nOK\r\n"), "\r\nRESP+\r\nOK\r\n");
+}
+
 TEST_F(SimTerminal, ResponsesOffAnswerSetByCrLfAndQueryByItsValueLine) {
   start({"--resp", "off"});
   EXPECT_EQ(term->ask("AT+NAME=Quiet\r", "\r\n"), "\r\n");

@@ -1,0 +1,540 @@
+// Inquiry, connection and remote configuration end to end: the real window
+// offscreen, the Connection and Remote Device Settings pages clicked as a
+// user would, the simulated adapter with remote devices in range behind the
+// port (in process, and once over a pseudo-terminal served by adapter-sim).
+// clang-format off
+#include "sim_window.h"  // first: see there
+// clang-format on
+
+#include <QListWidget>
+#include <QtTest>
+
+#include "common/notify.h"
+#include "common/records.h"
+#include "platform/clock.h"
+#include "support/sim_process.h"
+#include "ui/led_button.h"
+
+using namespace kx;
+using kx::test::SimWindow;
+
+namespace {
+
+// Adapter 1 and three remote devices (2, 3, 4). Short radio timings keep the
+// tests quick; the guard silence fits the scaled escape wait.
+sim::WorldOptions radioWorld(int inquiryMs = 900) {
+  sim::WorldOptions o;
+  o.adapters = 1;
+  o.remotes = 3;
+  o.inquiryMs = inquiryMs;
+  o.connectMs = 50;
+  o.guardMs = 30;
+  return o;
+}
+
+constexpr int kMainLocal = MainWindow::ID_LOCAL_DEVICE_BUTTON;
+constexpr int kMainPairing = MainWindow::ID_PAIRING_BUTTON;
+constexpr int kMainRemote = MainWindow::ID_REMOTE_DEVICE_BUTTON;
+constexpr int kMainConnection = MainWindow::ID_CONNECTION_BUTTON;
+
+}  // namespace
+
+class ConnectionFlowTest : public QObject {
+  Q_OBJECT
+
+  // Connects the initialised local adapter to device n through the page.
+  static bool connectTo(SimWindow& s, int n) {
+    s.connection().setText(1006, test::digitsOf(s.world->address(n)));
+    SimWindow::click(s.connection(), 1007);
+    return SimWindow::waitFor([] { return localDev.connected.load() == 1; }) &&
+           SimWindow::waitFor([&s] { return s.connection().enabled(1010); });
+  }
+
+  static bool pageButtonsEnabled(SimWindow& s, bool on) {
+    for (int id : {kMainLocal, kMainPairing, kMainRemote})
+      if (s.mainControls().enabled(id) != on) return false;
+    return s.mainControls().enabled(kMainConnection);  // never locked
+  }
+
+ private slots:
+  void initTestCase() { setClockScale(0.1); }
+  void cleanupTestCase() { setClockScale(1.0); }
+
+  // ------------------------------------------------------------ inquiry
+  void inquiryListsTheDevicesAndTheEndLine() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    s.window->showPage(ConnectionPage::kDialogId);
+
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(s.status().find("Inquiry started....") != std::string::npos);
+    QVERIFY(s.window->timerActive(TIMER_INQUIRY));
+    QVERIFY(s.connection().enabled(1009));
+    QVERIFY(!s.connection().enabled(1007));
+    QVERIFY(pageButtonsEnabled(s, false));
+
+    QVERIFY(SimWindow::waitFor([&s] { return s.connection().rowCount(1008) == 4; }));
+    for (int row = 0; row < 3; ++row) {
+      const std::string text = s.connection().rowText(1008, row);
+      QCOMPARE(text.substr(34, 14), s.world->address(row + 2));  // arrival order
+    }
+    QVERIFY(s.connection().rowText(1008, 3).find("Inquiry End") != std::string::npos);
+    QVERIFY(SimWindow::waitFor([&s] { return s.statusHas("Inquiry Complete."); }));
+    QVERIFY(SimWindow::waitFor([&s] { return !s.connection().enabled(1009); }));
+    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(pageButtonsEnabled(s, true));
+    QVERIFY(!s.connection().enabled(1010));
+    s.connection().controlAs<QListWidget>(1008)->setCurrentRow(1);
+    s.screenshot(QStringLiteral("connection_inquiry.png"));
+
+    // Choosing a row, as a user clicks it.
+    auto* list = s.connection().controlAs<QListWidget>(1008);
+    const struct {
+      int row;
+      std::string box;
+    } choices[] = {
+        {1, test::digitsOf(s.world->address(3))},
+        {2, test::digitsOf(s.world->address(4))},
+        {0, ""},  // the first row always empties the box
+        {1, test::digitsOf(s.world->address(3))},
+        {3, ""},  // the end line
+    };
+    for (const auto& c : choices) {
+      list->setCurrentRow(c.row);
+      QCOMPARE(s.connection().text(1006), c.box);
+    }
+
+    // The next tick finds the inquiry over and ends the progress display.
+    s.window->handleTimer(TIMER_INQUIRY);
+    QVERIFY(s.statusHas("Inquiry Finished/Cancelled"));
+    QVERIFY(!s.window->timerActive(TIMER_INQUIRY));
+    QCOMPARE(inquiry.ticks.load(), 0);
+  }
+
+  void moreResultsThanTheTableHolds() {
+    SimWindow s;
+    sim::WorldOptions o = radioWorld(1300);
+    o.remotes = 12;  // twelve devices and the end line: thirteen lines
+    s.startInProcess(o);
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Inquiry Complete."); }));
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1009); }));
+    QCOMPARE(s.connection().rowCount(1008), 10);
+    QCOMPARE(inquiry.count.load(), 10);
+    for (int row = 0; row < 10; ++row)
+      QCOMPARE(s.connection().rowText(1008, row).substr(34, 14), s.world->address(row + 2));
+    QCOMPARE(localDev.inquiryActive.load(), 0);
+    QVERIFY(s.connection().enabled(1007));
+  }
+
+  void inquiryRefusals() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(s.boxShown(
+        "Local Device is not initialised. Please initialise the device and then start inquiry."));
+    QVERIFY(s.initialise());  // a slave: the adapter refuses to inquire
+
+    const std::size_t mark = s.world->received(1).size();
+    localDev.cmdResponse = 0;
+    s.boxes.clear();
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(s.boxShown("Please enable command response mode for reliable inquiry operation"));
+    QVERIFY(s.receivedSince(1, mark).empty());
+    localDev.cmdResponse = 1;
+
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(s.statusHas(
+        "Device should be in master mode and auto connect should be disabled to start inquiry"));
+    QVERIFY(s.boxShown("Start Inquiry failed"));
+    QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+FIND?\r"});
+    QVERIFY(!s.connection().enabled(1009));
+    QVERIFY(pageButtonsEnabled(s, true));
+  }
+
+  void inquiryThatNeverEndsIsReleasedAtThe62ndTickAndConnectCancelsIt() {
+    SimWindow s;
+    s.startInProcess(radioWorld(600000));
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    SimWindow::click(s.connection(), 1005);
+    QCOMPARE(localDev.inquiryActive.load(), 1);
+
+    // The timer's expiries, driven without the event loop in between.
+    for (int tick = 1; tick <= 61; ++tick) s.window->handleTimer(TIMER_INQUIRY);
+    QCOMPARE(inquiry.ticks.load(), 61);
+    QVERIFY(s.connection().enabled(1009));
+    QVERIFY(!s.connection().enabled(1007));
+    QVERIFY(!s.statusHas("Inquiry Finished/Cancelled"));
+
+    s.window->handleTimer(TIMER_INQUIRY);
+    QVERIFY(s.statusHas("Inquiry Finished/Cancelled"));
+    QVERIFY(!s.window->timerActive(TIMER_INQUIRY));
+    QVERIFY(!s.connection().enabled(1009));
+    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(pageButtonsEnabled(s, true));
+    QCOMPARE(inquiry.ticks.load(), 0);
+    QCOMPARE(localDev.inquiryActive.load(), 1);  // the adapter still inquires
+    QCOMPARE(s.field(1, "inquiry"), std::string("on"));
+
+    // Connect cancels the inquiry first, in the same click; a lower-case
+    // address goes out in upper case.
+    std::string typed = test::digitsOf(s.world->address(2));
+    for (char& c : typed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string upper = test::digitsOf(s.world->address(2));
+    s.connection().setText(1006, typed);
+    const std::size_t mark = s.world->received(1).size();
+    SimWindow::click(s.connection(), 1007);
+    QVERIFY(s.statusHas("Inquiry Active. Cancelling inquiry"));
+    QVERIFY(s.statusHas("Inquiry cancelled"));
+    QVERIFY(s.statusHas("Connection Initiated to " + upper + "...."));
+    QCOMPARE(s.receivedSince(1, mark),
+             (std::vector<std::string>{"AT+FIND-\r", "AT+CONN=" + upper + "\r"}));
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 1; }));
+    QCOMPARE(s.field(1, "inquiry"), std::string("off"));
+  }
+
+  void cancelInquiryWaitsForTheNextTick() {
+    SimWindow s;
+    s.startInProcess(radioWorld(600000));
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    SimWindow::click(s.connection(), 1005);
+    s.window->handleTimer(TIMER_INQUIRY);
+    SimWindow::click(s.connection(), 1009);
+    QVERIFY(s.statusHas("Inquiry cancelled"));
+    QCOMPARE(localDev.inquiryActive.load(), 0);
+    QCOMPARE(s.field(1, "inquiry"), std::string("off"));
+    QVERIFY(s.connection().enabled(1009));  // until the timer's next tick
+    QVERIFY(!s.connection().enabled(1007));
+    s.window->handleTimer(TIMER_INQUIRY);
+    QVERIFY(s.statusHas("Inquiry Finished/Cancelled"));
+    QVERIFY(!s.connection().enabled(1009));
+    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(pageButtonsEnabled(s, true));
+  }
+
+  void aConnectionEndsARunningInquiry() {
+    SimWindow s;
+    s.startInProcess(radioWorld(600000));
+    QVERIFY(s.world->set(1, "role", "master"));
+    QVERIFY(s.initialise());
+    SimWindow::click(s.connection(), 1005);
+    QVERIFY(s.world->eventConnect(1, s.world->address(4)));  // a remote device pages us
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 1; }));
+    QCOMPARE(localDev.inquiryActive.load(), 0);
+    QVERIFY(SimWindow::waitFor([&] { return s.connection().enabled(1010); }));
+    QVERIFY(!s.connection().enabled(1009));
+    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(pageButtonsEnabled(s, true));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == s.world->address(4); }));
+    QCOMPARE(s.connection().rowCount(1008), 0);  // the event line is no result
+  }
+
+  // ------------------------------------------------------------ connection
+  void connectAndDisconnect() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    s.window->showPage(ConnectionPage::kDialogId);
+    const std::string address = s.world->address(3);
+    QVERIFY(!s.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
+
+    QVERIFY(connectTo(s, 3));
+    QVERIFY(s.statusHas("Connection Initiated to " + test::digitsOf(address) + "...."));
+    QVERIFY(SimWindow::waitFor([&] {
+      return s.boxShown("Local Device connected to remote device with address \"" + address + "\"");
+    }));
+    QVERIFY(
+        s.statusHas("Local Device connected to remote device with address \"" + address + "\""));
+    QVERIFY(
+        SimWindow::waitFor([&] { return s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == address; }));
+    QVERIFY(s.local().checked(1033));  // Operation Mode: Data
+    QCOMPARE(localDev.dataMode.load(), 1);
+    QCOMPARE(s.field(1, "peer"), address);
+
+    // Disconnect: the adapter is in data mode, so the escape is offered and
+    // taken; a handshake flag left set is cleared before the command goes out.
+    localDev.handshaked = 1;
+    const std::size_t mark = s.world->received(1).size();
+    SimWindow::click(s.connection(), 1010);
+    QCOMPARE(localDev.handshaked.load(), 0);
+    QVERIFY(s.statusHas("Disconnection initiated..."));
+    QVERIFY(
+        s.boxShown("Local Device is in datamode. Do you want to Send Escape Sequence before "
+                   "sending the command"));
+    QCOMPARE(s.receivedSince(1, mark), (std::vector<std::string>{"+++", "AT+DROP\r"}));
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
+    QVERIFY(SimWindow::waitFor([&] {
+      // The event's text follows its keyword with the blank that separates them.
+      return s.boxShown("Local Device disconnected from remote device with address  \"" + address +
+                        "\"");
+    }));
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
+    QVERIFY(
+        SimWindow::waitFor([&] { return !s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038).empty(); }));
+    QVERIFY(s.local().checked(1032));  // Operation Mode: Command
+    QCOMPARE(s.field(1, "peer"), std::string("none"));
+  }
+
+  void failedConnect() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.world->set(3, "connectable", "off"));
+    QVERIFY(s.initialise());
+    s.connection().setText(1006, test::digitsOf(s.world->address(3)));
+    SimWindow::click(s.connection(), 1007);
+    const std::string text = "Local Device failed to connect to remote device.  Attempt Fail!!";
+    QVERIFY(SimWindow::waitFor([&] { return s.boxShown(text); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas(text); }));
+    QCOMPARE(localDev.connected.load(), 0);
+    QCOMPARE(localDev.dataMode.load(), 0);
+    QVERIFY(!s.connection().enabled(1010));
+    QVERIFY(!s.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
+  }
+
+  void connectRefusals() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    const char* notInitialised =
+        "Local Device is not initialised. Please initialise the device and then connect";
+    s.connection().setText(1006, "0023456B00001");
+    SimWindow::click(s.connection(), 1007);
+    QVERIFY(s.boxShown(notInitialised));
+    QVERIFY(!s.connection().enabled(1010));  // no link: Disconnect cannot be pressed
+    QVERIFY(s.initialise());
+
+    const struct {
+      std::string typed;
+      std::vector<std::string> sent;
+      bool refused;
+    } cases[] = {
+        {"", {}, false},                                                      // nothing at all
+        {"0123456789ABCDEF01234", {}, true},                                  // 21 characters
+        {"0123456789abcdef0123", {"AT+CONN=0123456789ABCDEF0123\r"}, false},  // 20 fit
+    };
+    for (const auto& c : cases) {
+      s.boxes.clear();
+      const std::size_t mark = s.world->received(1).size();
+      s.connection().setText(1006, c.typed);
+      SimWindow::click(s.connection(), 1007);
+      QCOMPARE(s.receivedSince(1, mark), c.sent);
+      QCOMPARE(!s.boxes.empty(), c.refused);
+    }
+  }
+
+  // ------------------------------------------------------------ remote configuration
+  void handshakeBaudChangeAndExit() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    QVERIFY(connectTo(s, 2));
+    s.window->showPage(RemoteDevicePage::kDialogId);
+    QVERIFY(s.remotePage().enabled(1005));
+    QVERIFY(!s.remotePage().enabled(1004));
+    QVERIFY(!s.remotePage().enabled(1006));
+
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(s.statusHas("Handshake started..."));
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1004); }));
+    QVERIFY(!s.remotePage().enabled(1005));
+    QVERIFY(s.remotePage().enabled(1006));
+    QVERIFY(s.local().checked(1034));  // Operation Mode: Remote
+    QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
+    QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_COMPLETE));
+    QCOMPARE(localDev.handshaked.load(), 0);
+    QCOMPARE(s.field(2, "mode"), std::string("remote-access"));
+
+    s.remotePage().setSelection(1015, 4);  // 115200
+    SimWindow::click(s.remotePage(), 1004);
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Remote Device Baud rate changed."); }));
+    QCOMPARE(s.field(2, "baud"), std::string("115200"));
+    const std::string data = s.field(2, "data");
+    QCOMPARE(data.substr(data.size() - 8), std::string("\\x01\\x05"));
+    QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
+
+    SimWindow::click(s.remotePage(), 1006);
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Remote Access Mode Exited."); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1005); }));
+    QVERIFY(!s.remotePage().enabled(1004));
+    QVERIFY(!s.remotePage().enabled(1006));
+    QVERIFY(s.local().checked(1033));  // back to Data
+    QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_IDLE));
+    QCOMPARE(s.field(2, "mode"), std::string("data"));
+  }
+
+  void handshakeRefusedAndExitRefused() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    QVERIFY(connectTo(s, 2));
+    QVERIFY(s.world->set(2, "answer", "fail"));
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Failed..."); }));
+    QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_IDLE));
+    QCOMPARE(localDev.handshaked.load(), 0);
+    QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
+    QVERIFY(s.remotePage().enabled(1005));
+    QVERIFY(!s.remotePage().enabled(1004));
+
+    QVERIFY(s.world->set(2, "answer", "ok"));
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1006); }));
+    QVERIFY(s.world->set(2, "answer", "fail"));
+    SimWindow::click(s.remotePage(), 1006);
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Exit Remote Access Mode failed."); }));
+    QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_COMPLETE));
+    QVERIFY(s.remotePage().enabled(1004));
+    QVERIFY(s.remotePage().enabled(1006));
+    QVERIFY(s.local().checked(1034));
+  }
+
+  void unansweredExchangesEndWithTheTimer() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    QVERIFY(connectTo(s, 2));
+    QVERIFY(s.world->set(2, "answer", "silent"));
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(s.window->timerActive(TIMER_HANDSHAKE));
+    QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_STARTED));
+    QCOMPARE(localDev.handshaked.load(), 1);
+    s.window->handleTimer(TIMER_HANDSHAKE);  // the 4000 ms expiry
+    QVERIFY(s.statusHas("Handshake failed."));
+    QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_IDLE));
+    QCOMPARE(localDev.handshaked.load(), 0);
+    QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
+
+    QVERIFY(s.world->set(2, "answer", "ok"));
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1004); }));
+    QVERIFY(s.world->set(2, "answer", "silent"));
+    SimWindow::click(s.remotePage(), 1004);
+    QVERIFY(s.window->timerActive(TIMER_HANDSHAKE));
+    s.window->handleTimer(TIMER_HANDSHAKE);
+    QVERIFY(s.statusHas("Handshake command failed."));
+    QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_IDLE));
+    QCOMPARE(localDev.handshaked.load(), 0);
+  }
+
+  void remoteCommandNotSentLeavesNoAnswerAwaited() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    QVERIFY(connectTo(s, 2));
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1004); }));
+
+    // A command typed on the local page takes the adapter out of data mode
+    // (the escape is accepted); the link and the remote access stay.
+    s.local().setText(1014, "AT");
+    SimWindow::click(s.local(), 1052);
+    QVERIFY(SimWindow::waitFor([] { return localDev.dataMode.load() == 0; }));
+    QCOMPARE(localDev.connected.load(), 1);
+
+    // Program Remote Device, but the user refuses the switch to data mode.
+    const char* dataModePrompt =
+        "Local Device needs to be set to data mode before sending remote configuration command";
+    s.answer = [&](const std::string& text, MsgButtons) {
+      return text == dataModePrompt ? MsgResult::Cancel : MsgResult::Ok;
+    };
+    const std::string linkData = s.field(2, "data");
+    for (int button : {1004, 1006}) {
+      s.boxes.clear();
+      SimWindow::click(s.remotePage(), button);
+      QVERIFY(s.boxShown(dataModePrompt));
+      QCOMPARE(localDev.handshaked.load(), 0);
+      QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
+      QCOMPARE(s.field(2, "data"), linkData);  // nothing went out
+    }
+
+    // The adapter's next event is handled as an event again.
+    QVERIFY(s.world->eventDisconnect(1));
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
+  }
+
+  void handshakeSwitchesTheAdapterBackToDataMode() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    QVERIFY(s.initialise());
+    QVERIFY(connectTo(s, 2));
+    s.local().setText(1014, "AT");
+    SimWindow::click(s.local(), 1052);  // the escape takes the adapter to command mode
+    QVERIFY(SimWindow::waitFor([] { return localDev.dataMode.load() == 0; }));
+
+    const std::size_t mark = s.world->received(1).size();
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(s.boxShown(
+        "Local Device needs to be set to data mode before sending remote configuration command"));
+    QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+AUTO\r"});
+    QVERIFY(s.statusHas("Device switched from Command to Data Mode"));
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.local().checked(1034); }));
+    QCOMPARE(s.field(2, "mode"), std::string("remote-access"));
+  }
+
+  void remoteButtonsNeedALink() {
+    SimWindow s;
+    s.startInProcess(radioWorld());
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(
+        s.boxShown("Local Device is not initialised. Please initialise and connect the device and "
+                   "then try handshake ."));
+    QVERIFY(s.initialise());
+    const std::size_t mark = s.world->received(1).size();
+    s.boxes.clear();
+    SimWindow::click(s.remotePage(), 1005);
+    QCOMPARE(s.boxes.size(), std::size_t(1));
+    QCOMPARE(
+        s.boxes[0].text,
+        std::string(
+            "Local Device is not connected. Please connect the device and then try handshake."));
+    QVERIFY(s.receivedSince(1, mark).empty());
+    QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
+    QCOMPARE(localDev.handshaked.load(), 0);
+  }
+
+  // ------------------------------------------------------------ over a pseudo-terminal
+  void handshakeOverAPseudoTerminal() {
+    test::SimProcess sim({"--remotes", "2", "--connect-ms", "50", "--guard-ms", "30"});
+    QVERIFY(sim.started());
+    SimWindow s;
+    s.openWindow(sim.ptyPath());
+    QVERIFY(s.initialise());
+    const std::string address = "0023-45-B00001";
+    QCOMPARE(sim.control("get 2 addr"), "OK " + address);
+    s.connection().setText(1006, test::digitsOf(address));
+    SimWindow::click(s.connection(), 1007);
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 1; }));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == address; }));
+
+    SimWindow::click(s.remotePage(), 1005);
+    QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.local().checked(1034); }));
+    QCOMPARE(sim.control("get 2 mode"), std::string("OK remote-access"));
+
+    SimWindow::click(s.connection(), 1010);
+    QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
+    QCOMPARE(sim.control("get 1 peer"), std::string("OK none"));
+    s.window.reset();
+    QCOMPARE(sim.finish(), 0);
+  }
+
+  void cleanup() {
+    clearLocalDev();
+    clearInquiry();
+    clearRemote();
+    clearPair();
+  }
+};
+
+QTEST_MAIN(ConnectionFlowTest)
+#include "connection_flow_test.moc"
