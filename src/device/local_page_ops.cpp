@@ -234,23 +234,4 @@ void onDisableAuthentication(FormInterface& page) {
     showLocalDevice(page);
 }
 
-std::string localDeviceTooltip(int id) {
-  switch (id) {
-    case kSaveSettings:
-      return "Program Device with the settings modified on the Local Device Window";
-    case kRestoreFactory:
-      return "Restore factory settings on the device";
-    case kReadSettings:
-      return "Read Device Settings and update Local Device window";
-    case kReinitialize:
-      return "Effectively restarts the application without closing it";
-    case kSend:
-      return "Send the AT Command using the AT Command Edit box ";
-    case kAbort:
-      return "Abort look up of settings during initialization";
-    default:
-      return {};
-  }
-}
-
 }  // namespace kx

@@ -17,8 +17,6 @@ void onRestoreFactorySettings(FormInterface& page);
 void onSendAtCommand(FormInterface& page);
 void onDisableAuthentication(FormInterface& page);
 
-// Tooltip of a page control, empty for controls without one.
-std::string localDeviceTooltip(int id);
 
 // Why a typed command (without its CR) is not sent to the adapter's firmware,
 // or null when it may be sent.

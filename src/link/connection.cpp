@@ -154,20 +154,4 @@ void updateConnectionButtons(FormInterface& page, FormInterface& mainWindow) {
   page.setEnabled(ctl::kDisconnect, localDev.connected == 1);
 }
 
-std::string connectionTooltip(int id) {
-  switch (id) {
-    case ctl::kInquireDevices:
-      return "Start Bluetooth Inquiry. Possible only when device is in master mode and auto "
-             "connect is disabled";
-    case ctl::kConnect:
-      return "Initiate a connection to selected device";
-    case ctl::kCancelInquiry:
-      return "Cancel active bluetooth inquiry";
-    case ctl::kDisconnect:
-      return "Initiate a disconnection to connected device";
-    default:
-      return {};
-  }
-}
-
 }  // namespace kx

@@ -40,6 +40,5 @@ void updateConnectionButtons(FormInterface& page, FormInterface& mainWindow);
 // their hyphens.
 std::string inquiryResultAddress(const std::string& line);
 
-std::string connectionTooltip(int id);
 
 }  // namespace kx

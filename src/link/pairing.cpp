@@ -361,17 +361,6 @@ void clearPairPage(FormInterface& pairPage) {
     pairPage.setText(id, "");
 }
 
-std::string pairTooltip(int id) {
-  switch (id) {
-    case ctl::kPairButton:
-      return "Pair the Local Device with another Device";
-    case ctl::kUnpairButton:
-      return "Unpair the Local Device with another Device";
-    default:
-      return {};
-  }
-}
-
 void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
   if (localDev.initialised == 0) {
     box("ERROR: Local Device not initialised. Pairing Failed");

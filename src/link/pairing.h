@@ -34,7 +34,6 @@ int32_t restoreUartSettings(int32_t baud, int32_t parity, int32_t flow, int32_t 
 
 void refreshPairPage(FormInterface& pairPage);
 void clearPairPage(FormInterface& pairPage);
-std::string pairTooltip(int id);
 
 void requestPairingStop();
 bool pairingRunning();

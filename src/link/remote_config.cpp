@@ -197,19 +197,4 @@ void processHandshakeData(const uint8_t* data, uint32_t count) {
 
 void installRemoteConfiguration() { setRemoteAnswerReceiver(&processHandshakeData); }
 
-std::string remoteTooltip(int id) {
-  switch (id) {
-    case ctl::kRemoteProgram:
-      return "Change the Baudrate on the remote device to the one selected in Baudrate selection "
-             "box";
-    case ctl::kRemoteHandshake:
-      return "Handshake the local Device with remote Device. Handshaking is required before "
-             "doing remote configuration";
-    case ctl::kRemoteExit:
-      return "Request the connected remote device to exit remote access mode";
-    default:
-      return {};
-  }
-}
-
 }  // namespace kx

@@ -37,6 +37,5 @@ void processHandshakeData(const uint8_t* data, uint32_t count);
 // Installs processHandshakeData as the engine's remote-answer receiver.
 void installRemoteConfiguration();
 
-std::string remoteTooltip(int id);
 
 }  // namespace kx
