@@ -17,7 +17,6 @@ void onRestoreFactorySettings(FormInterface& page);
 void onSendAtCommand(FormInterface& page);
 void onDisableAuthentication(FormInterface& page);
 
-
 // Why a typed command (without its CR) is not sent to the adapter's firmware,
 // or null when it may be sent.
 const char* typedCommandRefusal(const std::string& command);
