@@ -350,6 +350,9 @@ void World::attemptConnect(int from, const std::string& twelveHex, bool automati
     Device* me = dev(from);
     if (!me) return;
     me->connecting = false;
+    // An automatic attempt is given up when auto-connect was switched off
+    // (or the role changed) while the adapter was paging.
+    if (automatic && (!me->s.master || !me->s.acon)) return;
     Device* target = findByAddress(twelveHex);
     if (me->peer == 0 && !me->restarting && target && accepts(*target, *me)) {
       connect(*me, *target);

@@ -208,6 +208,17 @@ TEST_F(SimRadio, BondedMasterWithAutoConnectConnectsByItself) {
   EXPECT_EQ(sim->control("get 2 peer"), "OK 0012-6F-100001");
 }
 
+TEST_F(SimRadio, AutoConnectSwitchedOffWhilePagingGivesUpTheAttempt) {
+  start({"--connect-ms", "1500"});
+  ok("AT+BOND=00126F100002\r");
+  ok("AT+ROLEM\r");
+  ok("AT+ACON+\r");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // paging has begun
+  ok("AT+ACON-\r");
+  EXPECT_EQ(term->collectFor(2500), "") << "no connection after auto-connect was switched off";
+  EXPECT_EQ(sim->control("get 1 peer"), "OK none");
+}
+
 TEST_F(SimRadio, RemoteAccessProtocolOnTheConnectedPeer) {
   start();
   connectTo("002345B00001", "0023-45-B00001");
