@@ -46,7 +46,7 @@ class FaultUnplug : public EngineTest {
 TEST_F(FaultUnplug, MasterClosedMidCommandFailsWithinBoundAndNamesThePort) {
   auto pty = std::make_unique<PtyPair>();
   openPty(*pty);
-  const std::string port = pty->slavePath();
+  const std::string portPath = pty->slavePath();
 
   const long long started = monotonicMs();
   auto sent = std::async(std::launch::async,
@@ -64,8 +64,8 @@ TEST_F(FaultUnplug, MasterClosedMidCommandFailsWithinBoundAndNamesThePort) {
   EXPECT_TRUE(UartDeviceLost());
   const auto texts = lostTexts();
   ASSERT_EQ(texts.size(), 1u) << "told once, however many reads and writes fail";
-  EXPECT_EQ(texts[0], deviceLostText(port));
-  EXPECT_NE(texts[0].find(port), std::string::npos);
+  EXPECT_EQ(texts[0], deviceLostText(portPath));
+  EXPECT_NE(texts[0].find(portPath), std::string::npos);
 
   // Further commands fail too, without a second notice.
   EXPECT_EQ(sendATCommand("AT\r", 0, 0, 100), 1);
@@ -115,7 +115,7 @@ TEST_P(FaultWrite, RefusedWritesFailTheCommandAndReportTheLossOnce) {
 INSTANTIATE_TEST_SUITE_P(Faults, FaultWrite,
                          ::testing::Values(WriteFault{"HungUpBeforeTheCommand", true},
                                            WriteFault{"HungUpDuringTheCommand", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<WriteFault>& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace kx::test
