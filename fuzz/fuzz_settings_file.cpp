@@ -90,7 +90,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   kx::resetCommandEngine();
   kx::installCommandEngine();
   require(kx::UartInit() == 0, "simulated adapter did not open");
-  std::atexit([] { std::remove(gHarness->path.c_str()); });
+  // libFuzzer ends with exit(): close the link (joining its threads) and
+  // stop the simulator before the statics go.
+  std::atexit([] {
+    kx::UartDeinit();
+    gHarness->link->detach();
+    gHarness->world.reset();
+    std::remove(gHarness->path.c_str());
+  });
   return 0;
 }
 
