@@ -134,6 +134,14 @@ int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMo
              shown(cmd).c_str(), length, kMaxCommandLength);
     return 1;
   }
+  // A line end inside the text would make the adapter see two commands and
+  // answer twice; the second answer would be taken for the next command's.
+  if (const std::size_t end = cmd.find_first_of("\r\n");
+      end != std::string_view::npos && end + 1 != length) {
+    debugLog("ATCOMMAND: Command %s holds a line end before its last character. Not sent",
+             shown(cmd).c_str());
+    return 1;
+  }
   {
     std::lock_guard lock(atCommandMutex);
     if (atCommand.timerMode.load() == 1 &&

@@ -5,7 +5,8 @@
 // Result codes (int32):
 //   0  answered (blocking: the answer lies in `atCommand`), or written
 //      (timer-driven, remote data)
-//   1  failure or no answer: empty or overlong command, no answer after the
+//   1  failure or no answer: empty or overlong command, a CR or LF before
+//      the command's last character (it would make two commands), no answer after the
 //      resend, write failure, escape sequence failed, the user refused to send
 //      in data mode, or the user declined the escape prompt. Nothing in
 //      `atCommand` is to be applied.

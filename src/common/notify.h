@@ -22,6 +22,7 @@ enum NotifyId : int32_t {
   NOTIFY_DEVICE_INITIALISED = 20014,  // readAllSettings + enableDeviceControls(1)
   NOTIFY_DTR_STATE = 20015,           // lParam 0/1: DTR check box only
   NOTIFY_RTS_STATE = 20016,           // lParam 0/1: RTS check box only
+  NOTIFY_DEVICE_LOST = 20017,         // text: the open port went away; close the link, tell the user
 };
 
 // A window message of its own (not a command): turns the status spinner.

@@ -65,18 +65,29 @@ int readNow(std::size_t* got) {
   return dev->read(readBuffer, sizeof readBuffer, 0, got);
 }
 
+// The first sign that the port has gone away (a hang-up on read, or a write
+// the device refuses) is logged and posted to the window once per open.
 void noteDeviceLost(int err) {
   if (!gDeviceLost.exchange(true)) {
     debugLog("UART: Failed to ReadData. Error %d", err);
     debugLog("UART: The device on %s has gone away (unplugged?)", uart.comPort);
+    postNotify(NOTIFY_DEVICE_LOST, 0, deviceLostText(std::string(fieldView(uart.comPort))));
   }
 }
+
+bool meansDeviceGone(int err) { return err == ENODEV || err == EIO || err == ENXIO; }
 
 }  // namespace
 
 void setReceiveHandler(ReceiveHandler handler) { gReceiveHandler.store(handler); }
 
 bool UartDeviceLost() { return gDeviceLost.load(); }
+
+std::string deviceLostText(const std::string& port) {
+  return "The adapter on " + port +
+         " has gone away (unplugged?). The port was closed; plug the adapter in again and press "
+         "Read Settings.";
+}
 
 int32_t UartApplySettings() {
   SerialDevice* dev = uart.handle;
@@ -167,6 +178,7 @@ int32_t UartWrite(const void* buffer, uint32_t length) {
   if (err != 0) {
     debugLog("UART: WriteFile failed to write buffer %s len %u to UART. Error %d", shown.c_str(),
              length, err);
+    if (meansDeviceGone(err)) noteDeviceLost(err);
     return 1;
   }
   debugLog("UART: Written %u bytes to UART. buffer %s len %u", length, shown.c_str(), length);

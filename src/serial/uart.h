@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "common/records.h"
 
@@ -49,8 +50,11 @@ bool UartRaiseRts();
 bool UartLowerRts();
 
 // True once the open port has reported that the device went away (reads end
-// with a hang-up); cleared by the next UartInit.
+// with a hang-up, or a write fails with EIO, ENXIO or ENODEV); cleared by the
+// next UartInit. The first such report of an open posts NOTIFY_DEVICE_LOST
+// with deviceLostText(port) to the main window.
 bool UartDeviceLost();
+std::string deviceLostText(const std::string& port);
 
 // The two link threads' bodies; started by UartInit.
 void tReadThread();

@@ -19,6 +19,7 @@
 #include "link/connection.h"
 #include "link/pairing.h"
 #include "link/remote_config.h"
+#include "serial/uart.h"
 #include "ui/connection_page.h"
 #include "ui/form_page.h"
 #include "ui/local_device_page.h"
@@ -154,6 +155,11 @@ MainWindow::Startup applicationStartup() {
   s.saveSettings = [] {
     SaveSettingsToFile(startupDirectory.empty() ? std::string("settings.txt")
                                                 : startupDirectory + "/settings.txt");
+  };
+  s.deviceLost = [] {
+    stopLongWork();
+    if (UartDeviceLost()) UartDeinit();
+    localDev.initialised = 0;
   };
   s.afterShutdown = [] {
     gLocalPage = nullptr;

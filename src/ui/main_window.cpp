@@ -394,6 +394,16 @@ void MainWindow::onModemLineClicked(bool dtr) {
   if (!ok) debugLog("%s %s failed: ", on ? "Set" : "Clear", line);
 }
 
+void MainWindow::onDeviceLost(const std::string& text) {
+  // A notice from an earlier open may arrive after the port was opened anew.
+  if (!UartDeviceLost()) return;
+  appendStatus(text);
+  if (startup_.deviceLost) startup_.deviceLost();
+  localDevicePage_->enableDeviceControls(0);
+  updateIndicators();
+  showMessageBox(text);
+}
+
 // ------------------------------------------------------------ routing
 
 void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::string& text) {
@@ -443,6 +453,9 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
       break;
     case NOTIFY_RTS_STATE:
       controls_->setChecked(ID_RTS, lParam != 0);
+      break;
+    case NOTIFY_DEVICE_LOST:
+      onDeviceLost(text);
       break;
     default:
       debugLog("UI: unhandled notification %d", id);

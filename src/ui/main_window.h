@@ -75,6 +75,9 @@ class MainWindow : public QMainWindow, public WindowInterface {
     std::function<void()> saveSettings;
     // At shutdown, last: remove what installHandlers installed.
     std::function<void()> afterShutdown;
+    // The open port went away (NOTIFY_DEVICE_LOST): end work that uses the
+    // link and close it.
+    std::function<void()> deviceLost;
   };
 
   using MessageBoxHook =
@@ -96,6 +99,8 @@ class MainWindow : public QMainWindow, public WindowInterface {
   void showPage(int pageId);
   // The LEDs and the Operation Mode radio buttons from the records.
   void updateIndicators();
+  // The adapter went away: status line, link closed, device controls off, a box naming the port.
+  void onDeviceLost(const std::string& text);
   // Opens a manual in the start directory with the desktop's viewer.
   void openManual(const std::string& fileName);
   void showAbout();
