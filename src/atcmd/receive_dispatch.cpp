@@ -144,6 +144,12 @@ void processInquiryData(const uint8_t* data, uint32_t count) {
         break;
       }
     }
+    // The inquiry is over: the rest of the read is routed anew, as it would
+    // be had it arrived in a read of its own.
+    if ((feed.line == InquiryLine::End || feed.line == InquiryLine::Event) && i < count) {
+      dispatchReceivedData(data + i, count - i);
+      return;
+    }
   }
 }
 

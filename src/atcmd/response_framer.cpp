@@ -149,6 +149,10 @@ void resetFraming(AtCommandRecord& rec) { clearFields(rec); }
 FrameResult feedResponseByte(AtCommandRecord& rec, uint8_t byte, const FramingContext& ctx,
                              ConnectEvent* event) {
   if (rec.rxState == 0) {
+    // A lone LF is the tail of a line that ended before this command went
+    // out (an event's CR LF split across reads); an echoed command never
+    // starts with one, so it is neither the answer nor an echo.
+    if (rec.firstByteSeen == 0 && byte == '\n') return FrameResult::None;
     if (rec.firstByteSeen == 0) {
       rec.firstByteSeen = 1;
       if (byte != '\r') return FrameResult::None;

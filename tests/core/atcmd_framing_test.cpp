@@ -39,6 +39,10 @@ const std::vector<Transcript>& transcripts() {
       {"EchoOn", "AT+STOP?\r", 1, "AT+STOP?\r\r\nSTOP1\r\nOK\r\n", 1, "\r\nOK\r\n",
        "\r\nSTOP1\r\n"},
       {"ValueThenOk", "AT+NAME?\r", 1, "\r\nKX627\r\nOK\r\n", 1, "\r\nOK\r\n", "\r\nKX627\r\n"},
+      // The LF that closed an earlier line, arriving after the command went
+      // out, is no echo: the answer is framed as usual.
+      {"StrayLineFeedFirst", "AT+NAME?\r", 1, "\n\r\nKX627\r\nOK\r\n", 1, "\r\nOK\r\n",
+       "\r\nKX627\r\n"},
       {"SeparatelyFramedOk", "AT+STOP?\r", 1, "\r\nSTOP1\r\n\r\nOK\r\n", 1, "\r\nOK\r\n",
        "\r\n\r\n"},
       {"ValueLineAloneWithResponsesOn", "AT+STOP?\r", 1, "\r\nSTOP1\r\n", 0, "", ""},

@@ -89,6 +89,15 @@ TEST_F(Inquiry, TranscriptsWholeBytewiseAndSplit) {
        0,
        1},
       {"DisconnectEndsInquiry", "\r\nDISCONNECT 0001-02-030405\r\n", {}, 0, 1, 0, 0},
+      // Once an event has ended the inquiry, later lines of the same read
+      // are no results.
+      {"LinesAfterTheEndingEventAreNoResults",
+       "\r\n0001-02-030405,KXA\r\nDISCONNECT \"0001-02-030405\"\r\nstray line\r\n",
+       {"0001-02-030405,KXA"},
+       1,
+       1,
+       0,
+       0},
       // At most ten results are kept; the end line still ends the inquiry.
       {"TwelveDevicesKeepTen", deviceLines(12) + "\r\nInquiry End\r\n", twelve, 10, 1, 0, 0},
       // A cut line is a result, never the end.
