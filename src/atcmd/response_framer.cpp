@@ -17,15 +17,6 @@ constexpr std::string_view kErrorLine = "\r\nERROR\r\n";
 constexpr std::string_view kDisconnectKeyword = "\r\nDISCONNECT";
 constexpr std::string_view kConnectKeyword = "\r\nCONNECT";
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 void clearFields(AtCommandRecord& rec) {
   std::memset(rec.response, 0, sizeof rec.response);
   std::memset(rec.param, 0, sizeof rec.param);

@@ -28,15 +28,6 @@ namespace {
 constexpr std::size_t kMessageBound = 1024;
 constexpr int kMaxTransmissions = 2;
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 std::string shown(std::string_view text) { return escapeBytes(text); }
 
 std::string pendingCommandLocked() { return shown(fieldView(atCommand.command)); }

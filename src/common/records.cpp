@@ -27,18 +27,20 @@ void clearUart() {
   uart.readCallback = nullptr;
 }
 
-void clearAtCommand() {
-  std::memset(atCommand.command, 0, sizeof atCommand.command);
-  std::memset(atCommand.response, 0, sizeof atCommand.response);
-  atCommand.rxState = 0;
-  std::memset(atCommand.param, 0, sizeof atCommand.param);
-  atCommand.responseComplete = 0;
-  atCommand.firstByteSeen = 0;
-  atCommand.rxIndex = 0;
-  atCommand.showInStatus = 0;
-  atCommand.expectsData = 0;
-  atCommand.timerMode = 0;
+void clearAtCommandRecord(AtCommandRecord& rec) {
+  std::memset(rec.command, 0, sizeof rec.command);
+  std::memset(rec.response, 0, sizeof rec.response);
+  rec.rxState = 0;
+  std::memset(rec.param, 0, sizeof rec.param);
+  rec.responseComplete = 0;
+  rec.firstByteSeen = 0;
+  rec.rxIndex = 0;
+  rec.showInStatus = 0;
+  rec.expectsData = 0;
+  rec.timerMode = 0;
 }
+
+void clearAtCommand() { clearAtCommandRecord(atCommand); }
 
 void clearLocalDev() {
   for (Flag* f : {&localDev.initialised, &localDev.echo, &localDev.role, &localDev.cmdResponse,

@@ -70,6 +70,7 @@ struct AtCommandRecord {
 extern AtCommandRecord atCommand;
 extern std::mutex atCommandMutex;
 void clearAtCommand();  // caller holds atCommandMutex or no other thread runs
+void clearAtCommandRecord(AtCommandRecord& rec);  // any record of this layout
 
 // ---------------------------------------------------------------- localDev
 constexpr int kNameSize = 20;

@@ -1,5 +1,6 @@
 #include "common/text.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -14,6 +15,15 @@ std::string formatBounded(std::size_t bound, const char* fmt, ...) {
   va_end(args);
   if (n < 0) return {};
   return std::string(buffer.data());
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 std::string escapeBytes(std::string_view bytes) {

@@ -38,6 +38,9 @@ std::string_view fieldView(const char (&field)[N]) {
 std::string formatBounded(std::size_t bound, const char* fmt, ...)
     __attribute__((format(printf, 2, 3)));
 
+// Compares two texts ignoring ASCII letter case.
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
 // Renders bytes for a log line: printable ASCII as is, CR as \r, LF as \n,
 // anything else as \xHH.
 std::string escapeBytes(std::string_view bytes);

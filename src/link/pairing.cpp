@@ -118,6 +118,25 @@ void resetBond(FormInterface& localPage) {
   showBond(localPage);
 }
 
+// Switches Device 1's command responses on for the procedure when they are
+// off, so that its answers can be judged; false (reported, procedure over)
+// when the adapter does not take it. `procedure` is "Pairing" or "Unpairing".
+bool enableDevice1Responses(const std::string& procedure, FormInterface& pairPage,
+                            FormInterface& localPage) {
+  if (localDev.cmdResponse != 0) return true;
+  status("Temporarily enabling Command Response on Device 1");
+  sendPairCommand("AT+RESP+\r", pairPage, localPage);
+  if (localDev.cmdResponse == 0) {
+    box("ERROR: Failed to enable Response Mode on Device 1. Aborting " + procedure);
+    status("Failed to enable Response Mode on Device 1");
+    pair.state = PAIR_IDLE;
+    status(procedure + " Unsuccessful");
+    return false;
+  }
+  pair.dev1RespTempEnabled = 1;
+  return true;
+}
+
 struct RunningGuard {
   RunningGuard() {
     gStopRequested = false;
@@ -461,18 +480,7 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
     status("Pairing Unsuccessful");
     return;
   }
-  if (localDev.cmdResponse == 0) {
-    status("Temporarily enabling Command Response on Device 1");
-    sendPairCommand("AT+RESP+\r", pairPage, localPage);
-    if (localDev.cmdResponse == 0) {
-      box("ERROR: Failed to enable Response Mode on Device 1. Aborting Pairing");
-      status("Failed to enable Response Mode on Device 1");
-      pair.state = PAIR_IDLE;
-      status("Pairing Unsuccessful");
-      return;
-    }
-    pair.dev1RespTempEnabled = 1;
-  }
+  if (!enableDevice1Responses("Pairing", pairPage, localPage)) return;
   sendPairCommand("AT+ROLEM\r", pairPage, localPage);
   if (localDev.role != 1) {
     box("ERROR: Failed to changed Device 1 to Master. Aborting Pairing");
@@ -537,18 +545,7 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
     status("Unpairing unsuccessful");
   };
 
-  if (localDev.cmdResponse == 0) {
-    status("Temporarily enabling Command Response on Device 1");
-    sendPairCommand("AT+RESP+\r", pairPage, localPage);
-    if (localDev.cmdResponse == 0) {
-      box("ERROR: Failed to enable Response Mode on Device 1. Aborting Unpairing");
-      status("Failed to enable Response Mode on Device 1");
-      pair.state = PAIR_IDLE;
-      status("Unpairing Unsuccessful");
-      return;
-    }
-    pair.dev1RespTempEnabled = 1;
-  }
+  if (!enableDevice1Responses("Unpairing", pairPage, localPage)) return;
   sendPairCommand("AT+BOND-\r", pairPage, localPage);
   if (pair.state != DEV1_UNBONDED)
     return fail("ERROR: Failed to Unbond Device 1.Aborting Unpairing", "Failed to Unbond Device 1");
