@@ -254,6 +254,31 @@ class LocalDeviceInitTest : public QObject {
     QVERIFY(w.readSettings());
     QCOMPARE(localDev.initialised.load(), 1);
   }
+
+  void anUnpluggedAdapterIsReportedAndTheLinkCanBeOpenedAgain() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    QVERIFY(w.readSettings());
+    QVERIFY(w.window->led(MainWindow::ID_LED_UART)->isOn());
+
+    w.link->port()->hangUp();  // the adapter is pulled out of the port
+    QTRY_VERIFY_WITH_TIMEOUT(!w.boxes.empty(), 5000);
+    const std::string expected = deviceLostText(kSimPort);
+    QCOMPARE(w.boxes.back(), expected);
+    QCOMPARE(w.statusCount(QString::fromStdString(expected)), 1);
+    QCOMPARE(uart.isUartActive.load(), 0);
+    QCOMPARE(localDev.initialised.load(), 0);
+    QVERIFY(!w.window->led(MainWindow::ID_LED_UART)->isOn());
+    QVERIFY(!w.window->led(MainWindow::ID_LED_DEVICE)->isOn());
+    QVERIFY(!w.page().enabled(ctl::kSaveSettings));
+    QVERIFY(w.page().enabled(ctl::kReadSettings));
+
+    // Plugged in again: Read Settings opens the port and reads everything.
+    w.link->detach();
+    w.link = sim::attachInProcess(*w.world);
+    QVERIFY(w.readSettings());
+    QCOMPARE(localDev.initialised.load(), 1);
+    QCOMPARE(w.boxes.size(), std::size_t{1});  // the notice was shown once
+  }
 };
 
 QTEST_MAIN(LocalDeviceInitTest)
