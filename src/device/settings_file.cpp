@@ -126,6 +126,17 @@ void handleLine(const char* line, const std::string& path, bool apply, FormInter
     }
   };
 
+  // A text setting: stored when it fits its field, and programmed when it
+  // differs from the adapter's value (and the firmware takes it).
+  auto text = [&](auto& field, const char* name, std::string_view current, const char* prefix,
+                  const char* failure, bool allowed) {
+    storeText(field, value, name);
+    if (apply && allowed && value == fieldView(field) && value != current) {
+      const std::string command = prefix + value + "\r";
+      program(page, command, fmt1(failure, command), 0);
+    }
+  };
+
   switch (key) {
     case 0: {  // Port: "COM<n>" or a device path; anything else leaves it
       int n = 0;
@@ -185,18 +196,12 @@ void handleLine(const char* line, const std::string& path, bool apply, FormInter
         program(page, "AT+PIN-\r", "LoadSettings: Failed to disabled authentication", 0);
       break;
     case 6:
-      storeText(f.name, value, "Name");
-      if (apply && value == fieldView(f.name) && value != fieldView(localDev.name)) {
-        const std::string command = "AT+NAME=" + value + "\r";
-        program(page, command, fmt1("LoadSettings: Failed to set Name %s", command), 0);
-      }
+      text(f.name, "Name", fieldView(localDev.name), "AT+NAME=",
+           "LoadSettings: Failed to set Name %s", true);
       break;
     case 7:
-      storeText(f.pin, value, "Pin");
-      if (apply && value == fieldView(f.pin) && value != fieldView(localDev.pin)) {
-        const std::string command = "AT+PIN=" + value + "\r";
-        program(page, command, fmt1("LoadSettings: Failed to set Pin %s", command), 0);
-      }
+      text(f.pin, "Pin", fieldView(localDev.pin), "AT+PIN=", "LoadSettings: Failed to set Pin %s",
+           true);
       break;
     case 8:
       storeText(f.remoteAddress, value, "RemoteAddress");
@@ -279,22 +284,13 @@ void handleLine(const char* line, const std::string& path, bool apply, FormInter
       break;
     }
     case 18:
-      storeText(f.remoteService, value, "RemoteService");
-      if (apply && value == fieldView(f.remoteService) &&
-          value != fieldView(localDev.remoteService) && supportsRemoteService()) {
-        const std::string command = "AT+RSERVICE=" + value + "\r";
-        program(page, command, fmt1("LoadSettings: Failed to set Remote Service %s", command), 0);
-      }
+      text(f.remoteService, "RemoteService", fieldView(localDev.remoteService), "AT+RSERVICE=",
+           "LoadSettings: Failed to set Remote Service %s", supportsRemoteService());
       break;
     case 19:
-      storeText(f.remoteCod, value, "RemoteCOD");
       // Written for either remote-feature version, so read under the same test.
-      if (apply && value == fieldView(f.remoteCod) && value != fieldView(localDev.remoteCod) &&
-          supportsRemoteService()) {
-        const std::string command = "AT+RCOD=" + value + "\r";
-        program(page, command,
-                fmt1("LoadSettings: Failed to set Remote Class of Device %s", command), 0);
-      }
+      text(f.remoteCod, "RemoteCOD", fieldView(localDev.remoteCod), "AT+RCOD=",
+           "LoadSettings: Failed to set Remote Class of Device %s", supportsRemoteService());
       break;
     default:
       break;

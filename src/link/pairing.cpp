@@ -137,6 +137,25 @@ bool enableDevice1Responses(const std::string& procedure, FormInterface& pairPag
   return true;
 }
 
+// Switches Device 2's command responses off again when the procedure turned
+// them on; false (reported, serial settings restored, procedure over) when
+// the adapter does not take it.
+bool redisableDevice2Responses(const SavedLine& saved, FormInterface& pairPage,
+                               FormInterface& localPage) {
+  if (pair.dev2RespTempEnabled != 1) return true;
+  status("Re-disabling Command Response on Device 2");
+  sendPairCommand("AT+RESP-\r", pairPage, localPage);
+  if (pair.dev2CmdResponse == 1) {
+    status("Failed to re-disable Command Response on Device 2");
+    pair.state = PAIR_IDLE;
+    box("ERROR: Failed to re-disable Command Response on Device 2 ");
+    if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
+    return false;
+  }
+  pair.dev2RespTempEnabled = 0;
+  return true;
+}
+
 struct RunningGuard {
   RunningGuard() {
     gStopRequested = false;
@@ -453,18 +472,7 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
     status("Failed to Bond Device 2");
     return exitF1(saved, pairPage, localPage);
   }
-  if (pair.dev2RespTempEnabled == 1) {
-    status("Re-disabling Command Response on Device 2");
-    sendPairCommand("AT+RESP-\r", pairPage, localPage);
-    if (pair.dev2CmdResponse == 1) {
-      status("Failed to re-disable Command Response on Device 2");
-      pair.state = PAIR_IDLE;
-      box("ERROR: Failed to re-disable Command Response on Device 2 ");
-      if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
-      return;
-    }
-    pair.dev2RespTempEnabled = 0;
-  }
+  if (!redisableDevice2Responses(saved, pairPage, localPage)) return;
   if (searched && restore(saved) != 0) {
     status("Failed to restore UART Settings");
     pair.state = PAIR_IDLE;
@@ -602,18 +610,7 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
     status("Failed to Unbond Device 2");
     return exitG();
   }
-  if (pair.dev2RespTempEnabled == 1) {
-    status("Re-disabling Command Response on Device 2");
-    sendPairCommand("AT+RESP-\r", pairPage, localPage);
-    if (pair.dev2CmdResponse == 1) {
-      status("Failed to re-disable Command Response on Device 2");
-      pair.state = PAIR_IDLE;
-      box("ERROR: Failed to re-disable Command Response on Device 2 ");
-      if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
-      return;
-    }
-    pair.dev2RespTempEnabled = 0;
-  }
+  if (!redisableDevice2Responses(saved, pairPage, localPage)) return;
   if (searched && restore(saved) != 0) box("ERROR: Failed to restore port settings for Device 1");
   pair.state = PAIR_IDLE;
   box("Unpairing completed successfully. Connect back Device 1");
