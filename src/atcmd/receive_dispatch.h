@@ -6,8 +6,7 @@
 // recognise into the answer hand-off, events and notifications.
 //
 // Threading contract:
-// - All functions here run on the serial read thread (or the opening thread
-//   for a chunk already waiting when the link starts), one chunk at a time.
+// - All functions here run on the serial read thread, one chunk at a time.
 // - `atCommand` is written only under atCommandMutex. When an answer becomes
 //   complete, responseComplete is set and atCommandEvent is set while the lock
 //   is held, so a sender that resets the event under the same lock never

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -98,7 +99,14 @@ int PosixSerialDevice::open(const std::string& path) {
     ::close(fd);
     return err;
   }
+  const int wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake < 0) {
+    const int err = errno;
+    ::close(fd);
+    return err;
+  }
   fd_ = fd;
+  wakeFd_ = wake;
   return 0;
 }
 
@@ -106,7 +114,9 @@ void PosixSerialDevice::close() {
   if (fd_ < 0) return;
   ::flock(fd_, LOCK_UN);
   ::close(fd_);
+  ::close(wakeFd_);
   fd_ = -1;
+  wakeFd_ = -1;
 }
 
 bool PosixSerialDevice::isOpen() const { return fd_ >= 0; }
@@ -153,27 +163,41 @@ int PosixSerialDevice::read(uint8_t* buffer, std::size_t capacity, int timeoutMs
                             std::size_t* got) {
   *got = 0;
   if (fd_ < 0) return EBADF;
-  pollfd pfd{fd_, POLLIN, 0};
+  pollfd pfd[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
   int rc;
   do {
-    rc = ::poll(&pfd, 1, timeoutMs);
+    rc = ::poll(pfd, 2, timeoutMs);
   } while (rc < 0 && errno == EINTR);
   if (rc < 0) return errno;
+  if (pfd[1].revents & POLLIN) {
+    uint64_t wakes = 0;
+    (void)!::read(wakeFd_, &wakes, sizeof wakes);
+    return 0;
+  }
   if (rc == 0) return 0;
-  if (pfd.revents & POLLIN) {
+  if (pfd[0].revents & POLLIN) {
     const ssize_t n = ::read(fd_, buffer, capacity);
     if (n > 0) {
       *got = static_cast<std::size_t>(n);
       return 0;
     }
-    if (n == 0) return ENODEV;
+    // In raw mode (VMIN = VTIME = 0) read() gives 0 when the queue is empty:
+    // a purge on another thread can empty it between poll() and read(). Only
+    // a hang-up reported with it means the other end has gone.
+    if (n == 0) return (pfd[0].revents & POLLHUP) ? ENODEV : 0;
     if (errno == EAGAIN || errno == EINTR) return 0;
-    return errno == EIO ? ENODEV : errno;
+    return errno == EIO || errno == ENXIO ? ENODEV : errno;
   }
   // POLLHUP without data: the other end has gone (a pty whose master closed,
   // a USB adapter pulled out).
-  if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) return ENODEV;
+  if (pfd[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return ENODEV;
   return 0;
+}
+
+void PosixSerialDevice::interruptRead() {
+  if (wakeFd_ < 0) return;
+  const uint64_t one = 1;
+  (void)!::write(wakeFd_, &one, sizeof one);
 }
 
 int PosixSerialDevice::write(const uint8_t* data, std::size_t length, int timeoutMs) {

@@ -83,6 +83,7 @@ int ScriptedSerialDevice::open(const std::string& path) {
   if (port_->openError_) return port_->openError_;
   if (port_->open_) return EBUSY;
   port_->open_ = true;
+  port_->interrupted_ = false;
   port_->path_ = path;
   return 0;
 }
@@ -91,6 +92,7 @@ void ScriptedSerialDevice::close() {
   {
     std::lock_guard lock(port_->mutex_);
     port_->open_ = false;
+    port_->interrupted_ = false;
   }
   port_->cv_.notify_all();
 }
@@ -112,8 +114,12 @@ int ScriptedSerialDevice::read(uint8_t* buffer, std::size_t capacity, int timeou
   *got = 0;
   std::unique_lock lock(port_->mutex_);
   port_->cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    return !port_->input_.empty() || port_->hungUp_ || !port_->open_;
+    return !port_->input_.empty() || port_->hungUp_ || !port_->open_ || port_->interrupted_;
   });
+  if (port_->interrupted_) {
+    port_->interrupted_ = false;
+    return 0;
+  }
   if (!port_->input_.empty()) {
     while (*got < capacity && !port_->input_.empty()) {
       buffer[(*got)++] = port_->input_.front();
@@ -123,6 +129,14 @@ int ScriptedSerialDevice::read(uint8_t* buffer, std::size_t capacity, int timeou
   }
   if (port_->hungUp_) return ENODEV;
   return 0;
+}
+
+void ScriptedSerialDevice::interruptRead() {
+  {
+    std::lock_guard lock(port_->mutex_);
+    port_->interrupted_ = true;
+  }
+  port_->cv_.notify_all();
 }
 
 int ScriptedSerialDevice::write(const uint8_t* data, std::size_t length, int) {

@@ -57,6 +57,7 @@ class ScriptedPort {
   uint32_t modemBits_ = 0;
   bool hungUp_ = false;
   bool open_ = false;
+  bool interrupted_ = false;
   int openError_ = 0;
   LineSettings settings_;
   int configureCount_ = 0;
@@ -77,6 +78,7 @@ class ScriptedSerialDevice : public SerialDevice {
   int configure(const LineSettings& settings) override;
   LineSettings settings() const override;
   int read(uint8_t* buffer, std::size_t capacity, int timeoutMs, std::size_t* got) override;
+  void interruptRead() override;
   int write(const uint8_t* data, std::size_t length, int timeoutMs) override;
   int purge(bool input, bool output) override;
   int modemStatus(uint32_t* bits) override;

@@ -4,9 +4,9 @@
 // need parity or modem lines, which a pseudo-terminal cannot carry.
 //
 // Threading contract: one thread may be inside read() while another is inside
-// write(), purge(), modemStatus() or setDtr()/setRts(); configure() may run
-// concurrently with a read. open() and close() are called only while no other
-// thread uses the device.
+// write(), purge(), modemStatus(), setDtr()/setRts() or interruptRead();
+// configure() may run concurrently with a read. open() and close() are called
+// only while no other thread uses the device.
 //
 // Every call returns 0 on success or an errno value on failure.
 #pragma once
@@ -46,9 +46,16 @@ class SerialDevice {
   virtual LineSettings settings() const = 0;
 
   // Waits up to timeoutMs for input, then returns what is there (up to
-  // capacity) in *got, 0 bytes on timeout. ENODEV when the other end has gone
-  // (an unplugged adapter), EIO or another errno on a read error.
+  // capacity) in *got, 0 bytes on timeout or when interrupted. ENODEV when
+  // the other end has gone (an unplugged adapter), EIO or another errno on a
+  // read error. Input that vanished between the wait and the read (a purge
+  // from another thread) is 0 bytes, not an error.
   virtual int read(uint8_t* buffer, std::size_t capacity, int timeoutMs, std::size_t* got) = 0;
+
+  // Makes a read() waiting on another thread return at once with 0 bytes; if
+  // no read is waiting, the next one returns at once. This is how the reader
+  // is woken without anyone waiting for it.
+  virtual void interruptRead() = 0;
 
   // Writes all bytes or fails; waits up to timeoutMs for the line to take them.
   virtual int write(const uint8_t* data, std::size_t length, int timeoutMs) = 0;
@@ -83,6 +90,7 @@ class PosixSerialDevice : public SerialDevice {
   int configure(const LineSettings& settings) override;
   LineSettings settings() const override;
   int read(uint8_t* buffer, std::size_t capacity, int timeoutMs, std::size_t* got) override;
+  void interruptRead() override;
   int write(const uint8_t* data, std::size_t length, int timeoutMs) override;
   int purge(bool input, bool output) override;
   int modemStatus(uint32_t* bits) override;
@@ -96,6 +104,7 @@ class PosixSerialDevice : public SerialDevice {
   int modemLine(int bit, bool on);
 
   int fd_ = -1;
+  int wakeFd_ = -1;  // eventfd in the read's poll set; interruptRead() signals it
   LineSettings settings_;
 };
 

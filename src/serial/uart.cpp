@@ -1,6 +1,9 @@
 #include "serial/uart.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -25,9 +28,6 @@ std::unique_ptr<SerialDevice> gDevice;
 
 // Serialises writes, so that two threads' bytes never interleave.
 std::mutex hardwareMutex;
-// Serialises reading and dispatching: chunks reach the handler one at a time
-// and in order, whether the opening thread or the read thread read them.
-std::recursive_mutex gReadMutex;
 
 std::atomic<ReceiveHandler> gReceiveHandler{nullptr};
 std::atomic<bool> gDeviceLost{false};
@@ -35,9 +35,58 @@ std::atomic<bool> gDeviceLost{false};
 std::thread gReadThread;
 std::thread gStatusThread;
 
-uint8_t readBuffer[kReadBufferSize];  // guarded by gReadMutex
-long long gReadStartedMs = 0;          // when the outstanding read began; gReadMutex
-thread_local bool tInsideReadData = false;
+// The read thread owns every read of the port and readBuffer; no other thread
+// reads, and no lock is held while the reader waits. Where the link's
+// contract says "start the next read" (readCallback(2) from the opening
+// thread) the reader is signalled instead: reception starts, and a reader
+// waiting on the port is woken through the device's interruptRead().
+uint8_t readBuffer[kReadBufferSize];
+thread_local bool tIsReadThread = false;
+
+// Wakes the link threads from their waits: for the start of reception and for
+// the close. Neither thread holds this lock for longer than a flag check.
+class LinkSignal {
+ public:
+  void startReceiving() {
+    {
+      std::lock_guard lock(mutex_);
+      receiving_ = true;
+    }
+    cv_.notify_all();
+  }
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      stopped_ = true;
+    }
+    cv_.notify_all();
+  }
+  void reset() {
+    std::lock_guard lock(mutex_);
+    receiving_ = false;
+    stopped_ = false;
+  }
+  bool receiving() {
+    std::lock_guard lock(mutex_);
+    return receiving_;
+  }
+  // Waits up to one link cycle (scaled like sleepMs) or until the wanted
+  // state; true when the link is closing.
+  bool waitCycle(bool untilReceiving) {
+    std::unique_lock lock(mutex_);
+    const auto cycle = std::chrono::microseconds(
+        static_cast<long long>(kLinkCycleMs * 1000.0 * clockScale()));
+    cv_.wait_for(lock, cycle, [&] { return stopped_ || (untilReceiving && receiving_); });
+    return stopped_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool receiving_ = false;
+  bool stopped_ = false;
+};
+LinkSignal gLinkSignal;
 
 constexpr int kSupportedBauds[] = {1200,  2400,  4800,   9600,   14400,  19200,
                                    38400, 57600, 115200, 230400, 460800, 921600};
@@ -54,15 +103,6 @@ std::string asText(const uint8_t* data, std::size_t length) {
 
 void dispatch(const uint8_t* data, uint32_t length) {
   if (ReceiveHandler handler = gReceiveHandler.load()) handler(data, length);
-}
-
-// One attempt to read what is waiting now; the caller holds gReadMutex.
-// Returns 0 with *got bytes in readBuffer, or an errno.
-int readNow(std::size_t* got) {
-  *got = 0;
-  SerialDevice* dev = uart.handle;
-  if (!dev) return EBADF;
-  return dev->read(readBuffer, sizeof readBuffer, 0, got);
 }
 
 // The first sign that the port has gone away (a hang-up on read, or a write
@@ -186,38 +226,17 @@ int32_t UartWrite(const void* buffer, uint32_t length) {
 }
 
 int32_t UartReadData() {
-  std::lock_guard lock(gReadMutex);
-  // A chunk read here is handed on and the next read started at once; a loop
-  // does that without nesting one call per chunk.
-  const bool outer = !tInsideReadData;
-  tInsideReadData = true;
-  int32_t result = 2;
-  while (true) {
-    std::size_t got = 0;
-    const int err = readNow(&got);
-    if (err == ENODEV) {
-      noteDeviceLost(err);
-      result = 1;
-      break;
-    }
-    if (err != 0) {
-      debugLog("UART: Readfile failed to read data from UART. Error %d", err);
-      result = 1;
-      break;
-    }
-    if (got == 0) {
-      gReadStartedMs = monotonicMs();
-      break;  // pending: the read thread completes it
-    }
-    debugLog("UART: Read %zu bytes from UART. buffer %s len %zu", got,
-             escapeBytes(asText(readBuffer, got)).c_str(), got);
-    uint32_t count = static_cast<uint32_t>(got);
-    if (ReadCallback cb = uart.readCallback.load()) cb(4, &count);
-    result = 0;
-    if (!outer) break;  // a nested call from the callback: the outer loop goes on
+  // On the read thread (after a chunk was handed on) the reader's loop starts
+  // the next read itself.
+  if (tIsReadThread) return 2;
+  SerialDevice* dev = uart.handle;
+  if (!dev || uart.isUartActive.load() != 1) {
+    debugLog("UART: Readfile failed to read data from UART. Error %d", EBADF);
+    return 1;
   }
-  if (outer) tInsideReadData = false;
-  return result == 0 && outer ? 0 : result;
+  gLinkSignal.startReceiving();
+  dev->interruptRead();
+  return 2;
 }
 
 int32_t uartReadCallback(int32_t type, uint32_t* count) {
@@ -228,7 +247,6 @@ int32_t uartReadCallback(int32_t type, uint32_t* count) {
       return 0;
     case 4:
       dispatch(readBuffer, count ? *count : 0);
-      if (tInsideReadData) return 0;  // UartReadData's loop starts the next read
       [[fallthrough]];
     case 2: {
       const int32_t r = UartReadData();
@@ -241,34 +259,37 @@ int32_t uartReadCallback(int32_t type, uint32_t* count) {
 }
 
 void tReadThread() {
+  tIsReadThread = true;
   debugLog("UART: Started tReadThread");
+  // A read completes when bytes arrive or after kReadChunkMs with nothing;
+  // the reader wakes at least every link cycle to see whether the link closes.
+  long long chunkStarted = monotonicMs();
   while (uart.isUartActive.load() == 1) {
     SerialDevice* dev = uart.handle;
-    if (gDeviceLost.load() || !dev) {
-      sleepMs(kLinkCycleMs);
+    if (!dev || gDeviceLost.load() || !gLinkSignal.receiving()) {
+      gLinkSignal.waitCycle(true);
+      chunkStarted = monotonicMs();
       continue;
     }
-    std::unique_lock lock(gReadMutex);
-    const long long waited = monotonicMs() - gReadStartedMs;
+    const long long waited = monotonicMs() - chunkStarted;
     const int wait = static_cast<int>(
         std::max<long long>(0, std::min<long long>(kLinkCycleMs, kReadChunkMs - waited)));
     std::size_t got = 0;
     const int err = dev->read(readBuffer, sizeof readBuffer, wait, &got);
-    if (err == ENODEV) {
-      noteDeviceLost(err);
-      continue;
-    }
     if (err != 0) {
-      debugLog("UART: Failed to ReadData. Error %d", err);
-      lock.unlock();
-      sleepMs(kLinkCycleMs);
+      if (meansDeviceGone(err)) {
+        noteDeviceLost(err);
+      } else {
+        debugLog("UART: Failed to ReadData. Error %d", err);
+        gLinkSignal.waitCycle(false);
+      }
       continue;
     }
-    if (got == 0 && monotonicMs() - gReadStartedMs < kReadChunkMs) continue;  // wait again
+    if (got == 0 && monotonicMs() - chunkStarted < kReadChunkMs) continue;  // wait again
     if (got > 0)
       debugLog("UART: Read %zu bytes from UART. buffer %s len %zu", got,
                escapeBytes(asText(readBuffer, got)).c_str(), got);
-    gReadStartedMs = monotonicMs();
+    chunkStarted = monotonicMs();
     uint32_t count = static_cast<uint32_t>(got);
     if (ReadCallback cb = uart.readCallback.load()) cb(4, &count);
   }
@@ -301,7 +322,7 @@ void tMStatusThread() {
         postNotify(NOTIFY_REFRESH_INDICATORS);
       }
     }
-    sleepMs(kLinkCycleMs);
+    gLinkSignal.waitCycle(false);
   }
   debugLog("UART::tMStatusThread Exiting....");
 }
@@ -325,6 +346,7 @@ int32_t UartInit() {
   }
   uart.readCallback = uartReadCallback;
   gDeviceLost = false;
+  gLinkSignal.reset();
 
   gDevice = createSerialDevice();
   const int openErr = gDevice->open(uart.comPort);
@@ -367,6 +389,7 @@ int32_t UartInit() {
   } catch (const std::system_error& e) {
     debugLog("UART: Failed to create Modem Status Thread. Error %d", e.code().value());
     uart.isUartActive = 0;
+    gLinkSignal.stop();
     gReadThread.join();
     closeDevice();
     return 1;
@@ -388,8 +411,11 @@ int32_t UartDeinit() {
     debugLog("UART: Setting isUartActive to FALSE.");
     uart.isUartActive = 0;
   }
-  // Both threads leave their loops within one cycle; wait for them so that
-  // neither touches the device or the callback after the close below.
+  // Wake both threads from their waits; they leave their loops at once. Wait
+  // for them so that neither touches the device or the callback after the
+  // close below.
+  gLinkSignal.stop();
+  if (uart.handle) uart.handle->interruptRead();
   if (gReadThread.joinable()) gReadThread.join();
   if (gStatusThread.joinable()) gStatusThread.join();
 

@@ -9,10 +9,13 @@
 //   thread. UartDeinit joins both link threads before the port is closed.
 // - UartWrite, UartChangeSettings and UartApplySettings may be called from any
 //   non-link thread while the link is open; writes never interleave.
-// - Every received chunk is handed to the receive handler on the read thread
-//   (or, for a chunk already waiting at open, on the opening thread), one
-//   chunk at a time and in order. The handler must not wait for the
-//   user-interface thread.
+// - The read thread is the only thread that reads the port. It hands every
+//   received chunk to the receive handler, one chunk at a time and in order,
+//   a chunk already waiting at open included. The handler must not wait for
+//   the user-interface thread.
+// - No thread ever waits for a link thread, or for a lock a link thread holds
+//   across a wait, except UartDeinit's join, which is bounded by one cycle:
+//   both threads are woken from their waits when the link closes.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +42,10 @@ int32_t UartApplySettings();   // nonzero when the port took the settings
 int32_t UartChangeSettings();  // 0 applied (after the settle time), 1 refused
 int32_t UartWrite(const void* buffer, uint32_t length);  // 0 written, 1 failed
 int32_t UartPurge();           // drops input and output queued on the port; 0 or 1
-int32_t UartReadData();        // 0 chunk read and handed on, 2 pending, 1 failed
+// Starts the next read: from another thread it signals the read thread, which
+// starts reception; on the read thread its own loop goes on. 2 (pending), or 1
+// when the link is not open.
+int32_t UartReadData();
 int32_t uartReadCallback(int32_t type, uint32_t* count);
 int32_t UartDeinit();          // always 0
 

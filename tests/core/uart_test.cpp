@@ -2,6 +2,7 @@
 // read-thread chunks, close) and on the scripted device (modem lines,
 // purge, open failures).
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "common/debug_log.h"
@@ -230,6 +233,50 @@ TEST_F(UartPtyTest, WritesFromTwoThreadsNeverInterleave) {
     const std::string line = received.substr(pos, 41);
     ASSERT_TRUE(line == a + "\n" || line == b + "\n") << "mixed block at " << pos;
   }
+}
+
+// Opening the port while the read thread is busy dispatching a flood of
+// input: no thread may have to win a race against the reader to get on.
+// Each open and close must finish within a generous bound; a hang here ends
+// the test program rather than the whole suite's time budget.
+TEST_F(UartPtyTest, OpensAndClosesNeverWaitForABusyReader) {
+  setReceiveHandler([](const uint8_t* data, uint32_t length) {
+    ChunkCollector::handler(data, length);
+    if (length > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  std::atomic<bool> flooding{true};
+  const int master = pty.master();
+  std::thread flood([&] {
+    const std::string noise(64, 'x');
+    while (flooding.load()) {
+      pollfd pfd{master, POLLOUT, 0};
+      if (::poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLOUT))
+        (void)!::write(master, noise.data(), noise.size());
+    }
+  });
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    for (int waited = 0; !done.load(); waited += 10) {
+      if (waited > 20000) {
+        std::fprintf(stderr, "open/close cycle hung with the reader busy\n");
+        std::_Exit(1);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  for (int i = 0; i < 30; ++i) {
+    setLine(pty.slavePath(), 921600, PARITY_NONE_FLAG, 1, 0);
+    ASSERT_EQ(UartInit(), 0);
+    // Let the reader take the flood for a moment before the next close.
+    const std::size_t before = ChunkCollector::instance().chunks().size();
+    EXPECT_TRUE(
+        window.waitFor([&] { return ChunkCollector::instance().chunks().size() > before; }, 5000));
+    UartDeinit();
+  }
+  done = true;
+  flooding = false;
+  flood.join();
+  watchdog.join();
 }
 
 class UartScriptedTest : public LinkTest {
