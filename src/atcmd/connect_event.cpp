@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "atcmd/command_table.h"
-#include "atcmd/engine_hooks.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/records.h"
@@ -17,12 +16,9 @@ namespace {
 
 constexpr std::size_t kMessageBound = 1024;
 
-void showEventBox(const std::string& text) {
-  if (EventBoxHook hook = eventBoxHook())
-    hook(text);
-  else
-    showMessageBox(text, MsgButtons::Ok);
-}
+// Connect and disconnect messages are shown without holding reception: the
+// read thread never waits for the user-interface thread.
+void showEventBox(const std::string& text) { postMessageBox(text); }
 
 // The adapter may or may not put a blank between the keyword and the text;
 // the failure is recognised either way.

@@ -30,14 +30,4 @@ using RemoteAnswerReceiver = void (*)(const uint8_t* data, uint32_t count);
 void setRemoteAnswerReceiver(RemoteAnswerReceiver receiver);
 RemoteAnswerReceiver remoteAnswerReceiver();
 
-// Shows the connect and disconnect messages of unsolicited events (OK box).
-// Called on the serial read thread. The window installs one that shows the
-// box without making the read thread wait for the user-interface thread (for
-// example a queued, non-modal box), so that the user-interface thread can
-// join the read thread at any time. Not installed: showMessageBox, which
-// holds reception until the box is dismissed.
-using EventBoxHook = void (*)(const std::string& text);
-void setEventBoxHook(EventBoxHook hook);
-EventBoxHook eventBoxHook();
-
 }  // namespace kx

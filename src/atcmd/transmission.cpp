@@ -231,9 +231,13 @@ void completeTimerCommand() {
   std::string command;
   bool nothingArrived;
   {
+    // The collection ends here, under the same lock as the collecting: a
+    // chunk arriving from now on is framed apart from the collected answer.
     std::lock_guard lock(atCommandMutex);
+    atCommand.timerMode = 0;
     command = std::string(fieldView(atCommand.command));
     nothingArrived = atCommand.rxIndex <= 0;
+    if (!nothingArrived) atCommand.responseComplete = 1;
     if (!nothingArrived) {
       const int32_t end = std::min<int32_t>(atCommand.rxIndex, kResponseSize - 1);
       const char* r = atCommand.response;
@@ -312,7 +316,8 @@ int32_t sendOldFirmwareCommand() {
   return atCommand.responseComplete == 1 ? 0 : 1;
 }
 
-int32_t sendRemoteData(const void* buffer, uint32_t size) {
+int32_t sendRemoteData(const void* buffer, uint32_t size,
+                       const std::function<void()>& armReceiver) {
   if (localDev.dataMode.load() == 0) {
     const MsgResult answer = showMessageBox(
         "Local Device needs to be set to data mode before sending remote configuration command",
@@ -325,6 +330,7 @@ int32_t sendRemoteData(const void* buffer, uint32_t size) {
     }
   }
   debugLog("ATCOMMAND: Sending %d bytes of data", static_cast<int>(size));
+  if (armReceiver) armReceiver();
   setMainTimer(TIMER_HANDSHAKE, kHandshakeTimerMs);
   return UartWrite(buffer, size);
 }

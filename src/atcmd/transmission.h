@@ -33,6 +33,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "platform/event.h"
 
@@ -68,9 +69,10 @@ int32_t sendTimerCommand(const char* buffer, uint32_t length);
 int timerCommandPeriodMs(int32_t baudCode);
 
 // The main window calls this when TIMER_AT_COMMAND fires, after killing the
-// timer and clearing atCommand.timerMode: splits what was collected into the
-// first line (`response`) and the rest (`param`), applies it through the
-// apply hook and clears the record. With nothing received it reports
+// timer: ends the collection (timerMode cleared under atCommandMutex, so a
+// chunk arriving from then on is framed apart), splits what was collected
+// into the first line (`response`) and the rest (`param`), applies it through
+// the apply hook and clears the record. With nothing received it reports
 // "Failed to send %s command" and leaves the record.
 void completeTimerCommand();
 
@@ -80,8 +82,12 @@ int32_t sendOldFirmwareCommand();
 
 // Raw bytes to the connected remote adapter, switching the local adapter to
 // data mode first if needed (asks OK/Cancel). Arms TIMER_HANDSHAKE (4000 ms).
-// 1 refused or failed, otherwise the write result.
-int32_t sendRemoteData(const void* buffer, uint32_t size);
+// 1 refused or failed, otherwise the write result. armReceiver, when given,
+// runs just before the bytes are written, once data mode is established: the
+// answer receiver armed there sees the remote answer and nothing that arrived
+// while the question was open (a DISCONNECT event, the AT+AUTO answer).
+int32_t sendRemoteData(const void* buffer, uint32_t size,
+                       const std::function<void()>& armReceiver = {});
 
 // 1 when the command is answered by a value line: it contains '?' and is not
 // "AT+FIND?\r", or it is "AT+VER\r", "+++" or "AT+FIND-\r" (case ignored).

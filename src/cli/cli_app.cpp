@@ -50,18 +50,12 @@ int32_t applyToLocalPage() {
   return gLocalPage ? applyCommandResponse(*gLocalPage) : 0;
 }
 
-// Connect and disconnect messages from the read thread: printed, nobody waits.
-void printEventBox(const std::string& text) {
-  if (gWindow) gWindow->printLine(text);
-}
-
 // The window's timer handling: the same expiry steps as the main window's.
 void onTimer(TerminalWindow& w, int32_t id) {
   switch (id) {
     case TIMER_AT_COMMAND:
       debugLog("ATCommandTimer expired");
       w.killTimer(TIMER_AT_COMMAND);
-      atCommand.timerMode = 0;
       completeTimerCommand();
       break;
     case TIMER_HANDSHAKE:
@@ -102,7 +96,6 @@ class Session {
     gWindow = &w;
     installCommandEngine();
     setApplyResponseHook(&applyToLocalPage);
-    setEventBoxHook(&printEventBox);
     w.setNotificationHandler([this](const TerminalWindow::Notification& n) { notified(n); });
     w.setTimerHandler([&w](int32_t id) { onTimer(w, id); });
     // The spinner turns before each step of the search, so the port still
@@ -128,7 +121,6 @@ class Session {
     w_.setTimerHandler(nullptr);
     w_.setSpinnerHandler(nullptr);
     setApplyResponseHook(nullptr);
-    setEventBoxHook(nullptr);
     uninstallCommandEngine();
     gLocalPage = nullptr;
     gWindow = nullptr;

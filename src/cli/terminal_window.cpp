@@ -223,6 +223,11 @@ MsgResult TerminalWindow::messageBox(const std::string& text, const std::string&
   return answer;
 }
 
+void TerminalWindow::postMessageBox(const std::string& text) {
+  debugLog("CLI: message box: %s", text.c_str());
+  printLine(text);
+}
+
 void TerminalWindow::print(const char* text) {
   std::lock_guard lock(printMutex_);
   std::fputs(text, out_);

@@ -55,6 +55,7 @@ class TerminalWindow : public WindowInterface {
   void killTimer(int32_t id) override;
   MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                        MsgIcon icon = MsgIcon::None) override;
+  void postMessageBox(const std::string& text) override;
   void invokeOnUi(const std::function<void()>& fn) override { fn(); }
   void setWaitCursor(bool) override {}
   bool isUiThread() const override { return true; }

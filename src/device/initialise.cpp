@@ -191,6 +191,8 @@ void initialiseDevice(FormInterface& page) {
 }
 
 void onReadSettings(FormInterface& page) {
+  // A search already under way goes on; an Abort pressed during it stands.
+  if (initialisationRunning()) return;
   WaitCursor cursor;
   localDev.abortOp = 0;
   localDev.oldFirmware = 0;
@@ -202,7 +204,6 @@ void onReadSettings(FormInterface& page) {
     readAllSettings(page);
     return;
   }
-  if (initialisationRunning()) return;  // a search is already under way
   show("Checking support for firmware version...");
   CheckOldFirmware(page);
   if (localDev.oldFirmware == 1) {

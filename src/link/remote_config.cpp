@@ -102,19 +102,23 @@ void onHandshake() {
   }
   if (!connectedOrExplain()) return;
   show("Handshake started...");
-  // The answer may come back before the send returns: the receiver's state is
-  // set before the bytes go out and put back if they could not be sent.
+  // The answer may come back before the send returns: the receiver is armed
+  // just before the bytes go out (after any switch to data mode, so nothing
+  // the adapter says meanwhile reaches it) and put back if they were not sent.
   HandshakeState before;
   {
     std::lock_guard lock(remoteMutex);
     before = static_cast<HandshakeState>(remote.handshakeState.load());
+  }
+  static const uint8_t kHandshake[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+  const auto arm = [] {
+    std::lock_guard lock(remoteMutex);
     remote.handshakeState = HANDSHAKE_STARTED;
     remote.handshakeResp[0] = remote.handshakeResp[1] = remote.handshakeResp[2] = 0;
     remote.handshakeRespLen = 0;
     localDev.handshaked = 1;
-  }
-  static const uint8_t kHandshake[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
-  if (sendRemoteData(kHandshake, sizeof kHandshake) == 1) {
+  };
+  if (sendRemoteData(kHandshake, sizeof kHandshake, arm) == 1) {
     {
       std::lock_guard lock(remoteMutex);
       remote.handshakeState = before;
@@ -126,18 +130,18 @@ void onHandshake() {
 
 namespace {
 
-// A remote command: the answer is awaited from before the first byte goes
-// out. When nothing was sent (data mode refused) no answer and no timer will
-// come, so the wait is called off at once; left standing it would hand every
-// later byte from the adapter, connect and disconnect events included, to
-// the answer receiver.
+// A remote command: the answer is awaited from just before the first byte
+// goes out. When nothing was sent (data mode refused) no answer and no timer
+// will come, so the wait is called off at once; left standing it would hand
+// every later byte from the adapter, connect and disconnect events included,
+// to the answer receiver.
 void sendRemoteCommand(const uint8_t* message, uint32_t size, int32_t code) {
-  {
+  const auto arm = [code] {
     std::lock_guard lock(remoteMutex);
     localDev.handshaked = 1;
     remote.pendingRemoteCommand = code;
-  }
-  if (sendRemoteData(message, size) == 1) {
+  };
+  if (sendRemoteData(message, size, arm) == 1) {
     std::lock_guard lock(remoteMutex);
     localDev.handshaked = 0;
   }

@@ -67,6 +67,14 @@ MsgResult RecordingWindow::messageBox(const std::string& text, const std::string
   return answer;
 }
 
+void RecordingWindow::postMessageBox(const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    boxes_.push_back({text, {}, MsgButtons::Ok});
+  }
+  changed_.notify_all();
+}
+
 void RecordingWindow::invokeOnUi(const std::function<void()>& fn) { fn(); }
 
 void RecordingWindow::setWaitCursor(bool) {}

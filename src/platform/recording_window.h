@@ -37,6 +37,7 @@ class RecordingWindow : public WindowInterface {
   void killTimer(int32_t id) override;
   MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                        MsgIcon icon = MsgIcon::None) override;
+  void postMessageBox(const std::string& text) override;
   void invokeOnUi(const std::function<void()>& fn) override;
   void setWaitCursor(bool on) override;
   bool isUiThread() const override { return true; }

@@ -12,6 +12,10 @@ void sendNotify(int32_t id, int64_t lParam, const std::string& text) {
   if (WindowInterface* w = mainWindowHandle) w->send(id, lParam, text);
 }
 
+void postMessageBox(const std::string& text) {
+  if (WindowInterface* w = mainWindowHandle) w->postMessageBox(text);
+}
+
 MsgResult showMessageBox(const std::string& text, MsgButtons buttons, const std::string& caption,
                          MsgIcon icon) {
   if (WindowInterface* w = mainWindowHandle) return w->messageBox(text, caption, buttons, icon);

@@ -11,6 +11,8 @@
 //   user-interface thread may be waiting for that thread.
 // - messageBox() may be called from any thread; it is shown on the
 //   user-interface thread and the caller waits for the answer.
+// - postMessageBox() may be called from any thread, a link thread included,
+//   and never waits: the OK box is shown later on the user-interface thread.
 // - setTimer()/killTimer() may be called from any thread.
 #pragma once
 
@@ -44,6 +46,10 @@ class WindowInterface {
   virtual MsgResult messageBox(const std::string& text, const std::string& caption,
                                MsgButtons buttons, MsgIcon icon = MsgIcon::None) = 0;
 
+  // An OK box with text, shown on the user-interface thread; nobody waits for
+  // it to be dismissed.
+  virtual void postMessageBox(const std::string& text) = 0;
+
   // Runs fn on the user-interface thread and waits for it (see contract).
   virtual void invokeOnUi(const std::function<void()>& fn) = 0;
 
@@ -64,6 +70,7 @@ void postNotify(int32_t id, int64_t lParam = 0, const std::string& text = {});
 void sendNotify(int32_t id, int64_t lParam = 0, const std::string& text = {});
 MsgResult showMessageBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
                          const std::string& caption = {}, MsgIcon icon = MsgIcon::None);
+void postMessageBox(const std::string& text);
 
 // RAII wait cursor on the main window.
 class WaitCursor {

@@ -28,6 +28,9 @@ std::unique_ptr<SerialDevice> gDevice;
 
 // Serialises writes, so that two threads' bytes never interleave.
 std::mutex hardwareMutex;
+// Serialises opening and closing: two threads closing at once would join the
+// link threads twice and free the device under each other.
+std::mutex gOpenCloseMutex;
 
 std::atomic<ReceiveHandler> gReceiveHandler{nullptr};
 std::atomic<bool> gDeviceLost{false};
@@ -340,6 +343,7 @@ unsigned gHandleCounter = 0;
 }  // namespace
 
 int32_t UartInit() {
+  std::unique_lock openClose(gOpenCloseMutex);
   if (uart.isUartActive.load() == 1) {
     debugLog("UART: UartInit called while the port is open");
     return 1;
@@ -352,6 +356,7 @@ int32_t UartInit() {
   const int openErr = gDevice->open(uart.comPort);
   if (openErr != 0) {
     gDevice.reset();
+    openClose.unlock();  // the box waits for the user
     showMessageBox(formatBounded(1024,
                                  "Failed to open %s. Please check no other application is using "
                                  "the port or the right port is selected",
@@ -399,6 +404,9 @@ int32_t UartInit() {
   postNotify(NOTIFY_DTR_STATE, 1);
   UartRaiseRts();
   postNotify(NOTIFY_RTS_STATE, 1);
+  // The start-up notifications wait for the user-interface thread; no lock is
+  // held across them.
+  openClose.unlock();
 
   uartReadCallback(1, nullptr);
   uartReadCallback(2, nullptr);
@@ -406,6 +414,7 @@ int32_t UartInit() {
 }
 
 int32_t UartDeinit() {
+  std::lock_guard openClose(gOpenCloseMutex);
   debugLog("UART: +UartDeinit");
   if (uart.isUartActive.load() == 1) {
     debugLog("UART: Setting isUartActive to FALSE.");

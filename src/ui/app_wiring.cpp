@@ -38,13 +38,6 @@ int32_t applyToLocalPage() {
   return page ? applyCommandResponse(*page) : 0;
 }
 
-// Connect and disconnect messages come from the read thread; they are shown
-// by a queued call so that reception never waits for the user.
-void showEventBox(const std::string& text) {
-  QMetaObject::invokeMethod(
-      qApp, [text] { showMessageBox(text, MsgButtons::Ok); }, Qt::QueuedConnection);
-}
-
 std::optional<std::string> chooseFile(QWidget* owner, bool save) {
   if (gFileDialogHook) return gFileDialogHook(save);
   QFileDialog dialog(owner, save ? QStringLiteral("Save settings file as...")
@@ -62,21 +55,28 @@ std::optional<std::string> chooseFile(QWidget* owner, bool save) {
 
 // Ends the initialisation worker and any pairing before the port closes.
 // The worker may be waiting for this thread, so events keep being processed
-// (no user input) while it winds down.
+// (no user input) while it winds down. Every wait of the worker is bounded (a
+// command's time-outs, one step of the search), so it ends within seconds;
+// the link is never closed under a worker that can still touch it.
 void stopLongWork() {
   requestPairingStop();
   QElapsedTimer clock;
   clock.start();
-  while (!stopInitialisation() && clock.elapsed() < 15000) {
+  qint64 nextNote = 5000;
+  while (!stopInitialisation()) {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 50);
     QThread::msleep(10);
+    if (clock.elapsed() >= nextNote) {
+      debugLog("UI: waiting for the initialisation to end (%lld ms)",
+               static_cast<long long>(clock.elapsed()));
+      nextNote += 5000;
+    }
   }
 }
 
 void installHandlers(MainWindow& w) {
   installCommandEngine();
   setApplyResponseHook(&applyToLocalPage);
-  setEventBoxHook(&showEventBox);
   installRemoteConfiguration();
   setRtsBoxEnabledHook([&w](bool on) { w.controls().setEnabled(MainWindow::ID_RTS, on); });
 
@@ -164,7 +164,6 @@ MainWindow::Startup applicationStartup() {
   s.afterShutdown = [] {
     gLocalPage = nullptr;
     setApplyResponseHook(nullptr);
-    setEventBoxHook(nullptr);
     setRtsBoxEnabledHook(nullptr);
     uninstallCommandEngine();
   };

@@ -483,7 +483,6 @@ void MainWindow::handleTimer(int32_t id) {
 void MainWindow::onCommandTimeout() {
   debugLog("ATCommandTimer expired");
   killTimer(TIMER_AT_COMMAND);
-  atCommand.timerMode = 0;
   localDevicePage_->completeTimerCommand();
 }
 
@@ -607,6 +606,12 @@ MsgResult MainWindow::showBox(const std::string& text, const std::string& captio
     default:
       return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
   }
+}
+
+void MainWindow::postMessageBox(const std::string& text) {
+  QMetaObject::invokeMethod(
+      this, [this, text] { showBox(text, {}, MsgButtons::Ok, MsgIcon::None); },
+      Qt::QueuedConnection);
 }
 
 void MainWindow::invokeOnUi(const std::function<void()>& fn) {

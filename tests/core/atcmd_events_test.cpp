@@ -79,17 +79,22 @@ TEST_F(Events, UnsolicitedLinesWithNoCommandPending) {
   }
 }
 
-TEST_F(Events, EventBoxGoesThroughTheInstalledHook) {
-  static std::mutex seenMutex;
-  static std::string seen;
-  setEventBoxHook([](const std::string& text) {
-    std::lock_guard lock(seenMutex);
-    seen = text;
-  });
+// The read thread shows an event's box without waiting for it to be
+// dismissed: a window that would block in messageBox() is never asked.
+TEST_F(Events, EventBoxNeverHoldsReception) {
+  struct BlockingBoxWindow : RecordingWindow {
+    MsgResult messageBox(const std::string& text, const std::string&, MsgButtons,
+                         MsgIcon) override {
+      ADD_FAILURE() << "the read thread waited for a box: " << text;
+      return MsgResult::Ok;
+    }
+  } blocking;
+  mainWindowHandle = &blocking;
   feed("\r\nCONNECT \"0001-02-030405\"\r\n");
-  EXPECT_TRUE(window.boxes().empty());
-  std::lock_guard lock(seenMutex);
-  EXPECT_EQ(seen, "Local Device connected to remote device with address \"0001-02-030405\"");
+  mainWindowHandle = &window;
+  ASSERT_EQ(blocking.boxes().size(), 1u);
+  EXPECT_EQ(blocking.boxes()[0].text,
+            "Local Device connected to remote device with address \"0001-02-030405\"");
 }
 
 TEST_F(Events, ParseConnectEventReadsTheRecord) {

@@ -133,6 +133,11 @@ TEST_F(Send, ManyAnswersInARowArriveWithoutDelay) {
 int32_t gApplied = 0;
 std::string gAppliedResponse, gAppliedParam, gAppliedCommand;
 int32_t captureApply() {
+  // A chunk that arrives after the timer fired, before the answer is applied,
+  // must not join the collected answer.
+  const std::string late = "\r\nLATE\r\n";
+  dispatchReceivedData(reinterpret_cast<const uint8_t*>(late.data()),
+                       static_cast<uint32_t>(late.size()));
   std::lock_guard lock(atCommandMutex);
   ++gApplied;
   gAppliedResponse = std::string(fieldView(atCommand.response));
@@ -144,7 +149,6 @@ int32_t captureApply() {
 void fireCommandTimer(RecordingWindow& window) {
   // What the main window does when timer 275 fires.
   window.killTimer(TIMER_AT_COMMAND);
-  atCommand.timerMode = 0;
   completeTimerCommand();
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/notify.h"
 #include "common/records.h"
@@ -261,6 +262,35 @@ TEST_F(LinkResponses, BytesWhileIdleAreDropped) {
   EXPECT_EQ(remote.handshakeRespLen, 0);
   EXPECT_EQ(remote.handshakeState.load(), HANDSHAKE_IDLE);
   EXPECT_TRUE(window.statusTexts().empty());
+}
+
+// While the question about data mode is open, whatever the adapter sends (a
+// DISCONNECT event) must not go to the remote answer receiver: it is armed
+// only once the bytes are about to be written.
+TEST_F(LinkResponses, RemoteReceiverIsNotArmedWhileDataModeIsAsked) {
+  struct AskingWindow : RecordingWindow {
+    std::vector<int32_t> armedWhileAsked;
+    MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                         MsgIcon icon) override {
+      armedWhileAsked.push_back(localDev.handshaked.load());
+      RecordingWindow::messageBox(text, caption, buttons, icon);
+      return MsgResult::Cancel;
+    }
+  } asking;
+  mainWindowHandle = &asking;
+  localDev.initialised = 1;
+  localDev.connected = 1;
+  localDev.dataMode = 0;
+  remote.handshakeState = HANDSHAKE_IDLE;
+  onHandshake();
+  remote.handshakeState = HANDSHAKE_COMPLETE;
+  MemoryForm remotePage;
+  onProgramRemoteDevice(remotePage);
+  onExitRemoteAccess();
+  mainWindowHandle = &window;
+  EXPECT_EQ(asking.armedWhileAsked, (std::vector<int32_t>{0, 0, 0}));
+  EXPECT_EQ(localDev.handshaked.load(), 0) << "a refused send leaves the receiver disarmed";
+  EXPECT_EQ(remote.handshakeState.load(), HANDSHAKE_COMPLETE);
 }
 
 TEST(InquiryResultAddress, TakesTheAddressColumns) {

@@ -105,7 +105,6 @@ void EngineTest::SetUp() {
   resetCommandEngine();
   setApplyResponseHook(nullptr);
   setRemoteAnswerReceiver(nullptr);
-  setEventBoxHook(nullptr);
   localDev.cmdResponse = 1;
   mainWindowHandle = &window;
   installCommandEngine();
@@ -119,7 +118,6 @@ void EngineTest::TearDown() {
   mainWindowHandle = nullptr;
   setApplyResponseHook(nullptr);
   setRemoteAnswerReceiver(nullptr);
-  setEventBoxHook(nullptr);
   uninstallCommandEngine();
   resetCommandEngine();
 }

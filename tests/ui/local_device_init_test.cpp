@@ -126,6 +126,9 @@ class LocalDeviceInitTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
     QVERIFY(w.page().enabled(ctl::kAbort));
     w.click(ctl::kAbort);
+    // Read Settings pressed again before the search has seen the abort: the
+    // abort stands.
+    onReadSettings(w.page());
     QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Initialization operation aborted"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!initialisationRunning(), 5000);
     QVERIFY(!w.page().enabled(ctl::kAbort));
