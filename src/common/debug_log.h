@@ -20,9 +20,12 @@ extern std::atomic<int32_t> debugFlag;
 // manuals always live here.
 extern std::string startupDirectory;
 
-// Formats into 1024 bytes (at most 1023 characters; longer text is cut) and,
-// while the log is on, writes it followed by a line break.
+// While the log is on: formats into 1024 bytes (at most 1023 characters;
+// longer text is cut) and writes it followed by a line break.
 void debugLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// True while the log is on; lets a caller skip preparing costly arguments.
+inline bool debugEnabled() { return debugFlag.load(std::memory_order_relaxed) == 1; }
 
 // Switches the log. `checked` is the menu item's current check mark; returns
 // the new one. Switching on creates Debug.txt anew in startupDirectory and

@@ -207,7 +207,9 @@ int32_t UartPurge() {
 
 int32_t UartWrite(const void* buffer, uint32_t length) {
   SerialDevice* dev = uart.handle;
-  const std::string shown = escapeBytes(std::string_view(static_cast<const char*>(buffer), length));
+  const std::string shown =
+      debugEnabled() ? escapeBytes(std::string_view(static_cast<const char*>(buffer), length))
+                     : std::string();
   if (!dev) {
     debugLog("UART: WriteFile failed to write buffer %s len %u to UART. Error %d", shown.c_str(),
              length, EBADF);
@@ -289,7 +291,7 @@ void tReadThread() {
       continue;
     }
     if (got == 0 && monotonicMs() - chunkStarted < kReadChunkMs) continue;  // wait again
-    if (got > 0)
+    if (got > 0 && debugEnabled())
       debugLog("UART: Read %zu bytes from UART. buffer %s len %zu", got,
                escapeBytes(asText(readBuffer, got)).c_str(), got);
     chunkStarted = monotonicMs();
