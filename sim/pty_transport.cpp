@@ -67,6 +67,7 @@ int PtyTransport::start(World& world) {
 void PtyTransport::stop() {
   running_ = false;
   if (reader_.joinable()) reader_.join();
+  std::lock_guard lock(ioMutex_);
   if (slaveKeeper_ >= 0) ::close(slaveKeeper_);
   if (master_ >= 0) ::close(master_);
   slaveKeeper_ = master_ = -1;
@@ -87,12 +88,15 @@ void PtyTransport::readLoop(World* world) {
 }
 
 bool PtyTransport::pcSettings(LineSettings* out) {
+  std::lock_guard lock(ioMutex_);
   return master_ >= 0 && readLineSettings(master_, out) == 0;
 }
 
 void PtyTransport::deliver(const std::string& bytes) {
   // Non-blocking: when nobody reads the slave and its queue is full, the rest
   // is lost, as on a line whose receiver is not listening.
+  std::lock_guard lock(ioMutex_);
+  if (master_ < 0) return;
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,11 @@ class PtyTransport : public Transport, public std::enable_shared_from_this<PtyTr
  private:
   void readLoop(World* world);
 
+  // The world's thread delivers with a transport it copied under its own
+  // lock, so a delivery can still be under way when the world lets go of the
+  // transport: stop() closes the master under this lock, and deliver() and
+  // pcSettings() use it under the same lock.
+  std::mutex ioMutex_;
   int master_ = -1;
   int slaveKeeper_ = -1;  // keeps the slave open so the master never sees a hang-up
   std::string slavePath_;
