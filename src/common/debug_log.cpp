@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/window.h"
 
 namespace kx {
 
@@ -78,7 +77,7 @@ bool openDebugLogAt(const std::string& path, int* err) {
   return true;
 }
 
-bool toggleDebug(bool checked) {
+bool toggleDebug(bool checked, int* err) {
   if (checked) {
     closeDebugLog();
     return false;
@@ -87,12 +86,7 @@ bool toggleDebug(bool checked) {
   // changing the process's current directory, which other threads may rely on.
   std::string path = startupDirectory.empty() ? std::string("Debug.txt")
                                               : startupDirectory + "/Debug.txt";
-  int err = 0;
-  if (!openDebugLogAt(path, &err)) {
-    showMessageBox(debugOpenErrorText(err), MsgButtons::Ok);
-    return false;
-  }
-  return true;
+  return openDebugLogAt(path, err);
 }
 
 }  // namespace kx

@@ -29,9 +29,9 @@ inline bool debugEnabled() { return debugFlag.load(std::memory_order_relaxed) ==
 
 // Switches the log. `checked` is the menu item's current check mark; returns
 // the new one. Switching on creates Debug.txt anew in startupDirectory and
-// writes "Setting debugFlag = TRUE" first; a failure is shown in a message box
-// and leaves the log off.
-bool toggleDebug(bool checked);
+// writes "Setting debugFlag = TRUE" first; a failure leaves the log off and
+// puts the errno in *err (the menu shows debugOpenErrorText for it).
+bool toggleDebug(bool checked, int* err = nullptr);
 
 // Creates the log anew at `path` and switches it on (the command-line tool's
 // --log). False, with errno in *err, when the file cannot be created.

@@ -7,49 +7,12 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "common/control_ids.h"
 #include "platform/form.h"
 
 namespace kx {
 
 // Control ids of the local device page.
-namespace ctl {
-constexpr int kBaudRateList = 1005;
-constexpr int kParityList = 1006;
-constexpr int kFlowEnabled = 1008;
-constexpr int kFlowDisabled = 1009;
-constexpr int kStopOne = 1011;
-constexpr int kStopTwo = 1012;
-constexpr int kDeviceName = 1013;
-constexpr int kAtCommand = 1014;
-constexpr int kModemSignalList = 1015;
-constexpr int kComPortList = 1016;
-constexpr int kDiscoverable = 1019;
-constexpr int kNonDiscoverable = 1020;
-constexpr int kSlave = 1022;
-constexpr int kMaster = 1023;
-constexpr int kEscapeMode = 1027;
-constexpr int kEchoMode = 1028;
-constexpr int kSleepMode = 1029;
-constexpr int kCommandResponse = 1030;
-constexpr int kRemoteConfiguration = 1031;
-constexpr int kModeCommand = 1032;
-constexpr int kModeData = 1033;
-constexpr int kModeRemote = 1034;
-constexpr int kPinCode = 1039;
-constexpr int kDeviceAddress = 1044;
-constexpr int kDisableAuthentication = 1045;
-constexpr int kFwVersionLabel = 1046;
-constexpr int kAutoConnect = 1047;
-constexpr int kSaveSettings = 1048;
-constexpr int kRestoreFactory = 1049;
-constexpr int kReadSettings = 1050;
-constexpr int kReinitialize = 1051;
-constexpr int kSend = 1052;
-constexpr int kBondedAddress = 1053;
-constexpr int kAbort = 1054;
-constexpr int kRemoteService = 1055;
-constexpr int kRemoteCod = 1056;
-}  // namespace ctl
 
 // Firmware tests on localDev.fwVersion (case-sensitive substring searches;
 // all false while the version is unknown).

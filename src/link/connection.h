@@ -6,23 +6,11 @@
 
 #include <string>
 
+#include "common/control_ids.h"
 #include "platform/form.h"
 
 namespace kx {
 
-namespace ctl {
-constexpr int kInquireDevices = 1005;
-constexpr int kSelectedDevice = 1006;
-constexpr int kConnect = 1007;
-constexpr int kInquiryResults = 1008;
-constexpr int kCancelInquiry = 1009;
-constexpr int kDisconnect = 1010;
-// The main window's page buttons that an inquiry locks.
-constexpr int kMainLocalDeviceButton = 1005;
-constexpr int kMainPairingButton = 1012;
-constexpr int kMainConnectionButton = 1007;
-constexpr int kMainRemoteButton = 1006;
-}  // namespace ctl
 
 // `page` is the Connection page, `localPage` the local device page (answers
 // are applied there), `mainWindow` the main window's own controls.

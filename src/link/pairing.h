@@ -10,18 +10,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/control_ids.h"
 #include "platform/form.h"
 
 namespace kx {
 
-namespace ctl {
-constexpr int kPairDevice1Address = 1009;
-constexpr int kPairDevice2Address = 1039;
-constexpr int kPairDevice2Name = 1040;
-constexpr int kPairDevice1Name = 1041;
-constexpr int kPairButton = 1011;
-constexpr int kUnpairButton = 1012;
-}  // namespace ctl
 
 // `pairPage` is the Pairing page, `localPage` the local device page.
 void pairDevices(FormInterface& pairPage, FormInterface& localPage);

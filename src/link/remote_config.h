@@ -11,17 +11,11 @@
 #include <cstdint>
 #include <string>
 
+#include "common/control_ids.h"
 #include "platform/form.h"
 
 namespace kx {
 
-namespace ctl {
-constexpr int kRemoteProgram = 1004;
-constexpr int kRemoteHandshake = 1005;
-constexpr int kRemoteExit = 1006;
-constexpr int kRemoteBaudList = 1015;
-constexpr int kRemoteAddress = 1038;
-}  // namespace ctl
 
 void initRemotePage(FormInterface& page);
 void onHandshake();

@@ -1,5 +1,7 @@
 #include "ui/about_dialog.h"
 
+#include "common/control_ids.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -14,7 +16,8 @@ namespace {
 using K = ControlKind;
 
 const ControlSpec kControls[] = {
-    {.id = -1, .kind = K::Label, .caption = "", .x = 11, .y = 14, .w = 20, .h = 20, .label = "Application icon"},
+    {.id = ctl::kAboutIcon, .kind = K::Label, .caption = "", .x = 11, .y = 14, .w = 20, .h = 20,
+     .label = "Application icon"},
     {.id = -1, .kind = K::Label, .caption = "KX627 Configuration Tool, Version 1.5", .x = 40, .y = 10, .w = 195,
      .h = 10},
     {.id = -1, .kind = K::Label, .caption = "Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x", .x = 40,
@@ -22,7 +25,7 @@ const ControlSpec kControls[] = {
     {.id = -1, .kind = K::Label,
      .caption = "Supported Adapters:\n KX627 Bluetooth serial adapters\n KX627 Bluetooth data modules", .x = 40,
      .y = 54, .w = 195, .h = 30},
-    {.id = 1, .kind = K::PushButton, .caption = "OK", .x = 185, .y = 122, .w = 50, .h = 14},
+    {.id = ctl::kAboutOk, .kind = K::PushButton, .caption = "OK", .x = 185, .y = 122, .w = 50, .h = 14},
 };
 
 }  // namespace
@@ -39,9 +42,8 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   layout->addWidget(form_);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
-  // The icon label is the first child label of the form.
-  if (auto* icon = form_->findChild<QLabel*>(QStringLiteral("-1"))) icon->setPixmap(applicationIcon().pixmap(32, 32));
-  if (auto* ok = form_->controlAs<QPushButton>(kOkId)) {
+  if (auto* icon = form_->controlAs<QLabel>(ctl::kAboutIcon)) icon->setPixmap(applicationIcon().pixmap(32, 32));
+  if (auto* ok = form_->controlAs<QPushButton>(ctl::kAboutOk)) {
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   }

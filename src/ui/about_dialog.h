@@ -11,7 +11,6 @@ class FormPage;
 class AboutDialog : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kOkId = 1;
   explicit AboutDialog(QWidget* parent = nullptr);
   FormPage& form() const { return *form_; }
 

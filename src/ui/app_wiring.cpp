@@ -78,7 +78,7 @@ void installHandlers(MainWindow& w) {
   installCommandEngine();
   setApplyResponseHook(&applyToLocalPage);
   installRemoteConfiguration();
-  setRtsBoxEnabledHook([&w](bool on) { w.controls().setEnabled(MainWindow::ID_RTS, on); });
+  setRtsBoxEnabledHook([&w](bool on) { w.controls().setEnabled(ctl::kMainRts, on); });
 
   LocalDevicePage& local = *w.localDevicePage();
   ConnectionPage& connection = *w.connectionPage();

@@ -45,26 +45,26 @@ constexpr int kClientHeight = 347;
 constexpr std::size_t kStartupDirectorySize = 1024;
 
 const ControlSpec kControls[] = {
-    {.id = MainWindow::ID_LOCAL_DEVICE_BUTTON, .kind = K::PushButton, .caption = "&Local Device Settings", .x = 7,
+    {.id = ctl::kMainLocalDeviceButton, .kind = K::PushButton, .caption = "&Local Device Settings", .x = 7,
      .y = 32, .w = 70, .h = 34, .tooltip = "Display window with settings of the Device"},
-    {.id = MainWindow::ID_PAIRING_BUTTON, .kind = K::PushButton, .caption = "&Pairing", .x = 8, .y = 78, .w = 70,
+    {.id = ctl::kMainPairingButton, .kind = K::PushButton, .caption = "&Pairing", .x = 8, .y = 78, .w = 70,
      .h = 34, .tooltip = "Display functionality related to pairing"},
-    {.id = MainWindow::ID_CONNECTION_BUTTON, .kind = K::PushButton, .caption = "&Connection", .x = 7, .y = 124,
+    {.id = ctl::kMainConnectionButton, .kind = K::PushButton, .caption = "&Connection", .x = 7, .y = 124,
      .w = 70, .h = 34, .tooltip = "Display functionality related to inquiry, connection and disconnection"},
-    {.id = MainWindow::ID_REMOTE_DEVICE_BUTTON, .kind = K::PushButton, .caption = "&Remote Device Settings", .x = 7,
+    {.id = ctl::kMainRemoteButton, .kind = K::PushButton, .caption = "&Remote Device Settings", .x = 7,
      .y = 170, .w = 70, .h = 34, .tooltip = "Display functionality related to remote configuration"},
-    {.id = MainWindow::ID_PAGE_FRAME, .kind = K::GroupBox, .caption = "", .x = 87, .y = 24, .w = 341, .h = 228,
+    {.id = ctl::kMainPageFrame, .kind = K::GroupBox, .caption = "", .x = 87, .y = 24, .w = 341, .h = 228,
      .label = "Local Device Settings"},
-    {.id = MainWindow::ID_STATUS, .kind = K::StatusBox, .caption = "", .x = 87, .y = 251, .w = 341, .h = 77,
+    {.id = ctl::kMainStatus, .kind = K::StatusBox, .caption = "", .x = 87, .y = 251, .w = 341, .h = 77,
      .label = "Status"},
-    {.id = MainWindow::ID_DTR, .kind = K::CheckBox, .caption = "DTR", .x = 130, .y = 329, .w = 30, .h = 10},
-    {.id = MainWindow::ID_RTS, .kind = K::CheckBox, .caption = "RTS", .x = 165, .y = 329, .w = 30, .h = 10},
-    {.id = MainWindow::ID_LED_UART, .kind = K::Led, .caption = "UART", .x = 200, .y = 329, .w = 35, .h = 10},
-    {.id = MainWindow::ID_LED_DEVICE, .kind = K::Led, .caption = "Device", .x = 240, .y = 329, .w = 39, .h = 10},
-    {.id = MainWindow::ID_LED_CONNECTION, .kind = K::Led, .caption = "Connection", .x = 284, .y = 329, .w = 55,
+    {.id = ctl::kMainDtr, .kind = K::CheckBox, .caption = "DTR", .x = 130, .y = 329, .w = 30, .h = 10},
+    {.id = ctl::kMainRts, .kind = K::CheckBox, .caption = "RTS", .x = 165, .y = 329, .w = 30, .h = 10},
+    {.id = ctl::kMainLedUart, .kind = K::Led, .caption = "UART", .x = 200, .y = 329, .w = 35, .h = 10},
+    {.id = ctl::kMainLedDevice, .kind = K::Led, .caption = "Device", .x = 240, .y = 329, .w = 39, .h = 10},
+    {.id = ctl::kMainLedConnection, .kind = K::Led, .caption = "Connection", .x = 284, .y = 329, .w = 55,
      .h = 10},
-    {.id = MainWindow::ID_LED_DSR, .kind = K::Led, .caption = "DSR", .x = 344, .y = 329, .w = 35, .h = 10},
-    {.id = MainWindow::ID_LED_CTS, .kind = K::Led, .caption = "CTS", .x = 384, .y = 329, .w = 34, .h = 10},
+    {.id = ctl::kMainLedDsr, .kind = K::Led, .caption = "DSR", .x = 344, .y = 329, .w = 35, .h = 10},
+    {.id = ctl::kMainLedCts, .kind = K::Led, .caption = "CTS", .x = 384, .y = 329, .w = 34, .h = 10},
 };
 
 const char* pageTitle(int pageId) {
@@ -152,7 +152,7 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
   controls_ = new FormPage(kControls, this);
   controls_->setFixedSize(controls_->units().rect(0, 0, kClientWidth, kClientHeight).size());
   setCentralWidget(controls_);
-  status_ = controls_->controlAs<QPlainTextEdit>(ID_STATUS);
+  status_ = controls_->controlAs<QPlainTextEdit>(ctl::kMainStatus);
   buildMenus();
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -189,15 +189,15 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
 
   // Each page lies just inside the frame: 1 pixel in, 2 pixels narrower and
   // lower than the frame.
-  const QRect frame = controls_->control(ID_PAGE_FRAME)->geometry();
+  const QRect frame = controls_->control(ctl::kMainPageFrame)->geometry();
   pageRect_ = QRect(frame.x() + 1, frame.y() + 1, frame.width() - 2, frame.height() - 2);
 
-  controls_->onClicked(ID_LOCAL_DEVICE_BUTTON, [this] { showPage(LocalDevicePage::kDialogId); });
-  controls_->onClicked(ID_PAIRING_BUTTON, [this] { showPage(PairDevicePage::kDialogId); });
-  controls_->onClicked(ID_CONNECTION_BUTTON, [this] { showPage(ConnectionPage::kDialogId); });
-  controls_->onClicked(ID_REMOTE_DEVICE_BUTTON, [this] { showPage(RemoteDevicePage::kDialogId); });
-  controls_->onClicked(ID_DTR, [this] { onModemLineClicked(true); });
-  controls_->onClicked(ID_RTS, [this] { onModemLineClicked(false); });
+  controls_->onClicked(ctl::kMainLocalDeviceButton, [this] { showPage(LocalDevicePage::kDialogId); });
+  controls_->onClicked(ctl::kMainPairingButton, [this] { showPage(PairDevicePage::kDialogId); });
+  controls_->onClicked(ctl::kMainConnectionButton, [this] { showPage(ConnectionPage::kDialogId); });
+  controls_->onClicked(ctl::kMainRemoteButton, [this] { showPage(RemoteDevicePage::kDialogId); });
+  controls_->onClicked(ctl::kMainDtr, [this] { onModemLineClicked(true); });
+  controls_->onClicked(ctl::kMainRts, [this] { onModemLineClicked(false); });
 
   for (int i = 0; i < 3; ++i) {
     timers_[i].setSingleShot(false);
@@ -208,7 +208,7 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
   if (startup_.installHandlers) startup_.installHandlers(*this);
 
   showPage(LocalDevicePage::kDialogId);
-  for (int id : {ID_LED_UART, ID_LED_DEVICE, ID_LED_CONNECTION, ID_LED_DSR, ID_LED_CTS}) led(id)->setState(0);
+  for (int id : {ctl::kMainLedUart, ctl::kMainLedDevice, ctl::kMainLedConnection, ctl::kMainLedDsr, ctl::kMainLedCts}) led(id)->setState(0);
 }
 
 MainWindow::~MainWindow() {
@@ -233,7 +233,9 @@ void MainWindow::buildMenus() {
   connect(debugAction_, &QAction::triggered, this, [this](bool nowChecked) {
     // The action has already flipped its mark; the log switches from the
     // state before the click and reports the mark to show.
-    const bool result = toggleDebug(!nowChecked);
+    int err = 0;
+    const bool result = toggleDebug(!nowChecked, &err);
+    if (nowChecked && !result) showMessageBox(debugOpenErrorText(err));
     debugAction_->setChecked(result);
   });
 
@@ -293,7 +295,7 @@ void MainWindow::showPage(int pageId) {
   shown->setGeometry(pageRect_);
   shown->raise();
   shown->show();
-  QWidget* frame = controls_->control(ID_PAGE_FRAME);
+  QWidget* frame = controls_->control(ctl::kMainPageFrame);
   frame->setAccessibleName(QString::fromUtf8(pageTitle(pageId)));
 }
 
@@ -349,11 +351,11 @@ void MainWindow::showNewestStatus() {
 }
 
 void MainWindow::updateIndicators() {
-  led(ID_LED_UART)->setState(uart.isUartActive.load());
-  led(ID_LED_DEVICE)->setState(localDev.initialised.load());
-  led(ID_LED_CONNECTION)->setState(localDev.connected.load());
-  led(ID_LED_DSR)->setState(localDev.dsr.load());
-  led(ID_LED_CTS)->setState(localDev.cts.load());
+  led(ctl::kMainLedUart)->setState(uart.isUartActive.load());
+  led(ctl::kMainLedDevice)->setState(localDev.initialised.load());
+  led(ctl::kMainLedConnection)->setState(localDev.connected.load());
+  led(ctl::kMainLedDsr)->setState(localDev.dsr.load());
+  led(ctl::kMainLedCts)->setState(localDev.cts.load());
   localDevicePage_->setOperationMode(localDev.dataMode.load() == 1 ? LocalDevicePage::OperationMode::Data
                                                                    : LocalDevicePage::OperationMode::Command);
 }
@@ -379,7 +381,7 @@ void MainWindow::showAbout() {
 }
 
 void MainWindow::onModemLineClicked(bool dtr) {
-  const int id = dtr ? ID_DTR : ID_RTS;
+  const int id = dtr ? ctl::kMainDtr : ctl::kMainRts;
   if (localDev.initialised.load() == 0) {
     showMessageBox(dtr ? "Local Device not initalized. DTR value cannot be changed"
                        : "Local Device not initalized. RTS value cannot be changed");
@@ -439,7 +441,7 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
       advanceSpinner(static_cast<int>(lParam));
       break;
     case NOTIFY_ENABLE_ABORT:
-      localDevicePage_->setEnabled(1054, lParam != 0);
+      localDevicePage_->setEnabled(ctl::kAbort, lParam != 0);
       break;
     case NOTIFY_READ_SETTINGS:
       localDevicePage_->onReadSettings();
@@ -449,10 +451,10 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
       localDevicePage_->enableDeviceControls(1);
       break;
     case NOTIFY_DTR_STATE:
-      controls_->setChecked(ID_DTR, lParam != 0);
+      controls_->setChecked(ctl::kMainDtr, lParam != 0);
       break;
     case NOTIFY_RTS_STATE:
-      controls_->setChecked(ID_RTS, lParam != 0);
+      controls_->setChecked(ctl::kMainRts, lParam != 0);
       break;
     case NOTIFY_DEVICE_LOST:
       onDeviceLost(text);
@@ -497,11 +499,11 @@ void MainWindow::onInquiryTick() {
   // adapter never reported the end of the inquiry.
   appendStatus("Inquiry Finished/Cancelled");
   killTimer(TIMER_INQUIRY);
-  connectionPage_->setEnabled(1009, false);  // Cancel Inquiry
-  connectionPage_->setEnabled(1007, true);   // Connect
-  controls_->setEnabled(ID_LOCAL_DEVICE_BUTTON, true);
-  controls_->setEnabled(ID_PAIRING_BUTTON, true);
-  controls_->setEnabled(ID_REMOTE_DEVICE_BUTTON, true);
+  connectionPage_->setEnabled(ctl::kCancelInquiry, false);
+  connectionPage_->setEnabled(ctl::kConnect, true);
+  controls_->setEnabled(ctl::kMainLocalDeviceButton, true);
+  controls_->setEnabled(ctl::kMainPairingButton, true);
+  controls_->setEnabled(ctl::kMainRemoteButton, true);
   inquiry.ticks = 0;
 }
 

@@ -23,6 +23,7 @@
 #include <functional>
 #include <string>
 
+#include "common/control_ids.h"
 #include "platform/window.h"
 
 class QAction;
@@ -40,23 +41,6 @@ class PairDevicePage;
 class MainWindow : public QMainWindow, public WindowInterface {
   Q_OBJECT
  public:
-  // Ids of the main window's own controls.
-  enum ControlId : int {
-    ID_LOCAL_DEVICE_BUTTON = 1005,
-    ID_PAIRING_BUTTON = 1012,
-    ID_CONNECTION_BUTTON = 1007,
-    ID_REMOTE_DEVICE_BUTTON = 1006,
-    ID_PAGE_FRAME = 1000,
-    ID_STATUS = 1002,
-    ID_DTR = 1033,
-    ID_RTS = 1034,
-    ID_LED_UART = 1057,
-    ID_LED_DEVICE = 1058,
-    ID_LED_CONNECTION = 1059,
-    ID_LED_DSR = 1060,
-    ID_LED_CTS = 1061,
-  };
-
   // What the settings file layer and the page operations plug in.
   struct Startup {
     // After the records are cleared, before the pages exist (settings.txt's

@@ -32,10 +32,10 @@ sim::WorldOptions radioWorld(int inquiryMs = 900) {
   return o;
 }
 
-constexpr int kMainLocal = MainWindow::ID_LOCAL_DEVICE_BUTTON;
-constexpr int kMainPairing = MainWindow::ID_PAIRING_BUTTON;
-constexpr int kMainRemote = MainWindow::ID_REMOTE_DEVICE_BUTTON;
-constexpr int kMainConnection = MainWindow::ID_CONNECTION_BUTTON;
+constexpr int kMainLocal = ctl::kMainLocalDeviceButton;
+constexpr int kMainPairing = ctl::kMainPairingButton;
+constexpr int kMainRemote = ctl::kMainRemoteButton;
+constexpr int kMainConnection = ctl::kMainConnectionButton;
 
 }  // namespace
 
@@ -242,7 +242,7 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.initialise());
     s.window->showPage(ConnectionPage::kDialogId);
     const std::string address = s.world->address(3);
-    QVERIFY(!s.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
+    QVERIFY(!s.window->led(ctl::kMainLedConnection)->isOn());
 
     QVERIFY(connectTo(s, 3));
     QVERIFY(s.statusHas("Connection Initiated to " + test::digitsOf(address) + "...."));
@@ -252,7 +252,7 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(
         s.statusHas("Local Device connected to remote device with address \"" + address + "\""));
     QVERIFY(
-        SimWindow::waitFor([&] { return s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
+        SimWindow::waitFor([&] { return s.window->led(ctl::kMainLedConnection)->isOn(); }));
     QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == address; }));
     QVERIFY(s.local().checked(1033));  // Operation Mode: Data
     QCOMPARE(localDev.dataMode.load(), 1);
@@ -277,7 +277,7 @@ class ConnectionFlowTest : public QObject {
     }));
     QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
     QVERIFY(
-        SimWindow::waitFor([&] { return !s.window->led(MainWindow::ID_LED_CONNECTION)->isOn(); }));
+        SimWindow::waitFor([&] { return !s.window->led(ctl::kMainLedConnection)->isOn(); }));
     QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038).empty(); }));
     QVERIFY(s.local().checked(1032));  // Operation Mode: Command
     QCOMPARE(s.field(1, "peer"), std::string("none"));
@@ -296,7 +296,7 @@ class ConnectionFlowTest : public QObject {
     QCOMPARE(localDev.connected.load(), 0);
     QCOMPARE(localDev.dataMode.load(), 0);
     QVERIFY(!s.connection().enabled(1010));
-    QVERIFY(!s.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
+    QVERIFY(!s.window->led(ctl::kMainLedConnection)->isOn());
   }
 
   void connectRefusals() {

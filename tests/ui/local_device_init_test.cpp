@@ -87,8 +87,8 @@ class LocalDeviceInitTest : public QObject {
                    ctl::kModemSignalList, ctl::kRemoteService, ctl::kRemoteCod})
       QVERIFY2(p.enabled(id), qPrintable(QString::number(id)));
     QVERIFY(!p.enabled(ctl::kAbort));
-    QVERIFY(w.window->led(MainWindow::ID_LED_DEVICE)->isOn());
-    QVERIFY(w.window->led(MainWindow::ID_LED_UART)->isOn());
+    QVERIFY(w.window->led(ctl::kMainLedDevice)->isOn());
+    QVERIFY(w.window->led(ctl::kMainLedUart)->isOn());
     for (const char* line : {"Checking support for firmware version...", "Firmware version supported",
                              "Connecting to Device...", "Local Device initialised successfully",
                              "Reading Device Settings..."})
@@ -164,7 +164,7 @@ class LocalDeviceInitTest : public QObject {
     QVERIFY(w.readSettings());
     localDev.connected = 1;
     w.window->updateIndicators();
-    QVERIFY(w.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
+    QVERIFY(w.window->led(ctl::kMainLedConnection)->isOn());
     const std::size_t before = w.received().size();
 
     w.click(ctl::kReinitialize);
@@ -172,8 +172,8 @@ class LocalDeviceInitTest : public QObject {
     // searching for the adapter again.
     QCOMPARE(localDev.connected.load(), 0);
     QCOMPARE(localDev.initialised.load(), 0);
-    QVERIFY(!w.window->led(MainWindow::ID_LED_CONNECTION)->isOn());
-    QVERIFY(!w.window->led(MainWindow::ID_LED_DEVICE)->isOn());
+    QVERIFY(!w.window->led(ctl::kMainLedConnection)->isOn());
+    QVERIFY(!w.window->led(ctl::kMainLedDevice)->isOn());
     QCOMPARE(w.page().text(ctl::kDeviceName), std::string());
     QCOMPARE(w.page().text(ctl::kDeviceAddress), std::string());
     QVERIFY(!w.page().enabled(ctl::kSaveSettings));
@@ -261,7 +261,7 @@ class LocalDeviceInitTest : public QObject {
   void anUnpluggedAdapterIsReportedAndTheLinkCanBeOpenedAgain() {
     SimWindow w(adapterAt(19200), settingsFor(19200));
     QVERIFY(w.readSettings());
-    QVERIFY(w.window->led(MainWindow::ID_LED_UART)->isOn());
+    QVERIFY(w.window->led(ctl::kMainLedUart)->isOn());
 
     w.link->port()->hangUp();  // the adapter is pulled out of the port
     QTRY_VERIFY_WITH_TIMEOUT(!w.boxes.empty(), 5000);
@@ -270,8 +270,8 @@ class LocalDeviceInitTest : public QObject {
     QCOMPARE(w.statusCount(QString::fromStdString(expected)), 1);
     QCOMPARE(uart.isUartActive.load(), 0);
     QCOMPARE(localDev.initialised.load(), 0);
-    QVERIFY(!w.window->led(MainWindow::ID_LED_UART)->isOn());
-    QVERIFY(!w.window->led(MainWindow::ID_LED_DEVICE)->isOn());
+    QVERIFY(!w.window->led(ctl::kMainLedUart)->isOn());
+    QVERIFY(!w.window->led(ctl::kMainLedDevice)->isOn());
     QVERIFY(!w.page().enabled(ctl::kSaveSettings));
     QVERIFY(w.page().enabled(ctl::kReadSettings));
 

@@ -204,11 +204,11 @@ class MainWindowTest : public QObject {
     localDev.cts = 0;
     localDev.dataMode = 1;
     window->post(NOTIFY_REFRESH_INDICATORS, 0);
-    QTRY_VERIFY(window->led(MainWindow::ID_LED_UART)->isOn());
-    QVERIFY(window->led(MainWindow::ID_LED_DEVICE)->isOn());
-    QVERIFY(!window->led(MainWindow::ID_LED_CONNECTION)->isOn());
-    QVERIFY(window->led(MainWindow::ID_LED_DSR)->isOn());
-    QVERIFY(!window->led(MainWindow::ID_LED_CTS)->isOn());
+    QTRY_VERIFY(window->led(ctl::kMainLedUart)->isOn());
+    QVERIFY(window->led(ctl::kMainLedDevice)->isOn());
+    QVERIFY(!window->led(ctl::kMainLedConnection)->isOn());
+    QVERIFY(window->led(ctl::kMainLedDsr)->isOn());
+    QVERIFY(!window->led(ctl::kMainLedCts)->isOn());
     LocalDevicePage* local = window->localDevicePage();
     QVERIFY(local->checked(1033));
     QVERIFY(!local->checked(1032));
@@ -435,8 +435,8 @@ class MainWindowTest : public QObject {
   void modemLineRefusedWhileNotInitialised_data() {
     QTest::addColumn<int>("id");
     QTest::addColumn<QString>("text");
-    QTest::newRow("DTR") << int(MainWindow::ID_DTR) << "Local Device not initalized. DTR value cannot be changed";
-    QTest::newRow("RTS") << int(MainWindow::ID_RTS) << "Local Device not initalized. RTS value cannot be changed";
+    QTest::newRow("DTR") << int(ctl::kMainDtr) << "Local Device not initalized. DTR value cannot be changed";
+    QTest::newRow("RTS") << int(ctl::kMainRts) << "Local Device not initalized. RTS value cannot be changed";
   }
 
   void modemLineRefusedWhileNotInitialised() {
@@ -463,7 +463,7 @@ class MainWindowTest : public QObject {
     attachPort();
     localDev.initialised = 1;
     window->show();
-    const int id = dtr ? MainWindow::ID_DTR : MainWindow::ID_RTS;
+    const int id = dtr ? ctl::kMainDtr : ctl::kMainRts;
     auto line = [&] { return dtr ? port->dtr() : port->rts(); };
     QTest::mouseClick(box(id), Qt::LeftButton);
     QVERIFY(box(id)->isChecked());
@@ -477,8 +477,8 @@ class MainWindowTest : public QObject {
   void modemLineStateNotificationsLeaveThePortAlone_data() {
     QTest::addColumn<int>("notify");
     QTest::addColumn<int>("id");
-    QTest::newRow("20015") << int(NOTIFY_DTR_STATE) << int(MainWindow::ID_DTR);
-    QTest::newRow("20016") << int(NOTIFY_RTS_STATE) << int(MainWindow::ID_RTS);
+    QTest::newRow("20015") << int(NOTIFY_DTR_STATE) << int(ctl::kMainDtr);
+    QTest::newRow("20016") << int(NOTIFY_RTS_STATE) << int(ctl::kMainRts);
   }
 
   void modemLineStateNotificationsLeaveThePortAlone() {
@@ -501,17 +501,17 @@ class MainWindowTest : public QObject {
     window->show();
     QTest::mouseClick(box(id), Qt::LeftButton);
     QVERIFY(!box(id)->isChecked());
-    QVERIFY(id == MainWindow::ID_DTR ? !port->dtr() : !port->rts());
+    QVERIFY(id == ctl::kMainDtr ? !port->dtr() : !port->rts());
   }
 
   // ------------------------------------------------------------ pages
   void showPageShowsExactlyOne_data() {
     QTest::addColumn<int>("pageId");
     QTest::addColumn<int>("button");
-    QTest::newRow("local") << 135 << int(MainWindow::ID_LOCAL_DEVICE_BUTTON);
-    QTest::newRow("remote") << 136 << int(MainWindow::ID_REMOTE_DEVICE_BUTTON);
-    QTest::newRow("connection") << 138 << int(MainWindow::ID_CONNECTION_BUTTON);
-    QTest::newRow("pairing") << 139 << int(MainWindow::ID_PAIRING_BUTTON);
+    QTest::newRow("local") << 135 << int(ctl::kMainLocalDeviceButton);
+    QTest::newRow("remote") << 136 << int(ctl::kMainRemoteButton);
+    QTest::newRow("connection") << 138 << int(ctl::kMainConnectionButton);
+    QTest::newRow("pairing") << 139 << int(ctl::kMainPairingButton);
   }
 
   void showPageShowsExactlyOne() {
@@ -523,7 +523,7 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(window->controls().controlAs<QPushButton>(button), Qt::LeftButton);
     for (int id : {135, 136, 138, 139}) QCOMPARE(window->page(id)->isVisible(), id == pageId);
     QCOMPARE(window->page(pageId)->geometry(), window->pageRect());
-    const QRect frame = window->controls().control(MainWindow::ID_PAGE_FRAME)->geometry();
+    const QRect frame = window->controls().control(ctl::kMainPageFrame)->geometry();
     QCOMPARE(window->pageRect(), frame.adjusted(1, 1, -1, -1));
 
     window->showPage(137);  // not a page: all hidden
@@ -543,7 +543,7 @@ class MainWindowTest : public QObject {
   void ledRepaintsOnlyOnChange() {
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    LedButton* led = window->led(MainWindow::ID_LED_CTS);
+    LedButton* led = window->led(ctl::kMainLedCts);
     QCoreApplication::processEvents();
     const int start = led->paintCount();
     led->setState(5);  // any non-zero value is on
@@ -574,7 +574,7 @@ class MainWindowTest : public QObject {
         QVERIFY(centre.red() > centre.green() && centre.red() > centre.blue());
     }
     // Centred on the control's vertical centre, 1 pixel in from the left.
-    LedButton* led = window->led(MainWindow::ID_LED_UART);
+    LedButton* led = window->led(ctl::kMainLedUart);
     const int centre = int(led->height() * 0.5 + 0.5);
     QCOMPARE(led->imagePosition(), QPoint(1, centre - 7));
     // The LED takes no input.
@@ -595,7 +595,7 @@ class MainWindowTest : public QObject {
       for (QLabel* l : dialog->findChildren<QLabel*>()) texts << l->text();
       seen = seen && texts.contains(QStringLiteral("KX627 Configuration Tool, Version 1.5")) &&
              texts.contains(QStringLiteral("Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x"));
-      QTest::mouseClick(dialog->form().controlAs<QPushButton>(AboutDialog::kOkId), Qt::LeftButton);
+      QTest::mouseClick(dialog->form().controlAs<QPushButton>(ctl::kAboutOk), Qt::LeftButton);
     });
     about->trigger();  // returns once the box is closed
     QVERIFY(seen);

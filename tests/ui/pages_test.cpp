@@ -306,7 +306,7 @@ class PagesTest : public QObject {
       QVERIFY2(reachable.count({role, QString::fromUtf8(name)}), name);
 
     // A lit LED reads as checked.
-    LedButton* led = window->led(MainWindow::ID_LED_DSR);
+    LedButton* led = window->led(ctl::kMainLedDsr);
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(led);
     QVERIFY(!iface->state().checked);
     led->setState(1);

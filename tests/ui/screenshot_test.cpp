@@ -46,7 +46,7 @@ class ScreenshotTest : public QObject {
     QVERIFY(page->isVisible());
 
     // The page sits inside the frame, and each of its controls inside it.
-    const QRect frame = window.controls().control(MainWindow::ID_PAGE_FRAME)->geometry();
+    const QRect frame = window.controls().control(ctl::kMainPageFrame)->geometry();
     QVERIFY(frame.contains(page->geometry()));
     for (QWidget* child : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
       if (child->isWindow()) continue;
