@@ -80,13 +80,13 @@ struct SimLink {
     uart.stopBits = 1;
     uart.flow = flow ? 1 : 0;
     resetCommandEngine();
-    setReceiveHandler(&countingHandler);
+    receiveHandler = &countingHandler;
     ok = UartInit() == 0;
   }
   ~SimLink() {
     UartDeinit();
     link->detach();
-    setSerialDeviceFactory(nullptr);
+    serialDeviceFactory = nullptr;
   }
   static sim::WorldOptions options(int baud, bool flow) {
     sim::WorldOptions o;
@@ -190,7 +190,7 @@ void idleCost(int seconds) {
   uart.baud = 115200;
   uart.parity = PARITY_NONE_FLAG;
   uart.stopBits = 1;
-  setReceiveHandler(&countingHandler);
+  receiveHandler = &countingHandler;
   if (UartInit() != 0) return;
   const double c0 = cpuSeconds();
   const auto t0 = Clock::now();

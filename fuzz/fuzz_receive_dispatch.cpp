@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   kx::uart.parity = kx::PARITY_NONE_FLAG;
   kx::uart.handle = gHarness->device.get();
   gHarness->port->setWriteObserver(onWrite);
-  kx::setApplyResponseHook(applyToPage);
+  kx::applyResponseHook = applyToPage;
   kx::installRemoteConfiguration();
   kx::installCommandEngine();
   return 0;

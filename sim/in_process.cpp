@@ -29,7 +29,7 @@ void InProcessTransport::detach() {
     world_ = nullptr;
   }
   port_->setWriteObserver(nullptr);
-  setSerialDeviceFactory(nullptr);
+  serialDeviceFactory = nullptr;
   if (world) world->setTransport(nullptr);
 }
 

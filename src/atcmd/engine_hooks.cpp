@@ -1,18 +1,8 @@
 #include "atcmd/engine_hooks.h"
 
-#include <atomic>
-
 namespace kx {
-namespace {
-std::atomic<ApplyResponseHook> gApplyHook{nullptr};
-std::atomic<RemoteAnswerReceiver> gRemoteReceiver{nullptr};
-}  // namespace
 
-void setApplyResponseHook(ApplyResponseHook hook) { gApplyHook.store(hook); }
-ApplyResponseHook applyResponseHook() { return gApplyHook.load(); }
-
-void setRemoteAnswerReceiver(RemoteAnswerReceiver receiver) { gRemoteReceiver.store(receiver); }
-RemoteAnswerReceiver remoteAnswerReceiver() { return gRemoteReceiver.load(); }
-
+Hook<int32_t()> applyResponseHook;
+Hook<void(const uint8_t* data, uint32_t count)> remoteAnswerReceiver;
 
 }  // namespace kx

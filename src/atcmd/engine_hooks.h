@@ -2,13 +2,14 @@
 // the layer that owns it at start-up (or by a test). Until one is installed
 // the engine does without it, as described per hook.
 //
-// Threading contract: setters may be called from any thread; the engine
-// loads a hook atomically at each use. A hook must stay callable until it is
-// replaced (install plain functions, not closures over short-lived objects).
+// Threading contract: that of Hook (common/hook.h): installed and called from
+// any thread; what a hook refers to must outlive the threads that call it.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "common/hook.h"
 
 namespace kx {
 
@@ -17,17 +18,13 @@ namespace kx {
 // Returns 0 when the answer was invalid, 1 otherwise. The hook reads and
 // clears `atCommand` under atCommandMutex. Called by completeTimerCommand on
 // the user-interface thread. Not installed: the answer is not applied.
-using ApplyResponseHook = int32_t (*)();
-void setApplyResponseHook(ApplyResponseHook hook);
-ApplyResponseHook applyResponseHook();
+extern Hook<int32_t()> applyResponseHook;
 
 // Receives the bytes of the remote adapter's two-byte answers while
 // localDev.handshaked is 1 and no command is pending (the remote
 // configuration's processHandshakeData). Called on the serial read thread;
 // must not wait for the user-interface thread. Not installed: such bytes go
 // to the command-answer parser like any other.
-using RemoteAnswerReceiver = void (*)(const uint8_t* data, uint32_t count);
-void setRemoteAnswerReceiver(RemoteAnswerReceiver receiver);
-RemoteAnswerReceiver remoteAnswerReceiver();
+extern Hook<void(const uint8_t* data, uint32_t count)> remoteAnswerReceiver;
 
 }  // namespace kx

@@ -38,8 +38,8 @@ bool noCommandPending() {
 
 }  // namespace
 
-void installCommandEngine() { setReceiveHandler(dispatchReceivedData); }
-void uninstallCommandEngine() { setReceiveHandler(nullptr); }
+void installCommandEngine() { receiveHandler = dispatchReceivedData; }
+void uninstallCommandEngine() { receiveHandler = nullptr; }
 
 void resetCommandEngine() {
   std::lock_guard lock(atCommandMutex);
@@ -57,12 +57,7 @@ void dispatchReceivedData(const uint8_t* data, uint32_t count) {
     processInquiryData(data, count);
     return;
   }
-  if (idle && localDev.handshaked.load() == 1) {
-    if (RemoteAnswerReceiver receiver = remoteAnswerReceiver()) {
-      receiver(data, count);
-      return;
-    }
-  }
+  if (idle && localDev.handshaked.load() == 1 && remoteAnswerReceiver.tryCall(data, count)) return;
   processCmdResponse(data, count);
 }
 

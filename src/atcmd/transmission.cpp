@@ -166,7 +166,7 @@ int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMo
 
   preparePendingCommand(cmd, showInStatus, timerMode, commandExpectsData(command));
   if (showInStatus == 1)
-    sendNotify(NOTIFY_STATUS_TEXT, 0, formatBounded(kMessageBound, "Sending command %s", command));
+    appendStatus(formatBounded(kMessageBound, "Sending command %s", command));
 
   const auto len = static_cast<uint32_t>(length);
   const int32_t result = timerMode == 1 ? sendTimerCommand(command, len)
@@ -276,12 +276,12 @@ void completeTimerCommand() {
   if (nothingArrived) {
     const std::string text =
         formatBounded(kMessageBound, "Failed to send %s command", command.c_str());
-    sendNotify(NOTIFY_STATUS_TEXT, 0, text);
+    appendStatus(text);
     showMessageBox(text, MsgButtons::Ok);
     return;
   }
-  if (ApplyResponseHook apply = applyResponseHook()) {
-    if (apply() == 0) {
+  if (const auto applied = applyResponseHook.tryCall()) {
+    if (*applied == 0) {
       std::lock_guard lock(atCommandMutex);
       debugLog("ATCOMMAND: Failed to parse AT Response. command %s, response %s param %s",
                pendingCommandLocked().c_str(), shown(fieldView(atCommand.response)).c_str(),
@@ -290,6 +290,12 @@ void completeTimerCommand() {
   }
   std::lock_guard lock(atCommandMutex);
   clearAtCommand();
+}
+
+void onAtCommandTimer() {
+  debugLog("ATCommandTimer expired");
+  if (WindowInterface* w = mainWindowHandle) w->killTimer(TIMER_AT_COMMAND);
+  completeTimerCommand();
 }
 
 int32_t sendOldFirmwareCommand() {

@@ -76,6 +76,10 @@ int timerCommandPeriodMs(int32_t baudCode);
 // "Failed to send %s command" and leaves the record.
 void completeTimerCommand();
 
+// TIMER_AT_COMMAND expired: kills the timer and completes the timer-driven
+// command (completeTimerCommand). User-interface thread.
+void onAtCommandTimer();
+
 // The old-firmware probe "ATI0\r", written one byte at a time 100 ms apart:
 // 0 answered within 500 ms, 1 not.
 int32_t sendOldFirmwareCommand();

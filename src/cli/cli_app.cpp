@@ -4,13 +4,13 @@
 
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <vector>
 
 #include "atcmd/engine_hooks.h"
 #include "atcmd/receive_dispatch.h"
 #include "atcmd/transmission.h"
+#include "common/address.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/records.h"
@@ -20,6 +20,7 @@
 #include "device/local_page_ops.h"
 #include "device/response_apply.h"
 #include "device/settings_file.h"
+#include "link/main_timers.h"
 #include "link/pairing.h"
 #include "platform/clock.h"
 #include "platform/memory_form.h"
@@ -50,26 +51,6 @@ int32_t applyToLocalPage() {
   return gLocalPage ? applyCommandResponse(*gLocalPage) : 0;
 }
 
-// The window's timer handling: the same expiry steps as the main window's.
-void onTimer(TerminalWindow& w, int32_t id) {
-  switch (id) {
-    case TIMER_AT_COMMAND:
-      debugLog("ATCommandTimer expired");
-      w.killTimer(TIMER_AT_COMMAND);
-      completeTimerCommand();
-      break;
-    case TIMER_HANDSHAKE:
-      debugLog("Handshake Command Timer Expired.");
-      w.killTimer(TIMER_HANDSHAKE);
-      remote.handshakeState = HANDSHAKE_IDLE;
-      localDev.handshaked = 0;
-      break;
-    default:
-      w.killTimer(id);
-      break;
-  }
-}
-
 const char* parityName(int32_t parity) {
   if (parity == PARITY_ODD_FLAG) return "Odd";
   if (parity == PARITY_EVEN_FLAG) return "Even";
@@ -95,9 +76,9 @@ class Session {
     gLocalPage = &page_;
     gWindow = &w;
     installCommandEngine();
-    setApplyResponseHook(&applyToLocalPage);
+    applyResponseHook = &applyToLocalPage;
     w.setNotificationHandler([this](const TerminalWindow::Notification& n) { notified(n); });
-    w.setTimerHandler([&w](int32_t id) { onTimer(w, id); });
+    w.setTimerHandler([this](int32_t id) { onMainTimer(id, connectionPage_, mainControls_); });
     // The spinner turns before each step of the search, so the port still
     // holds the settings of the step before, which went unanswered.
     w.setSpinnerHandler([&w](int32_t step) {
@@ -120,7 +101,7 @@ class Session {
     w_.setNotificationHandler(nullptr);
     w_.setTimerHandler(nullptr);
     w_.setSpinnerHandler(nullptr);
-    setApplyResponseHook(nullptr);
+    applyResponseHook = nullptr;
     uninstallCommandEngine();
     gLocalPage = nullptr;
     gWindow = nullptr;
@@ -233,59 +214,18 @@ class Session {
   const std::atomic<bool>& cancel_;
   MemoryForm page_;
   MemoryForm pairPage_;
+  // The Connection page and the main window's page buttons, which the
+  // inquiry timer's end unlocks; nobody shows them here.
+  MemoryForm connectionPage_;
+  MemoryForm mainControls_;
   bool searchStarted_ = false;
 };
 
 // ------------------------------------------------------------------ apply
 
-// The keys of a settings file in the order LoadSettings looks for them: a
-// line belongs to the first key it contains.
-const char* const kFileKeys[] = {
-    "Port",       "Baud",        "StopBits",    "FlowControl", "Parity",
-    "DisablePin", "Name",        "Pin",         "RemoteAddress", "Discoverable",
-    "Role",       "AutoConnect", "EscapeMode",  "EchoMode",    "AutoPower",
-    "CommandResponse", "RemoteConfig", "ModemSignal", "RemoteService", "RemoteCOD"};
-
-struct FileEntry {
-  int key;
-  std::string value;
-};
-
-// The entries of the file as LoadSettings reads them (comments and lines
-// without a key or '=' skipped); a later line for the same key wins.
-bool readEntries(const std::string& path, std::vector<FileEntry>* entries) {
-  FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) return false;
-  std::map<int, std::string> seen;
-  std::vector<int> order;
-  char line[1023];
-  while (std::fgets(line, sizeof line, file)) {
-    const char* p = line;
-    while (*p == ' ' || *p == '\t') ++p;
-    if (*p == '#') continue;
-    int key = -1;
-    for (int i = 0; i < 20 && key < 0; ++i)
-      if (std::strstr(line, kFileKeys[i])) key = i;
-    const char* eq = std::strchr(line, '=');
-    if (key < 0 || !eq) continue;
-    const char* v = eq + 1;
-    while (*v == ' ' || *v == '\t') ++v;
-    std::string value(v);
-    while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
-    if (!seen.count(key)) order.push_back(key);
-    seen[key] = value;
-  }
-  std::fclose(file);
-  for (int k : order) entries->push_back({k, seen[k]});
-  return true;
-}
-
-std::string bareAddress(std::string_view text) {
-  std::string out;
-  for (char c : text)
-    if (c != '-' && c != ' ' && c != ':')
-      out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
+// The same address however its digits are separated, in either letter case.
+bool sameAddress(std::string_view a, std::string_view b) {
+  return equalsIgnoreCase(addressDigits(a), addressDigits(b));
 }
 
 struct Check {
@@ -293,7 +233,7 @@ struct Check {
   std::string expected, actual;
 };
 
-Check compareEntry(const FileEntry& e) {
+Check compareEntry(const SettingsLine& e) {
   const FileSettings& f = fileSettings;
   auto number = [](int32_t want, int32_t have) {
     return Check{want == have ? Check::Match : Check::Mismatch, std::to_string(want),
@@ -324,8 +264,7 @@ Check compareEntry(const FileEntry& e) {
       return text(e.value, fieldView(localDev.pin));
     case 8: {
       const std::string have(fieldView(localDev.bondedAddress));
-      return {bareAddress(e.value) == bareAddress(have) ? Check::Match : Check::Mismatch, e.value,
-              have};
+      return {sameAddress(e.value, have) ? Check::Match : Check::Mismatch, e.value, have};
     }
     case 9:
       return flag(f.discoverable, localDev.discoverable);
@@ -363,8 +302,8 @@ Check compareEntry(const FileEntry& e) {
 }
 
 int Session::apply() {
-  std::vector<FileEntry> entries;
-  if (!readEntries(o_.file, &entries)) {
+  std::vector<SettingsLine> entries;
+  if (!readSettingsEntries(o_.file, &entries)) {
     w_.printLine(settingsOpenErrorText(errno) + ": " + o_.file);
     return kExitFileError;
   }
@@ -375,9 +314,9 @@ int Session::apply() {
   w_.printLine("Reading the settings back to verify them...");
   if (!readAll()) return kExitFailed;
   int mismatches = 0, matches = 0;
-  for (const FileEntry& e : entries) {
+  for (const SettingsLine& e : entries) {
     const Check r = compareEntry(e);
-    const char* key = kFileKeys[e.key];
+    const char* key = kSettingsFileKeys[e.key];
     switch (r.kind) {
       case Check::Match:
         ++matches;

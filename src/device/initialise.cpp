@@ -36,11 +36,11 @@ std::thread gWorker;
 std::atomic<bool> gWorkerRunning{false};
 std::atomic<bool> gShutdown{false};  // the window is closing: no more window calls
 
-// Shows a status line. The worker's lines go to the user-interface thread and
-// wait there; once the window is closing the worker shows nothing more.
-void show(const std::string& text) {
+// A status line. The worker's lines go to the user-interface thread and wait
+// there; once the window is closing the worker shows nothing more.
+void status(const std::string& text) {
   if (WindowInterface* w = mainWindowHandle; w && !w->isUiThread() && gShutdown) return;
-  sendNotify(NOTIFY_STATUS_TEXT, 0, text);
+  appendStatus(text);
 }
 
 // Applies the pending answer to the page on the user-interface thread.
@@ -123,7 +123,7 @@ bool openPortFromPage(FormInterface& page) {
 
 void readAllSettings(FormInterface& page) {
   WaitCursor cursor;
-  show("Reading Device Settings...");
+  status("Reading Device Settings...");
   for (const char* command : readCommandList) {
     const std::string c = command;
     if ((c == "AT+MODEM?\r" && isLegacyFirmware()) ||
@@ -132,11 +132,11 @@ void readAllSettings(FormInterface& page) {
       continue;
     if (sendATCommand(command, 0, 0, 1000) != 0) dropUnfinishedAnswer();
     if (applyCommandResponse(page) == 0) {
-      show("Device Settings read failed. No more settings will be read");
+      status("Device Settings read failed. No more settings will be read");
       return;
     }
   }
-  show("Device Settings read complete");
+  status("Device Settings read complete");
 }
 
 void initialiseDevice(FormInterface& page) {
@@ -156,7 +156,7 @@ void initialiseDevice(FormInterface& page) {
     dropPending();
   }
   if (!answered) {
-    show("No response received for init command. Trying all settings. Press Abort to Stop....");
+    status("No response received for init command. Trying all settings. Press Abort to Stop....");
     for (int attempt = 1; localDev.initialised == 0; ++attempt) {
       if (localDev.abortOp == 1 || gShutdown) {
         if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
@@ -177,13 +177,13 @@ void initialiseDevice(FormInterface& page) {
     if (!gShutdown) postNotify(NOTIFY_DEVICE_INITIALISED);
   } else if (localDev.abortOp == 1 || gShutdown) {
     localDev.abortOp = 0;
-    show("Initialization operation aborted");
+    status("Initialization operation aborted");
     UartDeinit();
   } else {
-    show("Initializion failed. All Settings tried. Please check the following");
-    show("1. COM Port Number is correct");
-    show("2. Change slide switch position and try again");
-    show("3.Adapter connection to serial port is not loose");
+    status("Initializion failed. All Settings tried. Please check the following");
+    status("1. COM Port Number is correct");
+    status("2. Change slide switch position and try again");
+    status("3.Adapter connection to serial port is not loose");
     if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
     UartDeinit();
   }
@@ -197,14 +197,14 @@ void onReadSettings(FormInterface& page) {
   localDev.abortOp = 0;
   localDev.oldFirmware = 0;
   if (uart.isUartActive == 0 && !openPortFromPage(page)) {
-    show("Failed to initialise UART");
+    status("Failed to initialise UART");
     return;
   }
   if (localDev.initialised == 1) {
     readAllSettings(page);
     return;
   }
-  show("Checking support for firmware version...");
+  status("Checking support for firmware version...");
   CheckOldFirmware(page);
   if (localDev.oldFirmware == 1) {
     showMessageBox(
@@ -214,9 +214,9 @@ void onReadSettings(FormInterface& page) {
         MsgButtons::Ok);
     return;
   }
-  show("Firmware version supported");
+  status("Firmware version supported");
   sendNotify(NOTIFY_ENABLE_ABORT, 1);
-  show("Connecting to Device...");
+  status("Connecting to Device...");
   std::lock_guard lock(gWorkerMutex);
   if (gWorker.joinable()) gWorker.join();  // a finished earlier worker
   gShutdown = false;

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "atcmd/transmission.h"
+#include "common/address.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/records.h"
@@ -24,8 +25,6 @@ using namespace ctl;
 constexpr int kCommandWaitMs = 1000;
 constexpr const char* kDefaultPin = "8942";
 
-void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
-
 // Sends and applies; false when no answer came (a refused command counts as
 // answered: the response application reports it and restores the control).
 bool sendAndApply(FormInterface& page, const std::string& command) {
@@ -34,12 +33,6 @@ bool sendAndApply(FormInterface& page, const std::string& command) {
   if (sendATCommand(fits->c_str(), 0, 0, kCommandWaitMs) != 0) return false;
   applyCommandResponse(page);
   return true;
-}
-
-std::string stripSeparators(std::string text) {
-  text.erase(std::remove_if(text.begin(), text.end(), [](char c) { return c == '-' || c == ' '; }),
-             text.end());
-  return text;
 }
 
 std::string upper(std::string text) {
@@ -65,7 +58,7 @@ std::optional<std::string> checkCommandLength(const std::string& command) {
 
 void onSaveSettings(FormInterface& page) {
   WaitCursor cursor;
-  show("Saving Settings...");
+  appendStatus("Saving Settings...");
   bool failed = false;
   auto send = [&](const std::string& command) { failed = !sendAndApply(page, command) || failed; };
 
@@ -77,8 +70,8 @@ void onSaveSettings(FormInterface& page) {
 
   const std::string bond = page.text(kBondedAddress);
   if (bond != fieldView(localDev.bondedAddress)) {
-    const std::string digits = stripSeparators(bond);
-    const std::string own = stripSeparators(std::string(fieldView(localDev.address)));
+    const std::string digits = addressDigits(bond);
+    const std::string own = addressDigits(std::string(fieldView(localDev.address)));
     if (strcasecmp(digits.c_str(), own.c_str()) == 0) {
       showMessageBox(
           "Local Address and Remote Address can not be same. AT+BOND command will not be sent",
@@ -156,10 +149,10 @@ void onSaveSettings(FormInterface& page) {
   if (flow != uart.flow) send(flow ? "AT+FLOW+\r" : "AT+FLOW-\r");
 
   if (failed) {
-    show("Settings saved failed");
+    appendStatus("Settings saved failed");
     showLocalDevice(page);
   } else {
-    show("Settings Saved");
+    appendStatus("Settings Saved");
   }
 }
 
@@ -212,7 +205,7 @@ void onSendAtCommand(FormInterface& page) {
     applyCommandResponse(page);
   } else {
     const std::string text = formatBounded(1024, "Failed to send %s command", command.c_str());
-    show(text);
+    appendStatus(text);
     showMessageBox(text, MsgButtons::Ok);
   }
 }

@@ -8,6 +8,7 @@
 
 #include "atcmd/command_table.h"
 #include "atcmd/transmission.h"
+#include "common/address.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/records.h"
@@ -19,9 +20,6 @@
 
 namespace kx {
 namespace {
-
-std::mutex gHookMutex;
-std::function<void(bool)> gRtsBoxHook;
 
 constexpr int kFactoryRestartMs = 3000;
 
@@ -51,7 +49,6 @@ void clearRecord() {
 
 bool iequals(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
-void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
 void updateIndicators() { sendNotify(NOTIFY_REFRESH_INDICATORS); }
 
 // Drops the radio link state when a setting that breaks it was changed.
@@ -153,7 +150,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
         // the read list's own "AT+RESP?" stores the value.
         localDev.initialised = 1;
         updateIndicators();
-        show("Local Device initialised successfully");
+        appendStatus("Local Device initialised successfully");
         sendNotify(NOTIFY_ENABLE_ABORT, 0);
         setOperationMode(page, kModeCommand);
       } else {
@@ -267,12 +264,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
       retunePort(!query, formatBounded(1024, "Failed to set flow control %d", uart.flow));
       linkReset();
       {
-        std::function<void(bool)> hook;
-        {
-          std::lock_guard lock(gHookMutex);
-          hook = gRtsBoxHook;
-        }
-        if (hook) hook(uart.flow != 1);
+        rtsBoxEnabledHook(uart.flow != 1);
       }
       setRadio(page, uart.flow == 1 ? kFlowEnabled : kFlowDisabled,
                {kFlowEnabled, kFlowDisabled});
@@ -306,7 +298,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
           localDev.bonded = 0;
           copyField(localDev.bondedAddress, "0000-00-000000");
         } else {
-          copyField(localDev.bondedAddress, bondCommandAddress(commandValue(a.command)));
+          copyField(localDev.bondedAddress, hyphenatedAddress(commandValue(a.command)));
           localDev.bonded = 1;
         }
         page.setText(kBondedAddress, std::string(fieldView(localDev.bondedAddress)));
@@ -372,7 +364,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
             "Failed to set default uart settings baud 19200, parity NONE, stopBits 1, "
             "flowcontrol ENABLED",
             MsgButtons::Ok);
-      show("Factory settings restored on Local Device. Settings will be read automatically");
+      appendStatus("Factory settings restored on Local Device. Settings will be read automatically");
       sleepMs(kFactoryRestartMs);
       postNotify(NOTIFY_READ_SETTINGS);
       updateIndicators();
@@ -385,28 +377,28 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
           clearInquiry();
           inquiry.skipNext = 1;
           sendNotify(NOTIFY_CLEAR_INQUIRY);
-          show("Inquiry started....");
+          appendStatus("Inquiry started....");
           if (WindowInterface* w = mainWindowHandle) w->setTimer(TIMER_INQUIRY, 1000);
           sendNotify(NOTIFY_CONNECTION_BUTTONS);
         } else if (iequals(a.command, "AT+FIND-\r")) {
           localDev.inquiryActive = 0;
-          show("Inquiry cancelled");
+          appendStatus("Inquiry cancelled");
         } else {
           unknownCommand(a);
         }
       } else if (iequals(a.command, "AT+FIND-\r") && iequals(a.param, "\r\nInquiry Cancelled")) {
         localDev.inquiryActive = 0;
-        show("Inquiry cancelled");
+        appendStatus("Inquiry cancelled");
       }
       break;
     case CMD_AUTO:
       localDev.dataMode = 1;
-      show("Device switched from Command to Data Mode");
+      appendStatus("Device switched from Command to Data Mode");
       setOperationMode(page, kModeData);
       break;
     case CMD_ESCAPE:
       localDev.dataMode = 0;
-      show("Escape Sequence +++ received. Device switched from Data to Command Mode");
+      appendStatus("Escape Sequence +++ received. Device switched from Data to Command Mode");
       setOperationMode(page, kModeCommand);
       break;
     case CMD_CONN:
@@ -417,12 +409,12 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
       break;
     case CMD_UPGRADE:
       debugLog("AT+UPGRADE command received");
-      show("Device entered upgrade mode");
+      appendStatus("Device entered upgrade mode");
       break;
     case CMD_ATI0:
       debugLog("ATI0 command received");
       localDev.oldFirmware = 1;
-      show(formatBounded(1024, "Old firmware version %s found", a.param.c_str()));
+      appendStatus(formatBounded(1024, "Old firmware version %s found", a.param.c_str()));
       break;
     default:
       break;  // AT, AT+ENQ, AT+RSSI, CONNECT, DISCONNECT: nothing more
@@ -443,19 +435,7 @@ std::string commandValue(const std::string& command) {
   return command.substr(eq + 1, cr == std::string::npos ? std::string::npos : cr - eq - 1);
 }
 
-std::string bondCommandAddress(const std::string& digits) {
-  std::string out;
-  for (std::size_t i = 0; i < digits.size(); ++i) {
-    if (i == 4 || i == 6) out += '-';
-    out += digits[i];
-  }
-  return out;
-}
-
-void setRtsBoxEnabledHook(std::function<void(bool)> hook) {
-  std::lock_guard lock(gHookMutex);
-  gRtsBoxHook = std::move(hook);
-}
+Hook<void(bool)> rtsBoxEnabledHook;
 
 int applyCommandResponse(FormInterface& page) {
   const Answer a = takeSnapshot();
@@ -468,7 +448,7 @@ int applyCommandResponse(FormInterface& page) {
     if (localDev.initialised == 1) {
       const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", a.command.c_str());
       debugLog("%s", text.c_str());
-      if (a.command != "ATI0\r") show(text);
+      if (a.command != "ATI0\r") appendStatus(text);
       showLocalDevice(page);
     }
     clearRecord();
@@ -476,7 +456,7 @@ int applyCommandResponse(FormInterface& page) {
   }
   if (a.response != "\r\nOK\r\n" && a.response != "\r\n") {
     if (localDev.initialised == 1) {
-      show(formatBounded(1024, "Command %s failed. Response Invalid", a.command.c_str()));
+      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", a.command.c_str()));
       showLocalDevice(page);
     }
     clearRecord();
@@ -484,13 +464,13 @@ int applyCommandResponse(FormInterface& page) {
   }
   const int index = getCommandIndex(a.command.c_str());
   if (index == 0) {
-    show(formatBounded(1024, "Invalid Command %s", a.command.c_str()));
+    appendStatus(formatBounded(1024, "Invalid Command %s", a.command.c_str()));
     showLocalDevice(page);
     clearRecord();
     return 0;
   }
   if (a.showInStatus)
-    show(formatBounded(1024, "Received Response %s %s for command %s", a.response.c_str(), a.param.c_str(),
+    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", a.response.c_str(), a.param.c_str(),
              a.command.c_str()));
   applyRule(index, a, page);
   clearRecord();

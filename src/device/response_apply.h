@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "common/hook.h"
 #include "platform/form.h"
 
 namespace kx {
@@ -26,11 +27,10 @@ int32_t sendAndApplyCommand(const char* command, FormInterface& page);
 
 // The main window's RTS check box is disabled while hardware flow control
 // owns the RTS line; the window installs this hook at start-up.
-void setRtsBoxEnabledHook(std::function<void(bool)> hook);
+extern Hook<void(bool)> rtsBoxEnabledHook;
 
 // Pure value extraction from an answer, exposed for the tests.
 std::string framedValue(const std::string& param);          // "\r\nX\r\n" -> "X"
 std::string commandValue(const std::string& command);       // after '=', up to CR
-std::string bondCommandAddress(const std::string& digits);  // 12 digits -> 4-2-6
 
 }  // namespace kx

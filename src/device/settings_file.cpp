@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include "atcmd/transmission.h"
+#include "common/address.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/text.h"
@@ -28,8 +29,6 @@ namespace {
 
 constexpr int kReadPiece = 1023;  // at most 1022 characters per read
 constexpr int kModeChangeWaitMs = 3000;
-
-void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
 
 bool contains(const char* haystack, const char* needle) {
   return std::strstr(haystack, needle) != nullptr;
@@ -67,7 +66,7 @@ void program(FormInterface* page, const std::string& command, const std::string&
     if (page) applyCommandResponse(*page);
     sleepMs(waitMs);
   } else {
-    show(failure);
+    appendStatus(failure);
   }
 }
 
@@ -83,31 +82,21 @@ const char* plusMinus(int v) { return v ? "+" : "-"; }
 
 void handleLine(const char* line, const std::string& path, bool apply, FormInterface* page) {
   debugLog("Read Line %s", line);
-  const char* p = line;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '#') return;
-
-  static const char* const kKeys[] = {
-      "Port",       "Baud",        "StopBits",    "FlowControl", "Parity",
-      "DisablePin", "Name",        "Pin",         "RemoteAddress", "Discoverable",
-      "Role",       "AutoConnect", "EscapeMode",  "EchoMode",    "AutoPower",
-      "CommandResponse", "RemoteConfig", "ModemSignal", "RemoteService", "RemoteCOD"};
-  int key = -1;
-  for (int i = 0; i < 20 && key < 0; ++i)
-    if (contains(line, kKeys[i])) key = i;
-  if (key < 0) {
-    debugLog("Unhandled entry %s in %s file", line, path.c_str());
-    return;
+  SettingsLine parsed;
+  switch (parseSettingsLine(line, &parsed)) {
+    case SettingsLineKind::Comment:
+      return;
+    case SettingsLineKind::NoKey:
+      debugLog("Unhandled entry %s in %s file", line, path.c_str());
+      return;
+    case SettingsLineKind::NoEquals:
+      debugLog("line %s format not correct", line);
+      return;
+    case SettingsLineKind::Entry:
+      break;
   }
-  const char* eq = std::strchr(line, '=');
-  if (!eq) {
-    debugLog("line %s format not correct", line);
-    return;
-  }
-  const char* v = eq + 1;
-  while (*v == ' ' || *v == '\t') ++v;
-  std::string value(v);
-  while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+  const int key = parsed.key;
+  const std::string& value = parsed.value;
 
   FileSettings& f = fileSettings;
   // On/Off with an invalid word logged and replaced by the default.
@@ -207,10 +196,7 @@ void handleLine(const char* line, const std::string& path, bool apply, FormInter
       storeText(f.remoteAddress, value, "RemoteAddress");
       if (apply && value == fieldView(f.remoteAddress) &&
           value != fieldView(localDev.bondedAddress)) {
-        std::string digits;
-        for (char c : value)
-          if (c != '-' && c != ' ') digits += c;
-        const std::string command = "AT+BOND=" + digits + "\r";
+        const std::string command = "AT+BOND=" + addressDigits(value) + "\r";
         program(page, command, fmt1("LoadSettings: Failed to set Bonding Address %s", command), 0);
       }
       break;
@@ -301,6 +287,52 @@ const char* onOffText(int32_t v) { return v ? "On" : "Off"; }
 
 }  // namespace
 
+const char* const kSettingsFileKeys[kSettingsFileKeyCount] = {
+    "Port",       "Baud",        "StopBits",    "FlowControl", "Parity",
+    "DisablePin", "Name",        "Pin",         "RemoteAddress", "Discoverable",
+    "Role",       "AutoConnect", "EscapeMode",  "EchoMode",    "AutoPower",
+    "CommandResponse", "RemoteConfig", "ModemSignal", "RemoteService", "RemoteCOD"};
+
+SettingsLineKind parseSettingsLine(const char* line, SettingsLine* out) {
+  const char* p = line;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (*p == '#') return SettingsLineKind::Comment;
+  int key = -1;
+  for (int i = 0; i < kSettingsFileKeyCount && key < 0; ++i)
+    if (contains(line, kSettingsFileKeys[i])) key = i;
+  if (key < 0) return SettingsLineKind::NoKey;
+  const char* eq = std::strchr(line, '=');
+  if (!eq) return SettingsLineKind::NoEquals;
+  const char* v = eq + 1;
+  while (*v == ' ' || *v == '\t') ++v;
+  out->key = key;
+  out->value = v;
+  while (!out->value.empty() && (out->value.back() == '\n' || out->value.back() == '\r'))
+    out->value.pop_back();
+  return SettingsLineKind::Entry;
+}
+
+bool readSettingsEntries(const std::string& path, std::vector<SettingsLine>* entries) {
+  FILE* file = std::fopen(path.c_str(), "r");
+  if (!file) return false;
+  std::vector<SettingsLine> found;
+  char line[kReadPiece];
+  while (std::fgets(line, sizeof line, file)) {
+    SettingsLine parsed;
+    if (parseSettingsLine(line, &parsed) != SettingsLineKind::Entry) continue;
+    bool seen = false;
+    for (SettingsLine& earlier : found)
+      if (earlier.key == parsed.key) {
+        earlier.value = parsed.value;  // a later line for the same key wins
+        seen = true;
+      }
+    if (!seen) found.push_back(std::move(parsed));
+  }
+  std::fclose(file);
+  entries->insert(entries->end(), found.begin(), found.end());
+  return true;
+}
+
 std::string settingsOpenErrorText(int err) {
   switch (err) {
     case EPERM:
@@ -338,12 +370,12 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page) {
     return 0;
   }
   const bool apply = applyMode == 1;
-  if (apply) show("Programming the adapter with the loaded settings...");
+  if (apply) appendStatus("Programming the adapter with the loaded settings...");
   std::memset(&fileSettings, 0, sizeof fileSettings);
   char line[kReadPiece];
   while (std::fgets(line, sizeof line, file)) handleLine(line, path, apply, page);
   std::fclose(file);
-  if (apply) show("Adapter programmed with loaded settings");
+  if (apply) appendStatus("Adapter programmed with loaded settings");
   return 1;
 }
 
@@ -385,7 +417,7 @@ void writeSettings(std::FILE* file) {
 }
 
 int SaveSettingsToFile(const std::string& path) {
-  show(formatBounded(1024, "Saving Device Settings to file %s ", path.c_str()));
+  appendStatus(formatBounded(1024, "Saving Device Settings to file %s ", path.c_str()));
   // Written beside the target and renamed over it, so that the old file stays
   // whole until the new one is complete on disk.
   std::string tmp = path + ".tmpXXXXXX";
@@ -398,7 +430,7 @@ int SaveSettingsToFile(const std::string& path) {
       ::unlink(tmp.c_str());
     }
     showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
-    show("Failed to save device settings");
+    appendStatus("Failed to save device settings");
     return 0;
   }
   writeSettings(file);
@@ -413,10 +445,10 @@ int SaveSettingsToFile(const std::string& path) {
     const int err = written && closed ? errno : writeErr;
     ::unlink(tmp.c_str());
     showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
-    show("Failed to save device settings");
+    appendStatus("Failed to save device settings");
     return 0;
   }
-  show("Device Settings Saved");
+  appendStatus("Device Settings Saved");
   return 1;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/records.h"
 #include "platform/form.h"
@@ -30,6 +31,24 @@ struct FileSettings {
 
 // What the last read found; cleared each time a file could be opened.
 extern FileSettings fileSettings;
+
+// The keys of a settings file, in the order a line is matched against them:
+// a line belongs to the first key it contains.
+constexpr int kSettingsFileKeyCount = 20;
+extern const char* const kSettingsFileKeys[kSettingsFileKeyCount];
+
+// One line of a settings file as the loader reads it.
+enum class SettingsLineKind { Comment, NoKey, NoEquals, Entry };
+struct SettingsLine {
+  int key = -1;       // index into kSettingsFileKeys
+  std::string value;  // after '=' and leading blanks, without the line end
+};
+SettingsLineKind parseSettingsLine(const char* line, SettingsLine* out);
+
+// The entries of a file in the order their keys first appear; a later line
+// for the same key gives the value. False when the file cannot be opened
+// (errno says why).
+bool readSettingsEntries(const std::string& path, std::vector<SettingsLine>* entries);
 
 // Reads `path`; with applyMode 1 programs the adapter (answers applied to
 // `page`). 1 when the file was opened, 0 when not (a message box says why).

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "atcmd/transmission.h"
+#include "common/address.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/records.h"
@@ -18,8 +19,6 @@ namespace kx {
 namespace {
 
 constexpr int kWaitMs = 1000;
-
-void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
 
 void sendAndApply(const char* command, FormInterface& localPage) {
   if (sendATCommand(command, 0, 0, kWaitMs) == 0) applyCommandResponse(localPage);
@@ -54,9 +53,7 @@ bool connectPrecondition() {
 
 std::string inquiryResultAddress(const std::string& line) {
   if (line.size() <= 34) return {};
-  std::string part = line.substr(34, 14);
-  part.erase(std::remove(part.begin(), part.end(), '-'), part.end());
-  return part;
+  return addressDigits(std::string_view(line).substr(34, 14));
 }
 
 void onInquireDevices(FormInterface& page, FormInterface& localPage) {
@@ -65,7 +62,7 @@ void onInquireDevices(FormInterface& page, FormInterface& localPage) {
   clearInquiry();
   sendAndApply("AT+FIND?\r", localPage);
   if (localDev.inquiryActive == 0) {
-    show("Device should be in master mode and auto connect should be disabled to start inquiry");
+    appendStatus("Device should be in master mode and auto connect should be disabled to start inquiry");
     showMessageBox("Start Inquiry failed", MsgButtons::Ok);
   }
 }
@@ -74,7 +71,7 @@ void onCancelInquiry(FormInterface& localPage) {
   if (!inquiryPreconditions()) return;
   sendAndApply("AT+FIND-\r", localPage);
   if (localDev.inquiryActive == 1) {
-    show("Cancel Inquiry failed");
+    appendStatus("Cancel Inquiry failed");
     showMessageBox("Cancel Inquiry failed", MsgButtons::Ok);
   }
 }
@@ -84,7 +81,7 @@ void onConnect(FormInterface& page, FormInterface& localPage) {
   std::string address = page.text(ctl::kSelectedDevice);
   if (address.empty()) return;
   if (localDev.inquiryActive == 1) {
-    show("Inquiry Active. Cancelling inquiry");
+    appendStatus("Inquiry Active. Cancelling inquiry");
     sendAndApply("AT+FIND-\r", localPage);
   }
   if (localDev.inquiryActive == 1) {
@@ -95,7 +92,7 @@ void onConnect(FormInterface& page, FormInterface& localPage) {
   // The command must fit its 29 characters: an address of at most 20.
   const auto command = checkCommandLength("AT+CONN=" + address + "\r");
   if (!command) return;
-  show(formatBounded(1024, "Connection Initiated to %s....", address.c_str()));
+  appendStatus(formatBounded(1024, "Connection Initiated to %s....", address.c_str()));
   sendAndApply(command->c_str(), localPage);
 }
 
@@ -107,7 +104,7 @@ void onDisconnect(FormInterface& localPage) {
         "disconnecting.");
     localDev.handshaked = 0;
   }
-  show("Disconnection initiated...");
+  appendStatus("Disconnection initiated...");
   sendAndApply("AT+DROP\r", localPage);
 }
 
@@ -143,6 +140,23 @@ void refreshInquiryList(FormInterface& page) {
 void clearInquiryList(FormInterface& page) {
   page.clearRows(ctl::kInquiryResults);
   page.setText(ctl::kSelectedDevice, "");
+}
+
+void onInquiryTimer(FormInterface& page, FormInterface& mainWindow) {
+  WindowInterface* w = mainWindowHandle;
+  const int32_t ticks = inquiry.ticks.load();
+  if (ticks <= 60 && localDev.inquiryActive.load() != 0) {
+    if (w) w->sendSpinner(ticks);
+    inquiry.ticks.fetch_add(1);
+    return;
+  }
+  appendStatus("Inquiry Finished/Cancelled");
+  if (w) w->killTimer(TIMER_INQUIRY);
+  page.setEnabled(ctl::kCancelInquiry, false);
+  page.setEnabled(ctl::kConnect, true);
+  for (int id : {ctl::kMainLocalDeviceButton, ctl::kMainPairingButton, ctl::kMainRemoteButton})
+    mainWindow.setEnabled(id, true);
+  inquiry.ticks = 0;
 }
 
 void updateConnectionButtons(FormInterface& page, FormInterface& mainWindow) {

@@ -24,6 +24,13 @@ void refreshInquiryList(FormInterface& page);
 void clearInquiryList(FormInterface& page);
 void updateConnectionButtons(FormInterface& page, FormInterface& mainWindow);
 
+// TIMER_INQUIRY expired (every second while an inquiry runs): turns the
+// progress spinner for at most 61 ticks while the inquiry is active; after
+// that, or once it has ended, reports "Inquiry Finished/Cancelled", kills the
+// timer and unlocks Connect and the page buttons, even if the adapter never
+// reported the end. User-interface thread.
+void onInquiryTimer(FormInterface& page, FormInterface& mainWindow);
+
 // The address part of an inquiry result line: characters 34..47 without
 // their hyphens.
 std::string inquiryResultAddress(const std::string& line);

@@ -8,6 +8,7 @@
 
 #include "atcmd/command_table.h"
 #include "atcmd/transmission.h"
+#include "common/address.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/records.h"
@@ -29,8 +30,6 @@ std::atomic<bool> gStopRequested{false};
 std::atomic<bool> gRunning{false};
 
 // A status line (the status window also writes it to the log).
-void status(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
-
 void box(const std::string& text) {
   if (!gStopRequested) showMessageBox(text, MsgButtons::Ok);
 }
@@ -52,13 +51,6 @@ SavedLine saveLine() { return {uart.baud, uart.parity, uart.flow, uart.stopBits}
 
 int32_t restore(const SavedLine& s) {
   return restoreUartSettings(s.baud, s.parity, s.flow, s.stopBits);
-}
-
-std::string withoutHyphens(std::string_view text) {
-  std::string out;
-  for (char c : text)
-    if (c != '-') out += c;
-  return out;
 }
 
 bool isError() {
@@ -124,13 +116,13 @@ void resetBond(FormInterface& localPage) {
 bool enableDevice1Responses(const std::string& procedure, FormInterface& pairPage,
                             FormInterface& localPage) {
   if (localDev.cmdResponse != 0) return true;
-  status("Temporarily enabling Command Response on Device 1");
+  appendStatus("Temporarily enabling Command Response on Device 1");
   sendPairCommand("AT+RESP+\r", pairPage, localPage);
   if (localDev.cmdResponse == 0) {
     box("ERROR: Failed to enable Response Mode on Device 1. Aborting " + procedure);
-    status("Failed to enable Response Mode on Device 1");
+    appendStatus("Failed to enable Response Mode on Device 1");
     pair.state = PAIR_IDLE;
-    status(procedure + " Unsuccessful");
+    appendStatus(procedure + " Unsuccessful");
     return false;
   }
   pair.dev1RespTempEnabled = 1;
@@ -143,10 +135,10 @@ bool enableDevice1Responses(const std::string& procedure, FormInterface& pairPag
 bool redisableDevice2Responses(const SavedLine& saved, FormInterface& pairPage,
                                FormInterface& localPage) {
   if (pair.dev2RespTempEnabled != 1) return true;
-  status("Re-disabling Command Response on Device 2");
+  appendStatus("Re-disabling Command Response on Device 2");
   sendPairCommand("AT+RESP-\r", pairPage, localPage);
   if (pair.dev2CmdResponse == 1) {
-    status("Failed to re-disable Command Response on Device 2");
+    appendStatus("Failed to re-disable Command Response on Device 2");
     pair.state = PAIR_IDLE;
     box("ERROR: Failed to re-disable Command Response on Device 2 ");
     if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
@@ -171,12 +163,12 @@ struct RunningGuard {
 void exitF2(const SavedLine& saved) {
   pair.state = PAIR_IDLE;
   if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
-  status("Pairing Unsuccessful");
+  appendStatus("Pairing Unsuccessful");
 }
 
 void exitF1(const SavedLine& saved, FormInterface& pairPage, FormInterface& localPage) {
   if (pair.dev2RespTempEnabled == 1) {
-    status("Re-disabling Command Response on Device 2");
+    appendStatus("Re-disabling Command Response on Device 2");
     sendPairCommand("AT+RESP-\r", pairPage, localPage);
     if (pair.dev2CmdResponse == 1)
       box("ERROR: Failed to re-disable Command Response on Device 2 address");
@@ -186,13 +178,13 @@ void exitF1(const SavedLine& saved, FormInterface& pairPage, FormInterface& loca
 
 void exitF3(FormInterface& pairPage, FormInterface& localPage) {
   if (pair.dev1RespTempEnabled == 1) {
-    status("Re-disabling Command Response on Device 1");
+    appendStatus("Re-disabling Command Response on Device 1");
     sendPairCommand("AT+RESP-\r", pairPage, localPage);
     if (localDev.cmdResponse == 1)
       box("ERROR: Failed to re-disable Command Response on Device 1 address");
   }
   pair.state = PAIR_IDLE;
-  status("Pairing Unsuccessful");
+  appendStatus("Pairing Unsuccessful");
 }
 
 }  // namespace
@@ -240,22 +232,22 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
     if (localDev.initialised == 1) {
       const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", command.c_str());
       debugLog("%s", text.c_str());
-      if (command != "ATI0\r") sendNotify(NOTIFY_STATUS_TEXT, 0, text);
+      if (command != "ATI0\r") appendStatus(text);
     }
     return finish(1);
   }
   if (response != "\r\nOK\r\n" && response != "\r\n") {
     if (localDev.initialised == 1)
-      status(formatBounded(1024, "Command %s failed. Response Invalid", command.c_str()));
+      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", command.c_str()));
     return finish(0);
   }
   const int index = getCommandIndex(command.c_str());
   if (index == 0) {
-    status(formatBounded(1024, "Invalid Command %s", command.c_str()));
+    appendStatus(formatBounded(1024, "Invalid Command %s", command.c_str()));
     return finish(0);
   }
   if (showInStatus)
-    status(formatBounded(1024, "Received Response %s %s for command %s", response.c_str(),
+    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", response.c_str(),
                          param.c_str(), command.c_str()));
   const bool hasValue = !param.empty();
   auto unknownParameter = [&] {
@@ -355,12 +347,7 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
           const auto cr = command.find('\r', eq + 1);
           const std::string digits =
               command.substr(eq + 1, cr == std::string::npos ? std::string::npos : cr - eq - 1);
-          std::string dashed;
-          for (std::size_t i = 0; i < digits.size(); ++i) {
-            if (i == 4 || i == 6) dashed += '-';
-            dashed += digits[i];
-          }
-          copyField(localDev.bondedAddress, dashed);
+          copyField(localDev.bondedAddress, hyphenatedAddress(digits));
           localDev.bonded = 1;
           showBond(localPage);
         }
@@ -407,14 +394,14 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
   RunningGuard running;
   WaitCursor cursor;
   clearPair();
-  status("Pairing started....");
+  appendStatus("Pairing started....");
   pair.state = PAIRING_STARTED;
 
   if (!prompt(2)) {
     box("ERROR: Pairing Procedure aborted. Pairing incomplete");
-    status("Pairing Procedure aborted. Pairing incomplete");
+    appendStatus("Pairing Procedure aborted. Pairing incomplete");
     pair.state = PAIR_IDLE;
-    status("Pairing Unsuccessful");
+    appendStatus("Pairing Unsuccessful");
     return;
   }
   const SavedLine saved = saveLine();
@@ -425,15 +412,15 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
   if (pair.state != DEV2_INITIALISED) {
     box("ERROR: Failed to communicate with Device 2. Please check it is connected properly and "
         "switch is towards the connector. Aborting Pairing");
-    status("Failed to communicate with Device 2");
+    appendStatus("Failed to communicate with Device 2");
     return exitF2(saved);
   }
   if (pair.dev2CmdResponse == 0) {
-    status("Temporarily enabling Command Response on Device 2");
+    appendStatus("Temporarily enabling Command Response on Device 2");
     sendPairCommand("AT+RESP+\r", pairPage, localPage);
     if (pair.dev2CmdResponse == 0) {
       box("ERROR: Failed to enable Response Mode on Device 2. Aborting Pairing");
-      status("Failed to enable Response Mode on Device 2");
+      appendStatus("Failed to enable Response Mode on Device 2");
       return exitF2(saved);
     }
     pair.dev2RespTempEnabled = 1;
@@ -446,82 +433,82 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
   if (strcasecmp(pair.dev2Address, localDev.address) == 0) {
     box("ERROR: Device 2 address cannot be same as Local Address. Device 2 was not connected "
         "before pressing OK. Aborting Pairing");
-    status("Device 2 same as Local Address");
+    appendStatus("Device 2 same as Local Address");
     return exitF1(saved, pairPage, localPage);
   }
   sendPairCommand("AT+NAME?\r", pairPage, localPage);
   if (pair.dev2Name[0] == '\0') {
     box("ERROR: Failed to get Device 2 Name.Aborting Pairing");
-    status("Failed to get Device 2 Name");
+    appendStatus("Failed to get Device 2 Name");
     return exitF1(saved, pairPage, localPage);
   }
   sendPairCommand("AT+ROLES\r", pairPage, localPage);
   if (pair.dev2Role != 2) {
     box("ERROR: Failed to set Device 2 to Slave Mode. Aborting Pairing");
-    status("Failed to set Device 2 to Slave Mode");
+    appendStatus("Failed to set Device 2 to Slave Mode");
     return exitF1(saved, pairPage, localPage);
   }
   sleepMs(kBondSettleMs);
   {
     const auto command = checkCommandLength(
-        "AT+BOND=" + withoutHyphens(fieldView(localDev.address)) + "\r");
+        "AT+BOND=" + addressDigits(fieldView(localDev.address)) + "\r");
     if (command) sendPairCommand(command->c_str(), pairPage, localPage);
   }
   if (pair.state != DEV2_BONDED) {
     box("ERROR: Failed to Bond Device 2.Aborting Pairing");
-    status("Failed to Bond Device 2");
+    appendStatus("Failed to Bond Device 2");
     return exitF1(saved, pairPage, localPage);
   }
   if (!redisableDevice2Responses(saved, pairPage, localPage)) return;
   if (searched && restore(saved) != 0) {
-    status("Failed to restore UART Settings");
+    appendStatus("Failed to restore UART Settings");
     pair.state = PAIR_IDLE;
     box("ERROR: Failed to restore UART Settings. Aborting Pairing. You may need to restart "
         "Device");
-    status("Pairing Unsuccessful");
+    appendStatus("Pairing Unsuccessful");
     return;
   }
   if (!prompt(1)) {
     box("ERROR: Pairing Procedure aborted. Pairing incomplete");
-    status("Pairing Procedure aborted");
+    appendStatus("Pairing Procedure aborted");
     pair.state = PAIR_IDLE;
-    status("Pairing Unsuccessful");
+    appendStatus("Pairing Unsuccessful");
     return;
   }
   if (!enableDevice1Responses("Pairing", pairPage, localPage)) return;
   sendPairCommand("AT+ROLEM\r", pairPage, localPage);
   if (localDev.role != 1) {
     box("ERROR: Failed to changed Device 1 to Master. Aborting Pairing");
-    status("Failed to changed Device 1 to Master");
+    appendStatus("Failed to changed Device 1 to Master");
     return exitF3(pairPage, localPage);
   }
   sleepMs(kBondSettleMs);
   {
     const auto command =
-        checkCommandLength("AT+BOND=" + withoutHyphens(fieldView(pair.dev2Address)) + "\r");
+        checkCommandLength("AT+BOND=" + addressDigits(fieldView(pair.dev2Address)) + "\r");
     if (command) sendPairCommand(command->c_str(), pairPage, localPage);
   }
   if (pair.state != DEV1_BONDED) {
     box("ERROR: Failed to Bond Device 1.Aborting Pairing");
-    status("Failed to Bond Device 1");
+    appendStatus("Failed to Bond Device 1");
     return exitF3(pairPage, localPage);
   }
   if (localDev.autoConnect == 0) {
     sendPairCommand("AT+ACON+\r", pairPage, localPage);
     if (localDev.autoConnect == 0) {
       box("ERROR: Failed to enable Auto Connect on Device 1.");
-      status("Failed to enable Auto Connect on Device 1");
+      appendStatus("Failed to enable Auto Connect on Device 1");
       return exitF3(pairPage, localPage);
     }
   }
   box("Pairing completed successfully");
-  status("Pairing Successful");
+  appendStatus("Pairing Successful");
   if (pair.dev1RespTempEnabled == 1) {
-    status("Re-disabling Command Response on Device 1");
+    appendStatus("Re-disabling Command Response on Device 1");
     sendPairCommand("AT+RESP-\r", pairPage, localPage);
     if (localDev.cmdResponse == 1) {
       box("ERROR: Failed to re-disable Command Response on Device 1 address");
-      status("Failed to Re-disable Command Response on Device 1");
+      appendStatus("Failed to Re-disable Command Response on Device 1");
     }
   }
 }
@@ -538,19 +525,19 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
   RunningGuard running;
   WaitCursor cursor;
   const SavedLine saved = saveLine();
-  status("Unpairing started....");
+  appendStatus("Unpairing started....");
   pair.state = UNPAIRING_STARTED;
 
   auto fail = [&](const char* message, const char* line) {
     box(message);
-    status(line);
+    appendStatus(line);
     pair.state = PAIR_IDLE;
-    status("Unpairing unsuccessful");
+    appendStatus("Unpairing unsuccessful");
   };
   auto exitG = [&] {
     if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings.");
     pair.state = PAIR_IDLE;
-    status("Unpairing unsuccessful");
+    appendStatus("Unpairing unsuccessful");
   };
 
   if (!enableDevice1Responses("Unpairing", pairPage, localPage)) return;
@@ -563,7 +550,7 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
                 "Failed to change Device 1 to slave mode");
   sleepMs(kBondSettleMs);
   if (pair.dev1RespTempEnabled == 1) {
-    status("Re-disabling Command Response on Device 1");
+    appendStatus("Re-disabling Command Response on Device 1");
     sendPairCommand("AT+RESP-\r", pairPage, localPage);
     if (localDev.cmdResponse == 1)
       return fail("ERROR: Failed to re-disable Command Response on Device 1 address",
@@ -573,24 +560,24 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
   if (!prompt(2)) {
     box("ERROR: Unpairing Procedure Aborted. Unpairing Incomplete.");
     pair.state = PAIR_IDLE;
-    status("Unpairing unsuccessful");
+    appendStatus("Unpairing unsuccessful");
     return;
   }
   const bool searched = reachDevice2(pairPage, localPage);
   if (pair.state != DEV2_UNPAIRING) {
     box("ERROR: Failed to establish communication with Device 2.Aborting Unpairing");
-    status("Failed to establish communication with Device 2");
+    appendStatus("Failed to establish communication with Device 2");
     return exitG();
   }
   if (pair.dev2CmdResponse == 0) {
-    status("Temporarily enabling Command Response on Device 2");
+    appendStatus("Temporarily enabling Command Response on Device 2");
     sendPairCommand("AT+RESP+\r", pairPage, localPage);
     if (pair.dev2CmdResponse == 0) {
       box("ERROR: Failed to enable Response Mode on Device 2. Aborting Unpairing");
-      status("Failed to enable Response Mode on Device 2");
+      appendStatus("Failed to enable Response Mode on Device 2");
       pair.state = PAIR_IDLE;
       if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
-      status("Unpairing unsuccessful");
+      appendStatus("Unpairing unsuccessful");
       return;
     }
     pair.dev2RespTempEnabled = 1;
@@ -600,21 +587,21 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
   sendPairCommand("AT+ROLES\r", pairPage, localPage);
   if (pair.dev2Role != 2) {
     box("ERROR: Failed to change Device 2 to slave mode.Aborting Unpairing");
-    status("Failed to change Device 2 to slave mode");
+    appendStatus("Failed to change Device 2 to slave mode");
     return exitG();
   }
   sleepMs(kBondSettleMs);
   sendPairCommand("AT+BOND-\r", pairPage, localPage);
   if (pair.state != DEV2_UNBONDED) {
     box("ERROR: Failed to Unbond Device 2.Aborting Unpairing");
-    status("Failed to Unbond Device 2");
+    appendStatus("Failed to Unbond Device 2");
     return exitG();
   }
   if (!redisableDevice2Responses(saved, pairPage, localPage)) return;
   if (searched && restore(saved) != 0) box("ERROR: Failed to restore port settings for Device 1");
   pair.state = PAIR_IDLE;
   box("Unpairing completed successfully. Connect back Device 1");
-  status("Unpairing successful");
+  appendStatus("Unpairing successful");
   clearPair();
   clearPairPage(pairPage);
 }

@@ -14,8 +14,6 @@
 namespace kx {
 namespace {
 
-void show(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
-
 bool connectedOrExplain() {
   if (localDev.connected == 0) {
     showMessageBox(
@@ -92,6 +90,19 @@ void initRemotePage(FormInterface& page) {
   page.setSelection(ctl::kRemoteBaudList, 0);
 }
 
+void onHandshakeTimer() {
+  debugLog("Handshake Command Timer Expired.");
+  bool handshaking;
+  {
+    std::lock_guard lock(remoteMutex);
+    handshaking = remote.handshakeState.load() == HANDSHAKE_STARTED;
+    remote.handshakeState = HANDSHAKE_IDLE;
+    localDev.handshaked = 0;
+  }
+  appendStatus(handshaking ? "Handshake failed." : "Handshake command failed.");
+  killHandshakeTimer();
+}
+
 void onHandshake() {
   if (localDev.initialised == 0) {
     showMessageBox(
@@ -101,7 +112,7 @@ void onHandshake() {
     return;
   }
   if (!connectedOrExplain()) return;
-  show("Handshake started...");
+  appendStatus("Handshake started...");
   // The answer may come back before the send returns: the receiver is armed
   // just before the bytes go out (after any switch to data mode, so nothing
   // the adapter says meanwhile reaches it) and put back if they were not sent.
@@ -124,7 +135,7 @@ void onHandshake() {
       remote.handshakeState = before;
       localDev.handshaked = 0;
     }
-    show("Failed to start Handshake");
+    appendStatus("Failed to start Handshake");
   }
 }
 
@@ -199,6 +210,6 @@ void processHandshakeData(const uint8_t* data, uint32_t count) {
   }
 }
 
-void installRemoteConfiguration() { setRemoteAnswerReceiver(&processHandshakeData); }
+void installRemoteConfiguration() { remoteAnswerReceiver = &processHandshakeData; }
 
 }  // namespace kx

@@ -18,6 +18,12 @@ namespace kx {
 
 
 void initRemotePage(FormInterface& page);
+
+// TIMER_HANDSHAKE expired: the remote adapter did not answer within 4000 ms.
+// Reports "Handshake failed." (no answer to the handshake) or "Handshake
+// command failed." (a later command), kills the timer and stops waiting for
+// an answer. User-interface thread.
+void onHandshakeTimer();
 void onHandshake();
 void onProgramRemoteDevice(FormInterface& page);
 void onExitRemoteAccess();

@@ -17,23 +17,16 @@
 namespace kx {
 namespace {
 
-std::mutex gFactoryMutex;
-SerialDeviceFactory gFactory;
-
 constexpr int kSpeeds[] = {1200,  2400,  4800,   9600,   14400,  19200,
                            38400, 57600, 115200, 230400, 460800, 921600};
 
 }  // namespace
 
-std::unique_ptr<SerialDevice> createSerialDevice() {
-  std::lock_guard lock(gFactoryMutex);
-  if (gFactory) return gFactory();
-  return std::make_unique<PosixSerialDevice>();
-}
+Hook<std::unique_ptr<SerialDevice>()> serialDeviceFactory;
 
-void setSerialDeviceFactory(SerialDeviceFactory factory) {
-  std::lock_guard lock(gFactoryMutex);
-  gFactory = std::move(factory);
+std::unique_ptr<SerialDevice> createSerialDevice() {
+  if (auto device = serialDeviceFactory.tryCall()) return *std::move(device);
+  return std::make_unique<PosixSerialDevice>();
 }
 
 std::string errnoText(int err) {

@@ -179,7 +179,7 @@ int ScriptedSerialDevice::setRts(bool on) {
 }
 
 void useScriptedPort(const std::shared_ptr<ScriptedPort>& port) {
-  setSerialDeviceFactory([port] { return std::make_unique<ScriptedSerialDevice>(port); });
+  serialDeviceFactory = [port] { return std::make_unique<ScriptedSerialDevice>(port); };
 }
 
 }  // namespace kx

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "common/hook.h"
+
 namespace kx {
 
 enum class Parity { None, Odd, Even };
@@ -68,9 +70,8 @@ class SerialDevice {
 
 // Creates the device the serial link opens. Normally a PosixSerialDevice; a
 // test or program may install its own factory (null restores the default).
-using SerialDeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
+extern Hook<std::unique_ptr<SerialDevice>()> serialDeviceFactory;
 std::unique_ptr<SerialDevice> createSerialDevice();
-void setSerialDeviceFactory(SerialDeviceFactory factory);
 
 // The system's text for an errno value ("Permission denied"), and the hint a
 // Linux user needs for it where there is a common cause.

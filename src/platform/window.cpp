@@ -1,5 +1,7 @@
 #include "platform/window.h"
 
+#include "common/notify.h"
+
 namespace kx {
 
 WindowInterface* mainWindowHandle = nullptr;
@@ -11,6 +13,8 @@ void postNotify(int32_t id, int64_t lParam, const std::string& text) {
 void sendNotify(int32_t id, int64_t lParam, const std::string& text) {
   if (WindowInterface* w = mainWindowHandle) w->send(id, lParam, text);
 }
+
+void appendStatus(const std::string& text) { sendNotify(NOTIFY_STATUS_TEXT, 0, text); }
 
 void postMessageBox(const std::string& text) {
   if (WindowInterface* w = mainWindowHandle) w->postMessageBox(text);

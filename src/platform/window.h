@@ -72,6 +72,10 @@ MsgResult showMessageBox(const std::string& text, MsgButtons buttons = MsgButton
                          const std::string& caption = {}, MsgIcon icon = MsgIcon::None);
 void postMessageBox(const std::string& text);
 
+// A line in the status window (a lone "." continues the current line),
+// shown before this returns. Not for the link threads, which post theirs.
+void appendStatus(const std::string& text);
+
 // RAII wait cursor on the main window.
 class WaitCursor {
  public:

@@ -12,9 +12,6 @@
 namespace kx {
 namespace {
 
-std::mutex gEnumeratorMutex;
-PortEnumerator gEnumerator;
-
 std::vector<std::string> libserialportPorts() {
   std::vector<std::string> names;
   sp_port** ports = nullptr;
@@ -37,18 +34,11 @@ bool deviceExists(const char* path) {
 
 }  // namespace
 
-void setPortEnumerator(PortEnumerator enumerator) {
-  std::lock_guard lock(gEnumeratorMutex);
-  gEnumerator = std::move(enumerator);
-}
+Hook<std::vector<std::string>()> portEnumerator;
 
 std::vector<std::string> enumeratePorts() {
-  PortEnumerator enumerator;
-  {
-    std::lock_guard lock(gEnumeratorMutex);
-    enumerator = gEnumerator;
-  }
-  return enumerator ? enumerator() : libserialportPorts();
+  if (auto names = portEnumerator.tryCall()) return *std::move(names);
+  return libserialportPorts();
 }
 
 void discoverComPorts(FormInterface& page) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/hook.h"
 #include "platform/form.h"
 
 namespace kx {
@@ -13,9 +14,9 @@ namespace kx {
 constexpr int kComPortListId = 1016;  // the local device page's COM Port list
 
 // Lists the port names the system knows, in its order. The default asks
-// libserialport; tests install their own (null restores the default).
-using PortEnumerator = std::function<std::vector<std::string>()>;
-void setPortEnumerator(PortEnumerator enumerator);
+// libserialport; tests install their own in portEnumerator (null restores
+// the default).
+extern Hook<std::vector<std::string>()> portEnumerator;
 std::vector<std::string> enumeratePorts();
 
 // Fills the COM Port list (1016) of `page` and uart.comPortList/comPortCount

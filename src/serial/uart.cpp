@@ -32,7 +32,6 @@ std::mutex hardwareMutex;
 // link threads twice and free the device under each other.
 std::mutex gOpenCloseMutex;
 
-std::atomic<ReceiveHandler> gReceiveHandler{nullptr};
 std::atomic<bool> gDeviceLost{false};
 
 std::thread gReadThread;
@@ -105,7 +104,7 @@ std::string asText(const uint8_t* data, std::size_t length) {
 }
 
 void dispatch(const uint8_t* data, uint32_t length) {
-  if (ReceiveHandler handler = gReceiveHandler.load()) handler(data, length);
+  receiveHandler(data, length);
 }
 
 // The first sign that the port has gone away (a hang-up on read, or a write
@@ -122,7 +121,7 @@ bool meansDeviceGone(int err) { return err == ENODEV || err == EIO || err == ENX
 
 }  // namespace
 
-void setReceiveHandler(ReceiveHandler handler) { gReceiveHandler.store(handler); }
+Hook<void(const uint8_t* data, uint32_t length)> receiveHandler;
 
 bool UartDeviceLost() { return gDeviceLost.load(); }
 
@@ -248,7 +247,7 @@ int32_t uartReadCallback(int32_t type, uint32_t* count) {
   switch (type) {
     case 1:
       sendNotify(NOTIFY_REFRESH_INDICATORS);
-      sendNotify(NOTIFY_STATUS_TEXT, 0, "UART initialised successfully");
+      appendStatus("UART initialised successfully");
       return 0;
     case 4:
       dispatch(readBuffer, count ? *count : 0);

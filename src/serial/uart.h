@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/hook.h"
 #include "common/records.h"
 
 namespace kx {
@@ -34,8 +35,7 @@ constexpr int kWriteTimeoutMs = 750;
 
 // Where every received chunk goes (the command engine's receive dispatcher).
 // Empty chunks arrive too, about every 200 ms while nothing is received.
-using ReceiveHandler = void (*)(const uint8_t* data, uint32_t length);
-void setReceiveHandler(ReceiveHandler handler);
+extern Hook<void(const uint8_t* data, uint32_t length)> receiveHandler;
 
 int32_t UartInit();
 int32_t UartApplySettings();   // nonzero when the port took the settings

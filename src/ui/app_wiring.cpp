@@ -76,9 +76,9 @@ void stopLongWork() {
 
 void installHandlers(MainWindow& w) {
   installCommandEngine();
-  setApplyResponseHook(&applyToLocalPage);
+  applyResponseHook = &applyToLocalPage;
   installRemoteConfiguration();
-  setRtsBoxEnabledHook([&w](bool on) { w.controls().setEnabled(ctl::kMainRts, on); });
+  rtsBoxEnabledHook = [&w](bool on) { w.controls().setEnabled(ctl::kMainRts, on); };
 
   LocalDevicePage& local = *w.localDevicePage();
   ConnectionPage& connection = *w.connectionPage();
@@ -163,8 +163,8 @@ MainWindow::Startup applicationStartup() {
   };
   s.afterShutdown = [] {
     gLocalPage = nullptr;
-    setApplyResponseHook(nullptr);
-    setRtsBoxEnabledHook(nullptr);
+    applyResponseHook = nullptr;
+    rtsBoxEnabledHook = nullptr;
     uninstallCommandEngine();
   };
   return s;

@@ -24,6 +24,7 @@
 #include "common/notify.h"
 #include "common/records.h"
 #include "common/text.h"
+#include "link/main_timers.h"
 #include "serial/uart.h"
 #include "ui/about_dialog.h"
 #include "ui/connection_page.h"
@@ -465,55 +466,7 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
   }
 }
 
-void MainWindow::handleTimer(int32_t id) {
-  switch (id) {
-    case TIMER_AT_COMMAND:
-      onCommandTimeout();
-      break;
-    case TIMER_INQUIRY:
-      onInquiryTick();
-      break;
-    case TIMER_HANDSHAKE:
-      onHandshakeTimeout();
-      break;
-    default:
-      debugLog("UI: unknown timer %d", id);
-      break;
-  }
-}
-
-void MainWindow::onCommandTimeout() {
-  debugLog("ATCommandTimer expired");
-  killTimer(TIMER_AT_COMMAND);
-  localDevicePage_->completeTimerCommand();
-}
-
-void MainWindow::onInquiryTick() {
-  const int32_t ticks = inquiry.ticks.load();
-  if (ticks <= 60 && localDev.inquiryActive.load() != 0) {
-    advanceSpinner(ticks);
-    inquiry.ticks.fetch_add(1);
-    return;
-  }
-  // At most 61 ticks turn the spinner; the next ends the display even if the
-  // adapter never reported the end of the inquiry.
-  appendStatus("Inquiry Finished/Cancelled");
-  killTimer(TIMER_INQUIRY);
-  connectionPage_->setEnabled(ctl::kCancelInquiry, false);
-  connectionPage_->setEnabled(ctl::kConnect, true);
-  controls_->setEnabled(ctl::kMainLocalDeviceButton, true);
-  controls_->setEnabled(ctl::kMainPairingButton, true);
-  controls_->setEnabled(ctl::kMainRemoteButton, true);
-  inquiry.ticks = 0;
-}
-
-void MainWindow::onHandshakeTimeout() {
-  debugLog("Handshake Command Timer Expired.");
-  appendStatus(remote.handshakeState.load() == HANDSHAKE_STARTED ? "Handshake failed." : "Handshake command failed.");
-  killTimer(TIMER_HANDSHAKE);
-  remote.handshakeState = HANDSHAKE_IDLE;
-  localDev.handshaked = 0;
-}
+void MainWindow::handleTimer(int32_t id) { onMainTimer(id, *connectionPage_, *controls_); }
 
 // ------------------------------------------------------------ WindowInterface
 

@@ -140,9 +140,6 @@ class MainWindow : public QMainWindow, public WindowInterface {
  private:
   void buildMenus();
   void onModemLineClicked(bool dtr);
-  void onInquiryTick();
-  void onHandshakeTimeout();
-  void onCommandTimeout();
   void onTimerTick(int index);
   void rebuildStatusWidget();
   void showNewestStatus();

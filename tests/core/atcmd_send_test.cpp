@@ -159,7 +159,7 @@ TEST_F(Send, TimerDrivenEnquiry) {
     return {{0, "\r\nOK\r\n"}};
   });
   gApplied = 0;
-  setApplyResponseHook(captureApply);
+  applyResponseHook = captureApply;
   localDev.baudCode = 11;
   ASSERT_EQ(sendATCommand("AT+ENQ\r", 1, 1, 1000), 0);
   EXPECT_EQ(window.timerPeriod(TIMER_AT_COMMAND), 3000);
@@ -199,7 +199,7 @@ TEST_F(Send, TimerPeriodByBaudCode) {
 TEST_F(Send, TimerDrivenWithNothingReceived) {
   openLink();
   gApplied = 0;
-  setApplyResponseHook(captureApply);
+  applyResponseHook = captureApply;
   ASSERT_EQ(sendATCommand("AT+ENQ\r", 0, 1, 1000), 0);
   fireCommandTimer(window);
   EXPECT_EQ(gApplied, 0);
@@ -341,7 +341,7 @@ TEST_F(Send, RemoteDataInDataMode) {
 
   // The answer goes to the remote-access receiver while handshaked is 1.
   gRemoteBytes = 0;
-  setRemoteAnswerReceiver(countRemoteBytes);
+  remoteAnswerReceiver = countRemoteBytes;
   localDev.handshaked = 1;
   port->feed("\xAA\xAA");
   ASSERT_TRUE(waitUntil([] { return gRemoteBytes.load() == 2; }));

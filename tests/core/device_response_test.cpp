@@ -2,6 +2,7 @@
 // the response rules, fed through atCommand as the engine leaves it.
 #include <gtest/gtest.h>
 
+#include "common/address.h"
 #include "common/notify.h"
 #include "common/records.h"
 #include "common/text.h"
@@ -40,7 +41,7 @@ class ResponseTest : public ::testing::Test {
   }
   void TearDown() override {
     UartDeinit();
-    setSerialDeviceFactory(nullptr);
+    serialDeviceFactory = nullptr;
     setClockScale(1.0);
     mainWindowHandle = nullptr;
   }
@@ -117,7 +118,8 @@ TEST(ValueExtraction, FramedCommandAndBondValues) {
   EXPECT_EQ(framedValue("\r\n"), "");
   EXPECT_EQ(commandValue("AT+NAME=Left=Right\r"), "Left=Right");
   EXPECT_EQ(commandValue("AT+NAME?\r"), "");
-  EXPECT_EQ(bondCommandAddress("abcdefghijkl"), "abcd-ef-ghijkl");
+  EXPECT_EQ(hyphenatedAddress("abcdefghijkl"), "abcd-ef-ghijkl");
+  EXPECT_EQ(addressDigits("0012-6F 10:00:01"), "00126F100001");
 }
 
 TEST_F(ResponseTest, TwoStateSettingsFromQueriesAndSetsIgnoringCase) {
@@ -271,11 +273,11 @@ TEST_F(ResponseTest, BaudQueryRecordsAndBaudSetRetunesThePort) {
   EXPECT_EQ(apply("AT+PAR2\r", "\r\nOK\r\n"), 1);
   EXPECT_EQ(port->settings().parity, Parity::Even);
   bool rtsEnabled = true;
-  setRtsBoxEnabledHook([&](bool on) { rtsEnabled = on; });
+  rtsBoxEnabledHook = [&](bool on) { rtsEnabled = on; };
   EXPECT_EQ(apply("AT+FLOW+\r", "\r\nOK\r\n"), 1);
   EXPECT_TRUE(port->settings().rtsCts);
   EXPECT_FALSE(rtsEnabled) << "hardware flow control owns RTS";
-  setRtsBoxEnabledHook(nullptr);
+  rtsBoxEnabledHook = nullptr;
 }
 
 TEST_F(ResponseTest, InquiryStartAndModeChanges) {

@@ -14,11 +14,11 @@ class PortDiscoveryTest : public ::testing::Test {
  protected:
   void SetUp() override { clearUart(); }
   void TearDown() override {
-    setPortEnumerator(nullptr);
+    portEnumerator = nullptr;
     clearUart();
   }
   static void enumerate(std::vector<std::string> names) {
-    setPortEnumerator([names] { return names; });
+    portEnumerator = [names] { return names; };
   }
   std::vector<std::string> rows() const {
     std::vector<std::string> out;
@@ -84,7 +84,7 @@ TEST_F(PortDiscoveryTest, SelectsTheLastEntryNamedLikeTheCurrentPort) {
 }
 
 TEST(PortEnumeration, LibserialportListsWithoutFailing) {
-  setPortEnumerator(nullptr);
+  portEnumerator = nullptr;
   // Whatever this machine has: names are non-empty device paths.
   for (const auto& name : enumeratePorts()) EXPECT_EQ(name.rfind("/dev/", 0), 0u) << name;
 }

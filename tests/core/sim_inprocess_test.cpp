@@ -61,12 +61,12 @@ class SimInProcess : public ::testing::Test {
       std::lock_guard lock(gMutex);
       gReceived.clear();
     }
-    kx::setReceiveHandler(collect);
+    kx::receiveHandler = collect;
   }
   void TearDown() override {
     kx::UartDeinit();
     if (link) link->detach();
-    kx::setReceiveHandler(nullptr);
+    kx::receiveHandler = nullptr;
     kx::setClockScale(1.0);
     kx::clearUart();
     kx::clearLocalDev();

@@ -240,10 +240,10 @@ TEST_F(UartPtyTest, WritesFromTwoThreadsNeverInterleave) {
 // Each open and close must finish within a generous bound; a hang here ends
 // the test program rather than the whole suite's time budget.
 TEST_F(UartPtyTest, OpensAndClosesNeverWaitForABusyReader) {
-  setReceiveHandler([](const uint8_t* data, uint32_t length) {
+  receiveHandler = [](const uint8_t* data, uint32_t length) {
     ChunkCollector::handler(data, length);
     if (length > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  });
+  };
   std::atomic<bool> flooding{true};
   const int master = pty.master();
   std::thread flood([&] {

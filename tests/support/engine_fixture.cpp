@@ -103,8 +103,8 @@ void EngineTest::SetUp() {
   clearPair();
   clearRemote();
   resetCommandEngine();
-  setApplyResponseHook(nullptr);
-  setRemoteAnswerReceiver(nullptr);
+  applyResponseHook = nullptr;
+  remoteAnswerReceiver = nullptr;
   localDev.cmdResponse = 1;
   mainWindowHandle = &window;
   installCommandEngine();
@@ -113,11 +113,11 @@ void EngineTest::SetUp() {
 void EngineTest::TearDown() {
   peer.reset();
   if (uart.isUartActive.load() == 1) UartDeinit();
-  setSerialDeviceFactory(nullptr);
+  serialDeviceFactory = nullptr;
   setClockScale(1.0);
   mainWindowHandle = nullptr;
-  setApplyResponseHook(nullptr);
-  setRemoteAnswerReceiver(nullptr);
+  applyResponseHook = nullptr;
+  remoteAnswerReceiver = nullptr;
   uninstallCommandEngine();
   resetCommandEngine();
 }

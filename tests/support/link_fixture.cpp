@@ -49,15 +49,15 @@ void LinkTest::SetUp() {
   clearUart();
   clearLocalDev();
   ChunkCollector::instance().clear();
-  setReceiveHandler(&ChunkCollector::handler);
+  receiveHandler = &ChunkCollector::handler;
   mainWindowHandle = &window;
 }
 
 void LinkTest::TearDown() {
   UartDeinit();
-  setReceiveHandler(nullptr);
-  setSerialDeviceFactory(nullptr);
-  setPortEnumerator(nullptr);
+  receiveHandler = nullptr;
+  serialDeviceFactory = nullptr;
+  portEnumerator = nullptr;
   setClockScale(1.0);
   closeDebugLog();
   mainWindowHandle = nullptr;

@@ -18,6 +18,7 @@
 #include "common/debug_log.h"
 #include "common/notify.h"
 #include "common/records.h"
+#include "common/text.h"
 #include "platform/scripted_serial_device.h"
 #include "ui/about_dialog.h"
 #include "ui/connection_page.h"
@@ -71,7 +72,6 @@ class MainWindowTest : public QObject {
     local.hooks.onReadSettings = record("onReadSettings");
     local.hooks.readAllSettings = record("readAllSettings");
     local.hooks.enableDeviceControls = [this](int on) { calls.push_back("enableDeviceControls(" + std::to_string(on) + ")"); };
-    local.hooks.completeTimerCommand = record("completeTimerCommand");
     window->pairDevicePage()->hooks.refreshPairPage = record("refreshPairPage");
     ConnectionPage& conn = *window->connectionPage();
     conn.hooks.refreshInquiryList = record("refreshInquiryList");
@@ -407,11 +407,16 @@ class MainWindowTest : public QObject {
   }
 
   void commandTimerCompletesTheCommand() {
-    // The window kills its timer and hands over; completeTimerCommand ends
-    // the collection itself, under the engine's lock.
+    // A timer-driven command that collected nothing: the expiry ends the
+    // collection and reports the failure.
+    {
+      std::lock_guard lock(atCommandMutex);
+      copyField(atCommand.command, "AT+ENQ\r");
+      atCommand.timerMode = 1;
+    }
     window->setTimer(TIMER_AT_COMMAND, 5);
-    QTRY_COMPARE(int(calls.size()), 1);
-    QCOMPARE(calls[0], std::string("completeTimerCommand"));
+    QTRY_COMPARE(window->statusText(), QString("Failed to send AT+ENQ\r command\r\n"));
+    QCOMPARE(atCommand.timerMode.load(), 0);
     QVERIFY(!window->timerActive(TIMER_AT_COMMAND));
   }
 

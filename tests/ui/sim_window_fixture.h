@@ -95,7 +95,7 @@ class SimWindow {
     setFileDialogHook(nullptr);
     if (link) link->detach();
     world.reset();
-    setSerialDeviceFactory(nullptr);
+    serialDeviceFactory = nullptr;
     QDir::setCurrent(oldCwd_);
     closeDebugLog();
     clearUart();

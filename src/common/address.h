@@ -1,0 +1,20 @@
+// Bluetooth addresses. The adapter shows an address as 4, 2 and 6 hex digits
+// joined by hyphens ("0012-6F-100001", "0000-00-000000" for none); commands
+// that carry one take the 12 digits alone ("AT+BOND=00126F100001\r").
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kx {
+
+// The digits of an address as the adapter or a user wrote it: hyphens,
+// blanks and colons dropped, everything else kept as it stands.
+std::string addressDigits(std::string_view text);
+
+// The adapter's hyphenated form of a run of digits: a hyphen after the 4th
+// and the 6th digit ("00126F100001" -> "0012-6F-100001"); shorter runs get
+// the hyphens they reach.
+std::string hyphenatedAddress(std::string_view digits);
+
+}  // namespace kx
