@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   kx::uart.stopBits = 1;
   kx::uart.parity = kx::PARITY_NONE_FLAG;
   kx::uart.handle = gHarness->device.get();
-  gHarness->port->setWriteObserver(onWrite);
+  gHarness->port->writeObserver = onWrite;
   kx::applyResponseHook = applyToPage;
   kx::installRemoteConfiguration();
   kx::installCommandEngine();

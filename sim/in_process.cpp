@@ -28,7 +28,7 @@ void InProcessTransport::detach() {
     world = world_;
     world_ = nullptr;
   }
-  port_->setWriteObserver(nullptr);
+  port_->writeObserver = nullptr;
   serialDeviceFactory = nullptr;
   if (world) world->setTransport(nullptr);
 }
@@ -38,13 +38,13 @@ std::shared_ptr<InProcessTransport> attachInProcess(World& world) {
   auto transport = std::make_shared<InProcessTransport>(port);
   transport->world_ = &world;
   std::weak_ptr<InProcessTransport> weak = transport;
-  port->setWriteObserver([weak](const std::string& bytes) {
+  port->writeObserver = [weak](const std::string& bytes) {
     auto self = weak.lock();
     if (!self) return;
     // Holding the mutex keeps detach() from finishing while the world is used.
     std::lock_guard lock(self->mutex_);
     if (self->world_) self->world_->receiveFromPc(bytes, self->port_->settings(), true);
-  });
+  };
   world.setTransport(transport);
   useScriptedPort(port);
   return transport;

@@ -77,11 +77,11 @@ class Session {
     gWindow = &w;
     installCommandEngine();
     applyResponseHook = &applyToLocalPage;
-    w.setNotificationHandler([this](const TerminalWindow::Notification& n) { notified(n); });
-    w.setTimerHandler([this](int32_t id) { onMainTimer(id, connectionPage_, mainControls_); });
+    w.notificationHandler = [this](const TerminalWindow::Notification& n) { notified(n); };
+    w.timerHandler = [this](int32_t id) { onMainTimer(id, connectionPage_, mainControls_); };
     // The spinner turns before each step of the search, so the port still
     // holds the settings of the step before, which went unanswered.
-    w.setSpinnerHandler([&w](int32_t step) {
+    w.spinnerHandler = [&w](int32_t step) {
       if (step <= 1) {
         w.printLine(formatBounded(200, "Search step %d of 132", step));
         return;
@@ -90,7 +90,7 @@ class Session {
                                      "%d stop bit(s), flow control %s)",
                                 step, uart.baud, parityName(uart.parity), uart.stopBits,
                                 onOff(uart.flow)));
-    });
+    };
     setUpLocalPage(page_, o);
   }
 
@@ -98,9 +98,9 @@ class Session {
     requestPairingStop();
     while (!stopInitialisation()) w_.processPosted(50);
     UartDeinit();
-    w_.setNotificationHandler(nullptr);
-    w_.setTimerHandler(nullptr);
-    w_.setSpinnerHandler(nullptr);
+    w_.notificationHandler = nullptr;
+    w_.timerHandler = nullptr;
+    w_.spinnerHandler = nullptr;
     applyResponseHook = nullptr;
     uninstallCommandEngine();
     gLocalPage = nullptr;

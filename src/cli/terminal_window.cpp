@@ -41,12 +41,7 @@ void TerminalWindow::handle(const Notification& n) {
     std::fflush(out_);
     return;
   }
-  NotificationHandler handler;
-  {
-    std::lock_guard lock(handlerMutex_);
-    handler = notificationHandler_;
-  }
-  if (handler) handler(n);
+  notificationHandler(n);
 }
 
 void TerminalWindow::post(int32_t id, int64_t lParam, const std::string& text) {
@@ -62,27 +57,7 @@ void TerminalWindow::send(int32_t id, int64_t lParam, const std::string& text) {
 }
 
 void TerminalWindow::sendSpinner(int32_t step) {
-  std::function<void(int32_t)> handler;
-  {
-    std::lock_guard lock(handlerMutex_);
-    handler = spinnerHandler_;
-  }
-  if (handler) handler(step);
-}
-
-void TerminalWindow::setNotificationHandler(NotificationHandler handler) {
-  std::lock_guard lock(handlerMutex_);
-  notificationHandler_ = std::move(handler);
-}
-
-void TerminalWindow::setTimerHandler(TimerHandler handler) {
-  std::lock_guard lock(handlerMutex_);
-  timerHandler_ = std::move(handler);
-}
-
-void TerminalWindow::setSpinnerHandler(std::function<void(int32_t)> handler) {
-  std::lock_guard lock(handlerMutex_);
-  spinnerHandler_ = std::move(handler);
+  spinnerHandler(step);
 }
 
 void TerminalWindow::processPosted(int timeoutMs) {
@@ -147,12 +122,7 @@ void TerminalWindow::timerLoop() {
     const int32_t id = next->first;
     next->second.due = Clock::now() + std::chrono::milliseconds(next->second.periodMs);
     lock.unlock();
-    TimerHandler handler;
-    {
-      std::lock_guard hl(handlerMutex_);
-      handler = timerHandler_;
-    }
-    if (handler) handler(id);
+    timerHandler(id);
     lock.lock();
   }
 }

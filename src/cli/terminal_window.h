@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/hook.h"
 #include "platform/window.h"
 
 namespace kx::cli {
@@ -38,8 +39,6 @@ class TerminalWindow : public WindowInterface {
     int64_t lParam;
     std::string text;
   };
-  using NotificationHandler = std::function<void(const Notification&)>;
-  using TimerHandler = std::function<void(int32_t id)>;
 
   // `out` receives status lines, boxes and questions; answers are read from
   // `in`. With assumeYes every question is answered OK/Yes without reading.
@@ -62,10 +61,10 @@ class TerminalWindow : public WindowInterface {
 
   // Handlers for everything but status texts (which are printed). Set before
   // the link opens.
-  void setNotificationHandler(NotificationHandler handler);
-  void setTimerHandler(TimerHandler handler);
+  Hook<void(const Notification&)> notificationHandler;
+  Hook<void(int32_t id)> timerHandler;
   // Called with each spinner step (the settings search's progress).
-  void setSpinnerHandler(std::function<void(int32_t step)> handler);
+  Hook<void(int32_t step)> spinnerHandler;
 
   // While *flag is true a question being asked is answered Cancel/No (the
   // user pressed Ctrl-C).
@@ -101,10 +100,6 @@ class TerminalWindow : public WindowInterface {
   mutable std::mutex printMutex_;  // output and the status list
   std::vector<std::string> status_;
 
-  std::mutex handlerMutex_;
-  NotificationHandler notificationHandler_;
-  TimerHandler timerHandler_;
-  std::function<void(int32_t)> spinnerHandler_;
 
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;

@@ -5,12 +5,7 @@
 namespace kx {
 
 void RecordingWindow::record(Notification n) {
-  std::function<void(const Notification&)> handler;
-  {
-    std::lock_guard lock(mutex_);
-    handler = handler_;
-  }
-  if (handler) handler(n);
+  handler(n);
   {
     std::lock_guard lock(mutex_);
     notifications_.push_back(std::move(n));
@@ -82,11 +77,6 @@ void RecordingWindow::setWaitCursor(bool) {}
 void RecordingWindow::queueAnswer(MsgResult answer) {
   std::lock_guard lock(mutex_);
   answers_.push_back(answer);
-}
-
-void RecordingWindow::setHandler(std::function<void(const Notification&)> handler) {
-  std::lock_guard lock(mutex_);
-  handler_ = std::move(handler);
 }
 
 std::vector<RecordingWindow::Notification> RecordingWindow::notifications() const {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/hook.h"
 #include "platform/window.h"
 
 namespace kx {
@@ -47,7 +48,7 @@ class RecordingWindow : public WindowInterface {
   void queueAnswer(MsgResult answer);
   // Called for every notification as it arrives (before it is recorded), on
   // the sender's thread.
-  void setHandler(std::function<void(const Notification&)> handler);
+  Hook<void(const Notification&)> handler;
 
   std::vector<Notification> notifications() const;
   std::vector<Box> boxes() const;
@@ -72,7 +73,6 @@ class RecordingWindow : public WindowInterface {
   std::vector<int32_t> spinner_;
   std::map<int32_t, int> timers_;
   std::deque<MsgResult> answers_;
-  std::function<void(const Notification&)> handler_;
 };
 
 }  // namespace kx

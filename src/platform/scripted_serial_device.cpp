@@ -44,11 +44,6 @@ void ScriptedPort::failOpenWith(int err) {
   openError_ = err;
 }
 
-void ScriptedPort::setWriteObserver(std::function<void(const std::string&)> observer) {
-  std::lock_guard lock(mutex_);
-  writeObserver_ = std::move(observer);
-}
-
 LineSettings ScriptedPort::settings() const {
   std::lock_guard lock(mutex_);
   return settings_;
@@ -140,16 +135,14 @@ void ScriptedSerialDevice::interruptRead() {
 }
 
 int ScriptedSerialDevice::write(const uint8_t* data, std::size_t length, int) {
-  std::function<void(const std::string&)> observer;
   std::string chunk(reinterpret_cast<const char*>(data), length);
   {
     std::lock_guard lock(port_->mutex_);
     if (port_->hungUp_) return EIO;
     port_->written_ += chunk;
-    observer = port_->writeObserver_;
   }
   port_->cv_.notify_all();
-  if (observer) observer(chunk);
+  port_->writeObserver(chunk);
   return 0;
 }
 

@@ -9,12 +9,12 @@
 
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/hook.h"
 #include "platform/serial_device.h"
 
 namespace kx {
@@ -38,7 +38,7 @@ class ScriptedPort {
   // Opens fail with this errno (0 = succeed).
   void failOpenWith(int err);
   // Called with every write, on the writer's thread, after it was stored.
-  void setWriteObserver(std::function<void(const std::string&)> observer);
+  Hook<void(const std::string&)> writeObserver;
 
   LineSettings settings() const;
   int configureCount() const;
@@ -65,7 +65,6 @@ class ScriptedPort {
   bool dtr_ = false;
   bool rts_ = false;
   std::string path_;
-  std::function<void(const std::string&)> writeObserver_;
 };
 
 class ScriptedSerialDevice : public SerialDevice {

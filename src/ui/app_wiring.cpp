@@ -31,7 +31,6 @@ namespace {
 
 // The local device page, for the engine's apply hook (a plain function).
 std::atomic<FormInterface*> gLocalPage{nullptr};
-FileDialogHook gFileDialogHook;
 
 int32_t applyToLocalPage() {
   FormInterface* page = gLocalPage.load();
@@ -39,7 +38,7 @@ int32_t applyToLocalPage() {
 }
 
 std::optional<std::string> chooseFile(QWidget* owner, bool save) {
-  if (gFileDialogHook) return gFileDialogHook(save);
+  if (auto chosen = fileDialogHook.tryCall(save)) return *chosen;
   QFileDialog dialog(owner, save ? QStringLiteral("Save settings file as...")
                                  : QStringLiteral("Select settings file"));
   dialog.setNameFilter(QStringLiteral("Text Files (*.txt)"));
@@ -91,7 +90,6 @@ void installHandlers(MainWindow& w) {
   local.hooks.onReadSettings = [&local] { onReadSettings(local); };
   local.hooks.readAllSettings = [&local] { readAllSettings(local); };
   local.hooks.enableDeviceControls = [&local](int on) { enableDeviceControls(local, on != 0); };
-  local.hooks.completeTimerCommand = [] { completeTimerCommand(); };
   initLocalDevicePage(local);
 
   local.onClicked(ctl::kReadSettings, [&local] { onReadSettings(local); });
@@ -136,7 +134,7 @@ void installHandlers(MainWindow& w) {
 
 }  // namespace
 
-void setFileDialogHook(FileDialogHook hook) { gFileDialogHook = std::move(hook); }
+Hook<std::optional<std::string>(bool save)> fileDialogHook;
 
 MainWindow::Startup applicationStartup() {
   MainWindow::Startup s;

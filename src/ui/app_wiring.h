@@ -3,10 +3,10 @@
 // start-up and shutdown, and ending long work when the window closes.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 
+#include "common/hook.h"
 #include "ui/main_window.h"
 
 namespace kx {
@@ -15,7 +15,6 @@ namespace kx {
 MainWindow::Startup applicationStartup();
 
 // Replaces the File menu's dialogs (tests); `save` tells which one is asked.
-using FileDialogHook = std::function<std::optional<std::string>(bool save)>;
-void setFileDialogHook(FileDialogHook hook);
+extern Hook<std::optional<std::string>(bool save)> fileDialogHook;
 
 }  // namespace kx

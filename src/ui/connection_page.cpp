@@ -32,14 +32,4 @@ std::span<const ControlSpec> ConnectionPage::controlTable() { return kControls; 
 
 ConnectionPage::ConnectionPage(QWidget* parent) : FormPage(kControls, parent) {}
 
-void ConnectionPage::refreshInquiryList() {
-  if (hooks.refreshInquiryList) hooks.refreshInquiryList();
-}
-void ConnectionPage::clearInquiryList() {
-  if (hooks.clearInquiryList) hooks.clearInquiryList();
-}
-void ConnectionPage::updateConnectionButtons() {
-  if (hooks.updateConnectionButtons) hooks.updateConnectionButtons();
-}
-
 }  // namespace kx

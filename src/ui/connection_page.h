@@ -3,14 +3,12 @@
 // plugged in by the link layer through `hooks` and onClicked(id, ...).
 #pragma once
 
-#include <functional>
 #include <span>
 
+#include "common/hook.h"
 #include "ui/form_page.h"
 
 namespace kx {
-
-class MainWindow;
 
 class ConnectionPage : public FormPage {
   Q_OBJECT
@@ -20,23 +18,13 @@ class ConnectionPage : public FormPage {
 
   // Notification handlers; empty hooks do nothing.
   struct Hooks {
-    std::function<void()> refreshInquiryList;       // notification 20006
-    std::function<void()> clearInquiryList;         // notification 20007
-    std::function<void()> updateConnectionButtons;  // notification 20008
+    Hook<void()> refreshInquiryList;       // notification 20006
+    Hook<void()> clearInquiryList;         // notification 20007
+    Hook<void()> updateConnectionButtons;  // notification 20008
   };
   Hooks hooks;
 
   explicit ConnectionPage(QWidget* parent = nullptr);
-
-  void setMainWindow(MainWindow* window) { mainWindow_ = window; }
-  MainWindow* mainWindow() const { return mainWindow_; }
-
-  void refreshInquiryList();
-  void clearInquiryList();
-  void updateConnectionButtons();
-
- private:
-  MainWindow* mainWindow_ = nullptr;
 };
 
 }  // namespace kx

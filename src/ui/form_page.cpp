@@ -195,7 +195,7 @@ void FormPage::userAction(int id) {
   auto it = handlers_.find(id);
   if (it == handlers_.end()) return;
   // Copy: the handler may replace itself.
-  std::function<void()> handler = it->second;
+  const Hook<void()> handler = it->second;
   handler();
 }
 

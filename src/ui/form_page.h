@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 
+#include "common/hook.h"
 #include "platform/form.h"
 #include "ui/dialog_units.h"
 
@@ -88,7 +89,7 @@ class FormPage : public QWidget, public FormInterface {
   DialogUnits units_;
   std::map<int, QWidget*> controls_;
   std::map<int, QButtonGroup*> radioGroups_;
-  std::map<int, std::function<void()>> handlers_;
+  std::map<int, Hook<void()>> handlers_;
 };
 
 // Text between the system's 8-bit strings and the widgets.

@@ -88,29 +88,10 @@ std::span<const ControlSpec> LocalDevicePage::controlTable() { return kControls;
 
 LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kControls, parent) {}
 
-void LocalDevicePage::showLocalDevice() {
-  if (hooks.showLocalDevice) hooks.showLocalDevice();
-}
-void LocalDevicePage::applyCommandResponse() {
-  if (hooks.applyCommandResponse) hooks.applyCommandResponse();
-}
-void LocalDevicePage::onReadSettings() {
-  if (hooks.onReadSettings) hooks.onReadSettings();
-}
-void LocalDevicePage::readAllSettings() {
-  if (hooks.readAllSettings) hooks.readAllSettings();
-}
-void LocalDevicePage::enableDeviceControls(int enable) {
-  if (hooks.enableDeviceControls) hooks.enableDeviceControls(enable);
-}
-void LocalDevicePage::completeTimerCommand() {
-  if (hooks.completeTimerCommand) hooks.completeTimerCommand();
-}
-
 void LocalDevicePage::setOperationMode(OperationMode mode) {
-  setChecked(1032, mode == OperationMode::Command);
-  setChecked(1033, mode == OperationMode::Data);
-  setChecked(1034, mode == OperationMode::Remote);
+  setChecked(ctl::kModeCommand, mode == OperationMode::Command);
+  setChecked(ctl::kModeData, mode == OperationMode::Data);
+  setChecked(ctl::kModeRemote, mode == OperationMode::Remote);
 }
 
 }  // namespace kx

@@ -165,16 +165,12 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
   clearInquiry();
   clearRemote();
   closeDebugLog();
-  if (startup_.loadSettings) startup_.loadSettings();
+  startup_.loadSettings();
 
   localDevicePage_ = new LocalDevicePage(controls_);
-  localDevicePage_->setMainWindow(this);
   remoteDevicePage_ = new RemoteDevicePage(controls_);
-  remoteDevicePage_->setMainWindow(this);
   connectionPage_ = new ConnectionPage(controls_);
-  connectionPage_->setMainWindow(this);
   pairDevicePage_ = new PairDevicePage(controls_);
-  pairDevicePage_->setMainWindow(this);
   for (int id : {LocalDevicePage::kDialogId, RemoteDevicePage::kDialogId, ConnectionPage::kDialogId,
                  PairDevicePage::kDialogId}) {
     FormPage* p = page(id);
@@ -204,9 +200,9 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
     timers_[i].setSingleShot(false);
     connect(&timers_[i], &QTimer::timeout, this, [this, i] { onTimerTick(i); });
   }
-  urlOpener_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  urlOpener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
-  if (startup_.installHandlers) startup_.installHandlers(*this);
+  startup_.installHandlers(*this);
 
   showPage(LocalDevicePage::kDialogId);
   for (int id : {ctl::kMainLedUart, ctl::kMainLedDevice, ctl::kMainLedConnection, ctl::kMainLedDsr, ctl::kMainLedCts}) led(id)->setState(0);
@@ -221,10 +217,10 @@ MainWindow::~MainWindow() {
 void MainWindow::buildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
   file->addAction(QStringLiteral("Save Settings File"), this, [this] {
-    if (onSaveSettingsFile) onSaveSettingsFile();
+    onSaveSettingsFile();
   });
   file->addAction(QStringLiteral("Load Settings File"), this, [this] {
-    if (onLoadSettingsFile) onLoadSettingsFile();
+    onLoadSettingsFile();
   });
   file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
 
@@ -251,10 +247,10 @@ void MainWindow::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   for (int i = 0; i < 3; ++i) killTimer(kTimerIds[i]);
-  if (startup_.stopWork) startup_.stopWork();
-  if (startup_.saveSettings) startup_.saveSettings();
+  startup_.stopWork();
+  startup_.saveSettings();
   if (pagesCreated_) UartDeinit();
-  if (startup_.afterShutdown) startup_.afterShutdown();
+  startup_.afterShutdown();
   debugLog("Main Application Exiting....");
 }
 
@@ -372,7 +368,7 @@ void MainWindow::openManual(const std::string& fileName) {
     return;
   }
   // The desktop's opener reports only success or failure, not why.
-  if (!urlOpener_ || !urlOpener_(QUrl::fromLocalFile(path)))
+  if (!urlOpener(QUrl::fromLocalFile(path)))
     showMessageBox(formatBounded(1024, "Failed to load %s. Unknown reason", fileName.c_str()));
 }
 
@@ -401,8 +397,8 @@ void MainWindow::onDeviceLost(const std::string& text) {
   // A notice from an earlier open may arrive after the port was opened anew.
   if (!UartDeviceLost()) return;
   appendStatus(text);
-  if (startup_.deviceLost) startup_.deviceLost();
-  localDevicePage_->enableDeviceControls(0);
+  startup_.deviceLost();
+  localDevicePage_->hooks.enableDeviceControls(0);
   updateIndicators();
   showMessageBox(text);
 }
@@ -415,28 +411,28 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
       appendStatus(text);
       break;
     case NOTIFY_SHOW_LOCAL_DEVICE:
-      localDevicePage_->showLocalDevice();
+      localDevicePage_->hooks.showLocalDevice();
       break;
     case NOTIFY_COMMAND_RESPONSE:
-      localDevicePage_->applyCommandResponse();
+      localDevicePage_->hooks.applyCommandResponse();
       break;
     case NOTIFY_SHOW_PAIR_DEVICES:
-      pairDevicePage_->refreshPairPage();
+      pairDevicePage_->hooks.refreshPairPage();
       break;
     case NOTIFY_REFRESH_INDICATORS:
       updateIndicators();
       break;
     case NOTIFY_INQUIRY_RESULTS:
-      connectionPage_->refreshInquiryList();
+      connectionPage_->hooks.refreshInquiryList();
       break;
     case NOTIFY_CLEAR_INQUIRY:
-      connectionPage_->clearInquiryList();
+      connectionPage_->hooks.clearInquiryList();
       break;
     case NOTIFY_CONNECTION_BUTTONS:
-      connectionPage_->updateConnectionButtons();
+      connectionPage_->hooks.updateConnectionButtons();
       break;
     case NOTIFY_REMOTE_PAGE:
-      remoteDevicePage_->refreshRemotePage();
+      remoteDevicePage_->hooks.refreshRemotePage();
       break;
     case MSG_PROGRESS_SPINNER:
       advanceSpinner(static_cast<int>(lParam));
@@ -445,11 +441,11 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
       localDevicePage_->setEnabled(ctl::kAbort, lParam != 0);
       break;
     case NOTIFY_READ_SETTINGS:
-      localDevicePage_->onReadSettings();
+      localDevicePage_->hooks.onReadSettings();
       break;
     case NOTIFY_DEVICE_INITIALISED:
-      localDevicePage_->readAllSettings();
-      localDevicePage_->enableDeviceControls(1);
+      localDevicePage_->hooks.readAllSettings();
+      localDevicePage_->hooks.enableDeviceControls(1);
       break;
     case NOTIFY_DTR_STATE:
       controls_->setChecked(ctl::kMainDtr, lParam != 0);
@@ -546,7 +542,7 @@ MsgResult MainWindow::messageBox(const std::string& text, const std::string& cap
 
 MsgResult MainWindow::showBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                               MsgIcon icon) {
-  if (messageBoxHook_) return messageBoxHook_(text, caption, buttons, icon);
+  if (const auto answer = messageBoxHook.tryCall(text, caption, buttons, icon)) return *answer;
   QMessageBox::StandardButtons choice = QMessageBox::Ok;
   if (buttons == MsgButtons::YesNo) choice = QMessageBox::Yes | QMessageBox::No;
   if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;

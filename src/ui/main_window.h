@@ -24,6 +24,7 @@
 #include <string>
 
 #include "common/control_ids.h"
+#include "common/hook.h"
 #include "platform/window.h"
 
 class QAction;
@@ -45,28 +46,25 @@ class MainWindow : public QMainWindow, public WindowInterface {
   struct Startup {
     // After the records are cleared, before the pages exist (settings.txt's
     // serial-port values).
-    std::function<void()> loadSettings;
+    Hook<void()> loadSettings;
     // Once the pages exist, before the first page is shown: install page
     // hooks and button handlers.
-    std::function<void(MainWindow&)> installHandlers;
+    Hook<void(MainWindow&)> installHandlers;
     // Asked when the user closes the window: false while work that runs on
     // this thread (a pairing waiting in a prompt) must first wind down; the
     // close is then retried shortly.
-    std::function<bool()> canClose;
+    Hook<bool()> canClose;
     // At shutdown, first: end work on other threads that uses the link.
-    std::function<void()> stopWork;
+    Hook<void()> stopWork;
     // At shutdown, before the serial link is closed (settings.txt).
-    std::function<void()> saveSettings;
+    Hook<void()> saveSettings;
     // At shutdown, last: remove what installHandlers installed.
-    std::function<void()> afterShutdown;
+    Hook<void()> afterShutdown;
     // The open port went away (NOTIFY_DEVICE_LOST): end work that uses the
     // link and close it.
-    std::function<void()> deviceLost;
+    Hook<void()> deviceLost;
   };
 
-  using MessageBoxHook =
-      std::function<MsgResult(const std::string& text, const std::string& caption, MsgButtons, MsgIcon)>;
-  using UrlOpener = std::function<bool(const QUrl&)>;
 
   explicit MainWindow(Startup startup = {}, QWidget* parent = nullptr);
   ~MainWindow() override;
@@ -113,13 +111,14 @@ class MainWindow : public QMainWindow, public WindowInterface {
   bool timerActive(int32_t id) const;
 
   // File menu items whose operations live in the settings file layer.
-  std::function<void()> onSaveSettingsFile;
-  std::function<void()> onLoadSettingsFile;
+  Hook<void()> onSaveSettingsFile;
+  Hook<void()> onLoadSettingsFile;
 
-  // Replaces the message boxes (tests, scripted runs); null restores them.
-  void setMessageBoxHook(MessageBoxHook hook) { messageBoxHook_ = std::move(hook); }
-  // Replaces the desktop's document opener (tests).
-  void setUrlOpener(UrlOpener opener) { urlOpener_ = std::move(opener); }
+  // Replaces the message boxes (tests, scripted runs); empty shows them.
+  Hook<MsgResult(const std::string& text, const std::string& caption, MsgButtons, MsgIcon)>
+      messageBoxHook;
+  // Opens a document with the desktop's viewer; tests replace it.
+  Hook<bool(const QUrl&)> urlOpener;
 
   // ---- WindowInterface
   void post(int32_t id, int64_t lParam, const std::string& text = {}) override;
@@ -166,8 +165,6 @@ class MainWindow : public QMainWindow, public WindowInterface {
   std::array<std::atomic<uint64_t>, 3> timerGeneration_{};
   std::array<std::atomic<bool>, 3> timerArmed_{};
 
-  MessageBoxHook messageBoxHook_;
-  UrlOpener urlOpener_;
 };
 
 // The application icon, drawn at the given size.

@@ -34,8 +34,4 @@ std::span<const ControlSpec> PairDevicePage::controlTable() { return kControls; 
 
 PairDevicePage::PairDevicePage(QWidget* parent) : FormPage(kControls, parent) {}
 
-void PairDevicePage::refreshPairPage() {
-  if (hooks.refreshPairPage) hooks.refreshPairPage();
-}
-
 }  // namespace kx

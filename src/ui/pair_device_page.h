@@ -3,14 +3,12 @@
 // layer through `hooks` and onClicked(id, ...).
 #pragma once
 
-#include <functional>
 #include <span>
 
+#include "common/hook.h"
 #include "ui/form_page.h"
 
 namespace kx {
-
-class MainWindow;
 
 class PairDevicePage : public FormPage {
   Q_OBJECT
@@ -19,19 +17,11 @@ class PairDevicePage : public FormPage {
   static std::span<const ControlSpec> controlTable();
 
   struct Hooks {
-    std::function<void()> refreshPairPage;  // notification 20004
+    Hook<void()> refreshPairPage;  // notification 20004
   };
   Hooks hooks;
 
   explicit PairDevicePage(QWidget* parent = nullptr);
-
-  void setMainWindow(MainWindow* window) { mainWindow_ = window; }
-  MainWindow* mainWindow() const { return mainWindow_; }
-
-  void refreshPairPage();
-
- private:
-  MainWindow* mainWindow_ = nullptr;
 };
 
 }  // namespace kx

@@ -38,8 +38,4 @@ RemoteDevicePage::RemoteDevicePage(QWidget* parent) : FormPage(kControls, parent
   setSelection(1015, 0);  // 9600
 }
 
-void RemoteDevicePage::refreshRemotePage() {
-  if (hooks.refreshRemotePage) hooks.refreshRemotePage();
-}
-
 }  // namespace kx

@@ -4,14 +4,12 @@
 // in by the link layer through `hooks` and onClicked(id, ...).
 #pragma once
 
-#include <functional>
 #include <span>
 
+#include "common/hook.h"
 #include "ui/form_page.h"
 
 namespace kx {
-
-class MainWindow;
 
 class RemoteDevicePage : public FormPage {
   Q_OBJECT
@@ -20,19 +18,11 @@ class RemoteDevicePage : public FormPage {
   static std::span<const ControlSpec> controlTable();
 
   struct Hooks {
-    std::function<void()> refreshRemotePage;  // notification 20009
+    Hook<void()> refreshRemotePage;  // notification 20009
   };
   Hooks hooks;
 
   explicit RemoteDevicePage(QWidget* parent = nullptr);
-
-  void setMainWindow(MainWindow* window) { mainWindow_ = window; }
-  MainWindow* mainWindow() const { return mainWindow_; }
-
-  void refreshRemotePage();
-
- private:
-  MainWindow* mainWindow_ = nullptr;
 };
 
 }  // namespace kx

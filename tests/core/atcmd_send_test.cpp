@@ -297,12 +297,12 @@ TEST_F(Send, EscapeOnOkSendsEscapeFirst) {
   localDev.dataMode = 1;
   localDev.escapeMode = 1;
   // The main window applies the escape's answer: OK leaves data mode.
-  window.setHandler([](const RecordingWindow::Notification& n) {
+  window.handler = [](const RecordingWindow::Notification& n) {
     if (n.id == NOTIFY_COMMAND_RESPONSE) {
       std::lock_guard lock(atCommandMutex);
       if (std::string(fieldView(atCommand.response)) == "\r\nOK\r\n") localDev.dataMode = 0;
     }
-  });
+  };
   window.queueAnswer(MsgResult::Ok);
   const long long start = monotonicMs();
   EXPECT_EQ(sendATCommand("AT+NAME?\r", 0, 0, 500), 0);
@@ -366,9 +366,9 @@ TEST_F(Send, RemoteDataOutsideDataMode) {
   EXPECT_EQ(window.boxes().back().text, "Device failed to switched to Data Mode.");
 
   // OK, and applying the answer switches it: the data follows.
-  window.setHandler([](const RecordingWindow::Notification& n) {
+  window.handler = [](const RecordingWindow::Notification& n) {
     if (n.id == NOTIFY_COMMAND_RESPONSE) localDev.dataMode = 1;
-  });
+  };
   window.queueAnswer(MsgResult::Ok);
   port->takeWritten();
   EXPECT_EQ(sendRemoteData(exitMsg, 2), 0);

@@ -153,10 +153,10 @@ TEST(CliTerminalWindow, PostsWaitForTheMainThreadSendsRunAtOnce) {
   TerminalWindow w(t.out, t.in, false);
   std::vector<int32_t> handled;
   std::mutex m;
-  w.setNotificationHandler([&](const TerminalWindow::Notification& n) {
+  w.notificationHandler = [&](const TerminalWindow::Notification& n) {
     std::lock_guard lock(m);
     handled.push_back(n.id);
-  });
+  };
   std::thread link([&] { w.post(kx::NOTIFY_DEVICE_INITIALISED, 0); });
   link.join();
   w.send(kx::NOTIFY_ENABLE_ABORT, 1);
@@ -176,13 +176,13 @@ TEST(CliTerminalWindow, TimerRepeatsOnItsThreadUntilKilled) {
   std::condition_variable cv;
   int fired = 0;
   std::thread::id firedOn;
-  w.setTimerHandler([&](int32_t id) {
+  w.timerHandler = [&](int32_t id) {
     EXPECT_EQ(id, kx::TIMER_AT_COMMAND);
     std::lock_guard lock(m);
     firedOn = std::this_thread::get_id();
     if (++fired == 3) w.killTimer(id);
     cv.notify_all();
-  });
+  };
   w.setTimer(kx::TIMER_AT_COMMAND, 10);
   EXPECT_TRUE(w.timerArmed(kx::TIMER_AT_COMMAND));
   {
@@ -194,7 +194,7 @@ TEST(CliTerminalWindow, TimerRepeatsOnItsThreadUntilKilled) {
   // A killed timer stays quiet; a long one does not fire early.
   w.setTimer(kx::TIMER_HANDSHAKE, 60000);
   w.processPosted(100);
-  w.setTimerHandler(nullptr);  // the handler's state goes before the window
+  w.timerHandler = nullptr;  // the handler's state goes before the window
   std::lock_guard lock(m);
   EXPECT_EQ(fired, 3);
   EXPECT_TRUE(w.timerArmed(kx::TIMER_HANDSHAKE));

@@ -99,7 +99,7 @@ TEST_P(FaultWrite, RefusedWritesFailTheCommandAndReportTheLossOnce) {
     port->hangUp();
   } else {
     // The adapter goes away as the command is written: the resend fails.
-    port->setWriteObserver([p = port](const std::string&) { p->hangUp(); });
+    port->writeObserver = [p = port](const std::string&) { p->hangUp(); };
   }
   const long long started = monotonicMs();
   EXPECT_EQ(sendATCommand("AT+ADDR?\r", 0, 0, kTimeoutMs), 1);
@@ -109,7 +109,7 @@ TEST_P(FaultWrite, RefusedWritesFailTheCommandAndReportTheLossOnce) {
   EXPECT_TRUE(UartDeviceLost());
   // Nothing was answered, so nothing is left to apply.
   EXPECT_EQ(recordView().responseComplete, 0);
-  port->setWriteObserver(nullptr);
+  port->writeObserver = nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultWrite,

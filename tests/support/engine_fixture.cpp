@@ -16,11 +16,11 @@ namespace kx::test {
 AdapterPeer::AdapterPeer(std::shared_ptr<ScriptedPort> port, Script script)
     : port_(std::move(port)), script_(std::move(script)) {
   thread_ = std::thread([this] { run(); });
-  port_->setWriteObserver([this](const std::string& chunk) { onWrite(chunk); });
+  port_->writeObserver = [this](const std::string& chunk) { onWrite(chunk); };
 }
 
 AdapterPeer::~AdapterPeer() {
-  port_->setWriteObserver(nullptr);
+  port_->writeObserver = nullptr;
   {
     std::lock_guard lock(mutex_);
     stop_ = true;

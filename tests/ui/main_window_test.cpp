@@ -95,10 +95,10 @@ class MainWindowTest : public QObject {
     boxes.clear();
     calls.clear();
     window = std::make_unique<MainWindow>();
-    window->setMessageBoxHook([this](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
+    window->messageBoxHook = [this](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
       boxes.push_back(text);
       return MsgResult::Ok;
-    });
+    };
     installRecordingHooks();
   }
 
@@ -238,10 +238,10 @@ class MainWindowTest : public QObject {
   void messageBoxAndInvokeFromAnotherThread() {
     QThread* uiThread = QThread::currentThread();
     QThread* boxThread = nullptr;
-    window->setMessageBoxHook([&](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
+    window->messageBoxHook = [&](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
       boxThread = QThread::currentThread();
       return text == "Question?" ? MsgResult::Yes : MsgResult::No;
-    });
+    };
     std::atomic<int> answer{-1};
     std::atomic<bool> invoked{false};
     QThread* invokedOn = nullptr;
@@ -656,7 +656,7 @@ class MainWindowTest : public QObject {
     QTemporaryDir dir;
     startupDirectory = dir.path().toStdString();
     bool opened = false;
-    window->setUrlOpener([&](const QUrl&) { return opened = true; });
+    window->urlOpener = [&](const QUrl&) { return opened = true; };
     findAction(window->menuBar(), "Help", item)->trigger();
     QVERIFY(!opened);
     QCOMPARE(int(boxes.size()), 1);
@@ -670,10 +670,10 @@ class MainWindowTest : public QObject {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
     QUrl openedUrl;
-    window->setUrlOpener([&](const QUrl& url) {
+    window->urlOpener = [&](const QUrl& url) {
       openedUrl = url;
       return true;
-    });
+    };
     // A file dialog may have changed the current directory meanwhile.
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(QDir::tempPath());
@@ -682,7 +682,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(openedUrl, QUrl::fromLocalFile(dir.filePath("AT Command Manual.pdf")));
     QVERIFY(boxes.empty());
 
-    window->setUrlOpener([](const QUrl&) { return false; });
+    window->urlOpener = [](const QUrl&) { return false; };
     window->openManual("AT Command Manual.pdf");
     QCOMPARE(int(boxes.size()), 1);
     QCOMPARE(QString::fromStdString(boxes[0]), QStringLiteral("Failed to load AT Command Manual.pdf. Unknown reason"));

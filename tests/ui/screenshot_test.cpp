@@ -35,7 +35,7 @@ class ScreenshotTest : public QObject {
     QVERIFY(QDir().mkpath(dir));
 
     MainWindow window;
-    window.setMessageBoxHook([](auto&&...) { return MsgResult::Ok; });
+    window.messageBoxHook = [](auto&&...) { return MsgResult::Ok; };
     window.appendStatus("Status window: lines appear here");
     window.appendStatus("Inquiry started....");
     window.advanceSpinner(1);

@@ -72,11 +72,10 @@ class SimWindow {
   // The window alone, its COM port set to `port` (a pseudo-terminal).
   void openWindow(const std::string& port) {
     window = std::make_unique<MainWindow>(applicationStartup());
-    window->setMessageBoxHook(
-        [this](const std::string& text, const std::string&, MsgButtons buttons, MsgIcon) {
+    window->messageBoxHook = [this](const std::string& text, const std::string&, MsgButtons buttons, MsgIcon) {
           boxes.push_back({text, buttons});
           return answer ? answer(text, buttons) : MsgResult::Ok;
-        });
+        };
     auto* ports = local().controlAs<QComboBox>(1016);
     ports->addItem(toQt(port));
     ports->setCurrentIndex(ports->count() - 1);

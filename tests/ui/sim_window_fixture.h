@@ -65,10 +65,10 @@ class SimWindow {
     if (!settings.empty()) writeFile("settings.txt", settings);
     world = std::make_unique<sim::World>(options);
     link = sim::attachInProcess(*world);
-    setFileDialogHook([this](bool save) {
+    fileDialogHook = [this](bool save) {
       dialogs.push_back(save);
       return nextPath;
-    });
+    };
     // Boxes shown while the window starts (before the hook below exists) are
     // real modal boxes: read and dismissed as they come up.
     QTimer catcher;
@@ -81,18 +81,17 @@ class SimWindow {
     catcher.start(20);
     window = std::make_unique<MainWindow>(applicationStartup());
     catcher.stop();
-    window->setMessageBoxHook(
-        [this](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
+    window->messageBoxHook = [this](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
           boxes.push_back(text);
           return MsgResult::Ok;
-        });
+        };
     window->show();
     selectPort(kSimPort);
   }
 
   ~SimWindow() {
     window.reset();
-    setFileDialogHook(nullptr);
+    fileDialogHook = nullptr;
     if (link) link->detach();
     world.reset();
     serialDeviceFactory = nullptr;
