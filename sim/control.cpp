@@ -221,6 +221,7 @@ bool World::getField(const Device& d, const std::string& fieldIn, std::string* o
     *out = d.restarting ? "restarting" : d.remoteAccess ? "remote-access" : d.dataMode ? "data" : "command";
   else if (field == "peer") *out = d.peer ? dev(d.peer)->address : "none";
   else if (field == "inquiry") *out = onOff(d.inquiring);
+  else if (field == "connecting") *out = onOff(d.connecting);
   else if (field == "dropped") *out = std::to_string(d.droppedBytes);
   else if (field == "data") *out = escapeToken(d.linkData);
   else if (field == "kind") *out = d.isAdapter ? "adapter" : "remote";

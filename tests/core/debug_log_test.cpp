@@ -69,11 +69,15 @@ TEST_F(DebugLogTest, LongMessagesAreCutAt1023Characters) {
 
 TEST_F(DebugLogTest, WritersOnManyThreadsNeverMixLinesWhileTheLogIsSwitched) {
   std::atomic<bool> stop{false};
+  std::atomic<long> written{0};
   std::vector<std::thread> writers;
   for (int t = 0; t < 4; ++t) {
-    writers.emplace_back([t, &stop] {
+    writers.emplace_back([t, &stop, &written] {
       const std::string body(60, static_cast<char>('a' + t));
-      while (!stop) debugLog("T%d %s", t, body.c_str());
+      while (!stop) {
+        debugLog("T%d %s", t, body.c_str());
+        ++written;
+      }
     });
   }
   for (int i = 0; i < 40; ++i) {
@@ -82,7 +86,11 @@ TEST_F(DebugLogTest, WritersOnManyThreadsNeverMixLinesWhileTheLogIsSwitched) {
     toggleDebug(true);
   }
   ASSERT_TRUE(toggleDebug(false));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Let every writer get lines into the last file before they stop.
+  const long before = written.load();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (written.load() < before + 400 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
   stop = true;
   for (auto& w : writers) w.join();
   toggleDebug(true);

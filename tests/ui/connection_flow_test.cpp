@@ -3,7 +3,7 @@
 // user would, the simulated adapter with remote devices in range behind the
 // port (in process, and once over a pseudo-terminal served by adapter-sim).
 // clang-format off
-#include "sim_window.h"  // first: see there
+#include "support/sim_window.h"  // first: see there
 // clang-format on
 
 #include <QListWidget>

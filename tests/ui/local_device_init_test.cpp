@@ -2,7 +2,7 @@
 // Read Settings, the settings search, Abort, the old-firmware stop,
 // Re-initialize, the factory reset and closing the window mid-search, against
 // the simulated adapter.
-#include "sim_window_fixture.h"
+#include "support/sim_window_fixture.h"
 
 #include <QElapsedTimer>
 

@@ -2,7 +2,7 @@
 // AT command (blocking and timer-driven), Disable Authentication, the
 // firmware gates, overlong commands, settings files from the File menu, and
 // settings.txt at start-up and exit, against the simulated adapter.
-#include "sim_window_fixture.h"
+#include "support/sim_window_fixture.h"
 
 #include <QMenuBar>
 

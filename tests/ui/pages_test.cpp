@@ -133,6 +133,39 @@ class PagesTest : public QObject {
     }
   }
 
+  // Rows copied by hand from the dialog templates, so that a slip in the
+  // code's own tables shows (the test above compares the widgets with those
+  // tables and cannot catch one).
+  void controlsStandWhereTheTemplatesPutThem_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("units");
+    QTest::newRow("F/W VERSION") << "135" << 1046 << "F/W VERSION:" << QRect(237, 9, 79, 11);
+    QTest::newRow("Read Settings") << "135" << 1050 << "Read Settings" << QRect(239, 20, 90, 16);
+    QTest::newRow("Disable Authentication")
+        << "135" << 1045 << "Disable Authentication" << QRect(240, 207, 87, 10);
+    QTest::newRow("Bonded Address") << "135" << 1053 << "" << QRect(161, 89, 73, 12);
+    QTest::newRow("Inquire Devices") << "138" << 1005 << "Inquire Devices" << QRect(20, 22, 90, 19);
+    QTest::newRow("Inquiry Results") << "138" << 1008 << "" << QRect(21, 121, 272, 89);
+    QTest::newRow("Device2 Name") << "139" << 1040 << "" << QRect(149, 65, 120, 18);
+    QTest::newRow("Pair Device") << "139" << 1011 << "Pair Device" << QRect(31, 103, 90, 19);
+    QTest::newRow("status window") << "main" << 1002 << "" << QRect(87, 251, 341, 77);
+    QTest::newRow("CTS") << "main" << 1061 << "CTS" << QRect(384, 329, 34, 10);
+  }
+
+  void controlsStandWhereTheTemplatesPutThem() {
+    QFETCH(QString, page);
+    QFETCH(int, id);
+    QFETCH(QString, caption);
+    QFETCH(QRect, units);
+    FormPage* form = formFor(page);
+    QWidget* w = form->control(id);
+    QVERIFY(w);
+    QCOMPARE(w->geometry(), form->units().rect(units.x(), units.y(), units.width(), units.height()));
+    if (!caption.isEmpty()) QCOMPARE(QString::fromStdString(form->text(id)), caption);
+  }
+
   void initialStatesOfThePages() {
     // Disabled at creation, by page.
     QCOMPARE(disabledIds(LocalDevicePage::controlTable()), (std::set<int>{1044, 1054, 1015, 1032, 1033, 1034}));

@@ -3,7 +3,7 @@
 // OK/Cancel prompts answered the way a person would, plugging the other
 // simulated adapter into the port when the prompt asks for it.
 // clang-format off
-#include "sim_window.h"  // first: see there
+#include "support/sim_window.h"  // first: see there
 // clang-format on
 
 #include <QtTest>

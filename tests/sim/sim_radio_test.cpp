@@ -40,7 +40,8 @@ class SimRadio : public ::testing::Test {
     return false;
   }
   void ok(const char* command) { ASSERT_EQ(term->ask(command, "\r\nOK\r\n"), "\r\nOK\r\n") << command; }
-  // The silence the escape sequence needs before "+++".
+  // The silence the escape sequence needs before "+++": a minimum the
+  // protocol asks for, not a wait for something to happen.
   void guard() { std::this_thread::sleep_for(std::chrono::milliseconds(kGuardMs * 2)); }
   void connectTo(const char* twelveHex, const std::string& dashed) {
     ok((std::string("AT+CONN=") + twelveHex + "\r").c_str());
@@ -213,7 +214,7 @@ TEST_F(SimRadio, AutoConnectSwitchedOffWhilePagingGivesUpTheAttempt) {
   ok("AT+BOND=00126F100002\r");
   ok("AT+ROLEM\r");
   ok("AT+ACON+\r");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // paging has begun
+  ASSERT_TRUE(waitControl("get 1 connecting", "OK on"));  // paging has begun
   ok("AT+ACON-\r");
   EXPECT_EQ(term->collectFor(2500), "") << "no connection after auto-connect was switched off";
   EXPECT_EQ(sim->control("get 1 peer"), "OK none");

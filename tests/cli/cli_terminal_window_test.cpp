@@ -44,6 +44,19 @@ struct Terminal {
     ::close(writeFd);
     writeFd = -1;
   }
+  // Waits until `text` has been printed, reading the file without moving the
+  // writer's position (the window may be printing on another thread).
+  bool waitPrinted(const std::string& text, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      char buf[4096];
+      const ssize_t n = ::pread(::fileno(out), buf, sizeof buf, 0);
+      if (n > 0 && std::string(buf, static_cast<std::size_t>(n)).find(text) != std::string::npos)
+        return true;
+      std::this_thread::yield();
+    }
+    return false;
+  }
   std::string printed() {
     std::fflush(out);
     std::rewind(out);
@@ -124,8 +137,8 @@ TEST(CliTerminalWindow, CtrlCRefusesAPendingQuestion) {
   std::atomic<bool> cancel{false};
   w.setCancelFlag(&cancel);
   std::thread user([&] {
-    // Nothing is typed; the cancel arrives while the question waits.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Nothing is typed; the cancel arrives once the question is asked.
+    t.waitPrinted("q", 10000);
     cancel = true;
   });
   EXPECT_EQ(w.messageBox("q", "", MsgButtons::OkCancel), MsgResult::Cancel);
