@@ -444,9 +444,9 @@ int32_t UartDeinit() {
 
 namespace {
 
-bool modemLine(bool dtr, bool on) {
+int32_t modemLine(bool dtr, bool on) {
   SerialDevice* dev = uart.handle;
-  if (!dev) return false;
+  if (!dev) return EBADF;
   int err;
   {
     std::lock_guard lock(hardwareMutex);
@@ -454,16 +454,16 @@ bool modemLine(bool dtr, bool on) {
   }
   if (err != 0) {
     debugLog("UART: Failed to %s %s. Error %d", on ? "raise" : "lower", dtr ? "DTR" : "RTS", err);
-    return false;
+    return err;
   }
-  return true;
+  return 0;
 }
 
 }  // namespace
 
-bool UartRaiseDtr() { return modemLine(true, true); }
-bool UartLowerDtr() { return modemLine(true, false); }
-bool UartRaiseRts() { return modemLine(false, true); }
-bool UartLowerRts() { return modemLine(false, false); }
+int32_t UartRaiseDtr() { return modemLine(true, true); }
+int32_t UartLowerDtr() { return modemLine(true, false); }
+int32_t UartRaiseRts() { return modemLine(false, true); }
+int32_t UartLowerRts() { return modemLine(false, false); }
 
 }  // namespace kx

@@ -49,11 +49,12 @@ int32_t UartReadData();
 int32_t uartReadCallback(int32_t type, uint32_t* count);
 int32_t UartDeinit();          // always 0
 
-// DTR and RTS; true on success. A failure is logged with the platform error.
-bool UartRaiseDtr();
-bool UartLowerDtr();
-bool UartRaiseRts();
-bool UartLowerRts();
+// DTR and RTS: 0 on success, otherwise the platform's error code (an errno;
+// EBADF while no port is open). A failure is also logged.
+int32_t UartRaiseDtr();
+int32_t UartLowerDtr();
+int32_t UartRaiseRts();
+int32_t UartLowerRts();
 
 // True once the open port has reported that the device went away (reads end
 // with a hang-up, or a write fails with EIO, ENXIO or ENODEV); cleared by the

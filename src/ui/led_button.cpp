@@ -18,7 +18,7 @@ LedButton::LedButton(const QString& caption, QWidget* parent) : QAbstractButton(
 QPixmap LedButton::makeImage(bool on) {
   // Drawn once per state: a shaded disc lit toward the upper left with a
   // darker rim toward the lower right; outside the disc the image is
-  // transparent so the window colour shows in the corners.
+  // transparent, and paintEvent puts the window colour under it.
   QPixmap pixmap(kImageSize, kImageSize);
   pixmap.fill(Qt::transparent);
   QPainter p(&pixmap);
@@ -64,8 +64,12 @@ QSize LedButton::sizeHint() const {
 void LedButton::paintEvent(QPaintEvent*) {
   ++paintCount_;
   QPainter p(this);
+  // The control is button face; the corners of the image show the window
+  // colour, not the button face around them.
   p.fillRect(rect(), palette().button());
-  p.drawPixmap(imagePosition(), images_[isOn_ ? 1 : 0]);
+  const QPoint at = imagePosition();
+  p.fillRect(QRect(at, QSize(kImageSize, kImageSize)), palette().window());
+  p.drawPixmap(at, images_[isOn_ ? 1 : 0]);
   const QString caption = text();
   if (caption.isEmpty()) return;
   // Word-wrapped, "&" shown as it is, centred vertically.

@@ -388,9 +388,8 @@ void MainWindow::onModemLineClicked(bool dtr) {
   const bool on = controls_->checked(id);
   const char* line = dtr ? "DTR" : "RTS";
   debugLog("UART: %s %s", on ? "Enabling" : "Disabling", line);
-  const bool ok = dtr ? (on ? UartRaiseDtr() : UartLowerDtr()) : (on ? UartRaiseRts() : UartLowerRts());
-  // The serial link has logged the platform's error code on the line before.
-  if (!ok) debugLog("%s %s failed: ", on ? "Set" : "Clear", line);
+  const int32_t err = dtr ? (on ? UartRaiseDtr() : UartLowerDtr()) : (on ? UartRaiseRts() : UartLowerRts());
+  if (err != 0) debugLog("%s %s failed: %d", on ? "Set" : "Clear", line, static_cast<int>(err));
 }
 
 void MainWindow::onDeviceLost(const std::string& text) {

@@ -481,6 +481,23 @@ class MainWindowTest : public QObject {
     QVERIFY(boxes.empty());
   }
 
+  // A refused line change is traced with the platform's code on the line.
+  void modemLineFailureLogsTheErrorCode() {
+    QTemporaryDir dir;
+    const std::string log = dir.filePath("Debug.txt").toStdString();
+    QVERIFY(openDebugLogAt(log));
+    localDev.initialised = 1;  // but no port behind uart.handle
+    window->show();
+    QTest::mouseClick(box(ctl::kMainDtr), Qt::LeftButton);
+    QTest::mouseClick(box(ctl::kMainRts), Qt::LeftButton);
+    closeDebugLog();
+    QFile file(QString::fromStdString(log));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY2(text.contains("\nSet DTR failed: 9\n"), text.constData());
+    QVERIFY(text.contains("\nSet RTS failed: 9\n"));
+  }
+
   void modemLineStateNotificationsLeaveThePortAlone_data() {
     QTest::addColumn<int>("notify");
     QTest::addColumn<int>("id");
