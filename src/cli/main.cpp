@@ -1,15 +1,16 @@
 // kx627-cli: the adapter's provisioning tool for the terminal and for scripts.
 // See `kx627-cli --help` and the README's "Command-line tool" section.
 #include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "cli/cli_app.h"
+#include "platform/serial_device.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_window.h"
 #include "common/debug_log.h"
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
     int err = 0;
     if (!kx::openDebugLogAt(o.logPath, &err)) {
       std::fprintf(stderr, "kx627-cli: cannot create the log %s: %s\n", o.logPath.c_str(),
-                   std::strerror(err));
+                   kx::errnoText(err).c_str());
       return kExitFileError;
     }
   }
@@ -82,7 +83,9 @@ int main(int argc, char** argv) {
     result = runCommand(o, window, stdout, gCancel);
     kx::mainWindowHandle = nullptr;
     gQuitting = true;
-    pthread_kill(signals.native_handle(), SIGTERM);
+    // The signal thread waits in sigwait() for the blocked SIGINT/SIGTERM;
+    // this wakes it to end, it does not terminate anything.
+    pthread_kill(signals.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread)
     signals.join();
   }
   kx::closeDebugLog();

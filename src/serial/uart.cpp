@@ -294,7 +294,7 @@ void tReadThread() {
       debugLog("UART: Read %zu bytes from UART. buffer %s len %zu", got,
                escapeBytes(asText(readBuffer, got)).c_str(), got);
     chunkStarted = monotonicMs();
-    uint32_t count = static_cast<uint32_t>(got);
+    auto count = static_cast<uint32_t>(got);
     if (ReadCallback cb = uart.readCallback.load()) cb(4, &count);
   }
   debugLog("UART: tReadThread Exiting....");

@@ -52,6 +52,7 @@ void LedButton::setState(int on) {
 
 QPoint LedButton::imagePosition() const {
   // Centred on the control's vertical centre, rounded half up, 1 pixel in.
+  // NOLINTNEXTLINE(bugprone-incorrect-roundings): the design's formula, truncated toward zero
   const int centre = int(height() * 0.5 + 0.5);
   return QPoint(1, centre - kImageSize / 2);
 }
@@ -76,6 +77,7 @@ void LedButton::paintEvent(QPaintEvent*) {
   QRect textRect(kTextOffset, 0, width() - 2 - kTextOffset, height());
   const int flags = Qt::TextWordWrap | Qt::AlignLeft;
   const QRect needed = p.fontMetrics().boundingRect(textRect, flags, caption);
+  // NOLINTNEXTLINE(bugprone-incorrect-roundings): the design's formula, truncated toward zero
   const int top = int((height() - needed.height()) * 0.5 + 0.5);
   textRect.setTop(top);
   textRect.setHeight(needed.height());

@@ -246,7 +246,7 @@ void MainWindow::buildMenus() {
 void MainWindow::shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
-  for (int i = 0; i < 3; ++i) killTimer(kTimerIds[i]);
+  for (int32_t id : kTimerIds) killTimer(id);
   startup_.stopWork();
   startup_.saveSettings();
   if (pagesCreated_) UartDeinit();
