@@ -16,9 +16,20 @@ namespace {
 
 constexpr std::size_t kMessageBound = 1024;
 
-// Connect and disconnect messages are shown without holding reception: the
-// read thread never waits for the user-interface thread.
-void showEventBox(const std::string& text) { postMessageBox(text); }
+// A connect or disconnect message: a box and a status line, both posted, so
+// that the read thread never waits for the user-interface thread.
+void reportEvent(const std::string& text) {
+  postMessageBox(text);
+  postNotify(NOTIFY_STATUS_TEXT, 0, text);
+}
+
+// The link came up or went down: the indicators, the Connection page's
+// buttons and the Remote Device Settings page follow.
+void refreshLinkViews() {
+  postNotify(NOTIFY_REFRESH_INDICATORS);
+  postNotify(NOTIFY_CONNECTION_BUTTONS);
+  postNotify(NOTIFY_REMOTE_PAGE);
+}
 
 // The adapter may or may not put a blank between the keyword and the text;
 // the failure is recognised either way.
@@ -42,13 +53,10 @@ int32_t handle(const char* command, const char* response, const char* param, int
         remote.handshakeState = HANDSHAKE_IDLE;
         copyField(remote.peerAddress, "");
       }
-      postNotify(NOTIFY_REFRESH_INDICATORS);
-      postNotify(NOTIFY_CONNECTION_BUTTONS);
-      postNotify(NOTIFY_REMOTE_PAGE);
+      refreshLinkViews();
       const std::string text = formatBounded(
           kMessageBound, "Local Device disconnected from remote device with address %s", param);
-      showEventBox(text);
-      postNotify(NOTIFY_STATUS_TEXT, 0, text);
+      reportEvent(text);
       return 1;
     }
     case CMD_CONNECT_EVENT: {
@@ -57,8 +65,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
         localDev.dataMode = 0;
         const std::string text = formatBounded(
             kMessageBound, "Local Device failed to connect to remote device. %s", param);
-        showEventBox(text);
-        postNotify(NOTIFY_STATUS_TEXT, 0, text);
+        reportEvent(text);
         return 1;
       }
       char address[kAddressSize] = {};
@@ -71,13 +78,10 @@ int32_t handle(const char* command, const char* response, const char* param, int
       }
       localDev.connected = 1;
       localDev.dataMode = 1;
-      postNotify(NOTIFY_REFRESH_INDICATORS);
-      postNotify(NOTIFY_CONNECTION_BUTTONS);
-      postNotify(NOTIFY_REMOTE_PAGE);
+      refreshLinkViews();
       const std::string text = formatBounded(
           kMessageBound, "Local Device connected to remote device with address %s", param);
-      showEventBox(text);
-      postNotify(NOTIFY_STATUS_TEXT, 0, text);
+      reportEvent(text);
       return 1;
     }
     default:

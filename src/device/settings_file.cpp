@@ -460,34 +460,35 @@ void takeSerialSettingsFromFile() {
   uart.flow = fileSettings.flow;
 }
 
-void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
+namespace {
+
+// The File menu's first steps: the device must be initialised ("load" or
+// "save" names the operation in the message), then the user chooses a file.
+std::optional<std::string> chooseFileFor(const char* operation, const PathChooser& choosePath) {
   if (localDev.initialised == 0) {
-    showMessageBox(
-        "Local Device is not initialised. Please initialise the device and then load settings.",
-        MsgButtons::Ok);
-    return;
+    showMessageBox(formatBounded(1024,
+                                 "Local Device is not initialised. Please initialise the device "
+                                 "and then %s settings.",
+                                 operation),
+                   MsgButtons::Ok);
+    return std::nullopt;
   }
-  const auto path = choosePath();
-  if (!path) {
-    debugLog("GetOpenFileName returned error %d", 0);
-    return;
-  }
-  if (LoadSettings(*path, 1, &page) == 0) showMessageBox("Failed to load file", MsgButtons::Ok);
+  auto path = choosePath();
+  if (!path) debugLog("GetOpenFileName returned error %d", 0);
+  return path;
+}
+
+}  // namespace
+
+void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
+  const auto path = chooseFileFor("load", choosePath);
+  if (path && LoadSettings(*path, 1, &page) == 0)
+    showMessageBox("Failed to load file", MsgButtons::Ok);
 }
 
 void onSaveSettingsFile(const PathChooser& choosePath) {
-  if (localDev.initialised == 0) {
-    showMessageBox(
-        "Local Device is not initialised. Please initialise the device and then save settings.",
-        MsgButtons::Ok);
-    return;
-  }
-  const auto path = choosePath();
-  if (!path) {
-    debugLog("GetOpenFileName returned error %d", 0);
-    return;
-  }
-  if (SaveSettingsToFile(*path) == 0) showMessageBox("Failed to save file", MsgButtons::Ok);
+  const auto path = chooseFileFor("save", choosePath);
+  if (path && SaveSettingsToFile(*path) == 0) showMessageBox("Failed to save file", MsgButtons::Ok);
 }
 
 }  // namespace kx

@@ -32,14 +32,8 @@ class SimTerminal : public ::testing::Test {
     term = std::make_unique<PtyTerminal>(sim->ptyPath());
     ASSERT_TRUE(term->isOpen());
   }
-  // Waits until a control query gives the expected answer.
   bool waitControl(const std::string& query, const std::string& expected, int timeoutMs = 3000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      if (sim->control(query) == expected) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return sim->waitControl(query, expected, timeoutMs);
   }
   // Polls with "AT\r" until the adapter answers (after a restart).
   bool waitForAnswer(int timeoutMs) {

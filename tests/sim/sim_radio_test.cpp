@@ -32,12 +32,7 @@ class SimRadio : public ::testing::Test {
     ASSERT_TRUE(term->isOpen());
   }
   bool waitControl(const std::string& query, const std::string& expected, int timeoutMs = 3000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      if (sim->control(query) == expected) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return sim->waitControl(query, expected, timeoutMs);
   }
   void ok(const char* command) { ASSERT_EQ(term->ask(command, "\r\nOK\r\n"), "\r\nOK\r\n") << command; }
   // The silence the escape sequence needs before "+++": a minimum the

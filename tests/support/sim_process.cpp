@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 #include <climits>
 
 #include "platform/termios_baud.h"
@@ -216,6 +217,16 @@ std::string PtyTerminal::collectFor(int ms) {
   std::string out;
   out.swap(buffered_);
   return out;
+}
+
+bool SimProcess::waitControl(const std::string& query, const std::string& expected,
+                             int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    if (control(query) == expected) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 }  // namespace kx::test

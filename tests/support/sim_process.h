@@ -26,6 +26,8 @@ class SimProcess {
   const std::string& ptyPath() const { return ptyPath_; }
   // One control command, its one answer line (empty on time-out or exit).
   std::string control(const std::string& line, int timeoutMs = 5000);
+  // Asks `query` until the answer is `expected`; false after timeoutMs.
+  bool waitControl(const std::string& query, const std::string& expected, int timeoutMs = 3000);
   // Closes stdin and waits for the exit; the exit status, -1 on time-out.
   int finish(int timeoutMs = 5000);
 
