@@ -76,7 +76,7 @@ class SimWindow {
           boxes.push_back({text, buttons});
           return answer ? answer(text, buttons) : MsgResult::Ok;
         };
-    auto* ports = local().controlAs<QComboBox>(1016);
+    auto* ports = local().controlAs<QComboBox>(ctl::kComPortList);
     ports->addItem(toQt(port));
     ports->setCurrentIndex(ports->count() - 1);
   }
@@ -84,13 +84,13 @@ class SimWindow {
   // Chooses the page's line settings and presses Read Settings; true once
   // every setting has been read and the page is enabled.
   bool initialise(int baud = 19200, int timeoutMs = 15000) {
-    local().setText(1005, std::to_string(baud));
-    local().setSelection(1006, 0);   // no parity
-    local().setChecked(1011, true);  // one stop bit
-    local().setChecked(1009, true);  // flow control off
-    click(local(), 1050);
+    local().setText(ctl::kBaudRateList, std::to_string(baud));
+    local().setSelection(ctl::kParityList, 0);   // no parity
+    local().setChecked(ctl::kStopOne, true);  // one stop bit
+    local().setChecked(ctl::kFlowDisabled, true);  // flow control off
+    click(local(), ctl::kReadSettings);
     return waitFor([] { return localDev.initialised.load() == 1; }, timeoutMs) &&
-           waitFor([this] { return local().enabled(1048); }, timeoutMs);  // Save Settings
+           waitFor([this] { return local().enabled(ctl::kSaveSettings); }, timeoutMs);  // Save Settings
   }
 
   static bool waitFor(const std::function<bool()>& done, int timeoutMs = 5000) {

@@ -44,10 +44,10 @@ class ConnectionFlowTest : public QObject {
 
   // Connects the initialised local adapter to device n through the page.
   static bool connectTo(SimWindow& s, int n) {
-    s.connection().setText(1006, test::digitsOf(s.world->address(n)));
-    SimWindow::click(s.connection(), 1007);
+    s.connection().setText(ctl::kSelectedDevice, test::digitsOf(s.world->address(n)));
+    SimWindow::click(s.connection(), ctl::kConnect);
     return SimWindow::waitFor([] { return localDev.connected.load() == 1; }) &&
-           SimWindow::waitFor([&s] { return s.connection().enabled(1010); });
+           SimWindow::waitFor([&s] { return s.connection().enabled(ctl::kDisconnect); });
   }
 
   static bool pageButtonsEnabled(SimWindow& s, bool on) {
@@ -68,29 +68,29 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.initialise());
     s.window->showPage(ConnectionPage::kDialogId);
 
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     QVERIFY(s.status().find("Inquiry started....") != std::string::npos);
     QVERIFY(s.window->timerActive(TIMER_INQUIRY));
-    QVERIFY(s.connection().enabled(1009));
-    QVERIFY(!s.connection().enabled(1007));
+    QVERIFY(s.connection().enabled(ctl::kCancelInquiry));
+    QVERIFY(!s.connection().enabled(ctl::kConnect));
     QVERIFY(pageButtonsEnabled(s, false));
 
-    QVERIFY(SimWindow::waitFor([&s] { return s.connection().rowCount(1008) == 4; }));
+    QVERIFY(SimWindow::waitFor([&s] { return s.connection().rowCount(ctl::kInquiryResults) == 4; }));
     for (int row = 0; row < 3; ++row) {
-      const std::string text = s.connection().rowText(1008, row);
+      const std::string text = s.connection().rowText(ctl::kInquiryResults, row);
       QCOMPARE(text.substr(34, 14), s.world->address(row + 2));  // arrival order
     }
-    QVERIFY(s.connection().rowText(1008, 3).find("Inquiry End") != std::string::npos);
+    QVERIFY(s.connection().rowText(ctl::kInquiryResults, 3).find("Inquiry End") != std::string::npos);
     QVERIFY(SimWindow::waitFor([&s] { return s.statusHas("Inquiry Complete."); }));
-    QVERIFY(SimWindow::waitFor([&s] { return !s.connection().enabled(1009); }));
-    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(SimWindow::waitFor([&s] { return !s.connection().enabled(ctl::kCancelInquiry); }));
+    QVERIFY(s.connection().enabled(ctl::kConnect));
     QVERIFY(pageButtonsEnabled(s, true));
-    QVERIFY(!s.connection().enabled(1010));
-    s.connection().controlAs<QListWidget>(1008)->setCurrentRow(1);
+    QVERIFY(!s.connection().enabled(ctl::kDisconnect));
+    s.connection().controlAs<QListWidget>(ctl::kInquiryResults)->setCurrentRow(1);
     s.screenshot(QStringLiteral("connection_inquiry.png"));
 
     // Choosing a row, as a user clicks it.
-    auto* list = s.connection().controlAs<QListWidget>(1008);
+    auto* list = s.connection().controlAs<QListWidget>(ctl::kInquiryResults);
     const struct {
       int row;
       std::string box;
@@ -103,7 +103,7 @@ class ConnectionFlowTest : public QObject {
     };
     for (const auto& c : choices) {
       list->setCurrentRow(c.row);
-      QCOMPARE(s.connection().text(1006), c.box);
+      QCOMPARE(s.connection().text(ctl::kSelectedDevice), c.box);
     }
 
     // The next tick finds the inquiry over and ends the progress display.
@@ -120,21 +120,21 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(o);
     QVERIFY(s.world->set(1, "role", "master"));
     QVERIFY(s.initialise());
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Inquiry Complete."); }));
-    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1009); }));
-    QCOMPARE(s.connection().rowCount(1008), 10);
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(ctl::kCancelInquiry); }));
+    QCOMPARE(s.connection().rowCount(ctl::kInquiryResults), 10);
     QCOMPARE(inquiry.count.load(), 10);
     for (int row = 0; row < 10; ++row)
-      QCOMPARE(s.connection().rowText(1008, row).substr(34, 14), s.world->address(row + 2));
+      QCOMPARE(s.connection().rowText(ctl::kInquiryResults, row).substr(34, 14), s.world->address(row + 2));
     QCOMPARE(localDev.inquiryActive.load(), 0);
-    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(s.connection().enabled(ctl::kConnect));
   }
 
   void inquiryRefusals() {
     SimWindow s;
     s.startInProcess(radioWorld());
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     QVERIFY(s.boxShown(
         "Local Device is not initialised. Please initialise the device and then start inquiry."));
     QVERIFY(s.initialise());  // a slave: the adapter refuses to inquire
@@ -142,17 +142,17 @@ class ConnectionFlowTest : public QObject {
     const std::size_t mark = s.world->received(1).size();
     localDev.cmdResponse = 0;
     s.boxes.clear();
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     QVERIFY(s.boxShown("Please enable command response mode for reliable inquiry operation"));
     QVERIFY(s.receivedSince(1, mark).empty());
     localDev.cmdResponse = 1;
 
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     QVERIFY(s.statusHas(
         "Device should be in master mode and auto connect should be disabled to start inquiry"));
     QVERIFY(s.boxShown("Start Inquiry failed"));
     QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+FIND?\r"});
-    QVERIFY(!s.connection().enabled(1009));
+    QVERIFY(!s.connection().enabled(ctl::kCancelInquiry));
     QVERIFY(pageButtonsEnabled(s, true));
   }
 
@@ -161,21 +161,21 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(radioWorld(600000));
     QVERIFY(s.world->set(1, "role", "master"));
     QVERIFY(s.initialise());
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     QCOMPARE(localDev.inquiryActive.load(), 1);
 
     // The timer's expiries, driven without the event loop in between.
     for (int tick = 1; tick <= 61; ++tick) s.window->handleTimer(TIMER_INQUIRY);
     QCOMPARE(inquiry.ticks.load(), 61);
-    QVERIFY(s.connection().enabled(1009));
-    QVERIFY(!s.connection().enabled(1007));
+    QVERIFY(s.connection().enabled(ctl::kCancelInquiry));
+    QVERIFY(!s.connection().enabled(ctl::kConnect));
     QVERIFY(!s.statusHas("Inquiry Finished/Cancelled"));
 
     s.window->handleTimer(TIMER_INQUIRY);
     QVERIFY(s.statusHas("Inquiry Finished/Cancelled"));
     QVERIFY(!s.window->timerActive(TIMER_INQUIRY));
-    QVERIFY(!s.connection().enabled(1009));
-    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(!s.connection().enabled(ctl::kCancelInquiry));
+    QVERIFY(s.connection().enabled(ctl::kConnect));
     QVERIFY(pageButtonsEnabled(s, true));
     QCOMPARE(inquiry.ticks.load(), 0);
     QCOMPARE(localDev.inquiryActive.load(), 1);  // the adapter still inquires
@@ -186,9 +186,9 @@ class ConnectionFlowTest : public QObject {
     std::string typed = test::digitsOf(s.world->address(2));
     for (char& c : typed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string upper = test::digitsOf(s.world->address(2));
-    s.connection().setText(1006, typed);
+    s.connection().setText(ctl::kSelectedDevice, typed);
     const std::size_t mark = s.world->received(1).size();
-    SimWindow::click(s.connection(), 1007);
+    SimWindow::click(s.connection(), ctl::kConnect);
     QVERIFY(s.statusHas("Inquiry Active. Cancelling inquiry"));
     QVERIFY(s.statusHas("Inquiry cancelled"));
     QVERIFY(s.statusHas("Connection Initiated to " + upper + "...."));
@@ -203,18 +203,18 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(radioWorld(600000));
     QVERIFY(s.world->set(1, "role", "master"));
     QVERIFY(s.initialise());
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     s.window->handleTimer(TIMER_INQUIRY);
-    SimWindow::click(s.connection(), 1009);
+    SimWindow::click(s.connection(), ctl::kCancelInquiry);
     QVERIFY(s.statusHas("Inquiry cancelled"));
     QCOMPARE(localDev.inquiryActive.load(), 0);
     QCOMPARE(s.field(1, "inquiry"), std::string("off"));
-    QVERIFY(s.connection().enabled(1009));  // until the timer's next tick
-    QVERIFY(!s.connection().enabled(1007));
+    QVERIFY(s.connection().enabled(ctl::kCancelInquiry));  // until the timer's next tick
+    QVERIFY(!s.connection().enabled(ctl::kConnect));
     s.window->handleTimer(TIMER_INQUIRY);
     QVERIFY(s.statusHas("Inquiry Finished/Cancelled"));
-    QVERIFY(!s.connection().enabled(1009));
-    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(!s.connection().enabled(ctl::kCancelInquiry));
+    QVERIFY(s.connection().enabled(ctl::kConnect));
     QVERIFY(pageButtonsEnabled(s, true));
   }
 
@@ -223,16 +223,16 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(radioWorld(600000));
     QVERIFY(s.world->set(1, "role", "master"));
     QVERIFY(s.initialise());
-    SimWindow::click(s.connection(), 1005);
+    SimWindow::click(s.connection(), ctl::kInquireDevices);
     QVERIFY(s.world->eventConnect(1, s.world->address(4)));  // a remote device pages us
     QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 1; }));
     QCOMPARE(localDev.inquiryActive.load(), 0);
-    QVERIFY(SimWindow::waitFor([&] { return s.connection().enabled(1010); }));
-    QVERIFY(!s.connection().enabled(1009));
-    QVERIFY(s.connection().enabled(1007));
+    QVERIFY(SimWindow::waitFor([&] { return s.connection().enabled(ctl::kDisconnect); }));
+    QVERIFY(!s.connection().enabled(ctl::kCancelInquiry));
+    QVERIFY(s.connection().enabled(ctl::kConnect));
     QVERIFY(pageButtonsEnabled(s, true));
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == s.world->address(4); }));
-    QCOMPARE(s.connection().rowCount(1008), 0);  // the event line is no result
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(ctl::kRemoteAddress) == s.world->address(4); }));
+    QCOMPARE(s.connection().rowCount(ctl::kInquiryResults), 0);  // the event line is no result
   }
 
   // ------------------------------------------------------------ connection
@@ -253,8 +253,8 @@ class ConnectionFlowTest : public QObject {
         s.statusHas("Local Device connected to remote device with address \"" + address + "\""));
     QVERIFY(
         SimWindow::waitFor([&] { return s.window->led(ctl::kMainLedConnection)->isOn(); }));
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == address; }));
-    QVERIFY(s.local().checked(1033));  // Operation Mode: Data
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(ctl::kRemoteAddress) == address; }));
+    QVERIFY(s.local().checked(ctl::kModeData));  // Operation Mode: Data
     QCOMPARE(localDev.dataMode.load(), 1);
     QCOMPARE(s.field(1, "peer"), address);
 
@@ -262,7 +262,7 @@ class ConnectionFlowTest : public QObject {
     // taken; a handshake flag left set is cleared before the command goes out.
     localDev.handshaked = 1;
     const std::size_t mark = s.world->received(1).size();
-    SimWindow::click(s.connection(), 1010);
+    SimWindow::click(s.connection(), ctl::kDisconnect);
     QCOMPARE(localDev.handshaked.load(), 0);
     QVERIFY(s.statusHas("Disconnection initiated..."));
     QVERIFY(
@@ -275,11 +275,11 @@ class ConnectionFlowTest : public QObject {
       return s.boxShown("Local Device disconnected from remote device with address  \"" + address +
                         "\"");
     }));
-    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(ctl::kDisconnect); }));
     QVERIFY(
         SimWindow::waitFor([&] { return !s.window->led(ctl::kMainLedConnection)->isOn(); }));
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038).empty(); }));
-    QVERIFY(s.local().checked(1032));  // Operation Mode: Command
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(ctl::kRemoteAddress).empty(); }));
+    QVERIFY(s.local().checked(ctl::kModeCommand));  // Operation Mode: Command
     QCOMPARE(s.field(1, "peer"), std::string("none"));
   }
 
@@ -288,14 +288,14 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(radioWorld());
     QVERIFY(s.world->set(3, "connectable", "off"));
     QVERIFY(s.initialise());
-    s.connection().setText(1006, test::digitsOf(s.world->address(3)));
-    SimWindow::click(s.connection(), 1007);
+    s.connection().setText(ctl::kSelectedDevice, test::digitsOf(s.world->address(3)));
+    SimWindow::click(s.connection(), ctl::kConnect);
     const std::string text = "Local Device failed to connect to remote device.  Attempt Fail!!";
     QVERIFY(SimWindow::waitFor([&] { return s.boxShown(text); }));
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas(text); }));
     QCOMPARE(localDev.connected.load(), 0);
     QCOMPARE(localDev.dataMode.load(), 0);
-    QVERIFY(!s.connection().enabled(1010));
+    QVERIFY(!s.connection().enabled(ctl::kDisconnect));
     QVERIFY(!s.window->led(ctl::kMainLedConnection)->isOn());
   }
 
@@ -304,10 +304,10 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(radioWorld());
     const char* notInitialised =
         "Local Device is not initialised. Please initialise the device and then connect";
-    s.connection().setText(1006, "0023456B00001");
-    SimWindow::click(s.connection(), 1007);
+    s.connection().setText(ctl::kSelectedDevice, "0023456B00001");
+    SimWindow::click(s.connection(), ctl::kConnect);
     QVERIFY(s.boxShown(notInitialised));
-    QVERIFY(!s.connection().enabled(1010));  // no link: Disconnect cannot be pressed
+    QVERIFY(!s.connection().enabled(ctl::kDisconnect));  // no link: Disconnect cannot be pressed
     QVERIFY(s.initialise());
 
     const struct {
@@ -322,8 +322,8 @@ class ConnectionFlowTest : public QObject {
     for (const auto& c : cases) {
       s.boxes.clear();
       const std::size_t mark = s.world->received(1).size();
-      s.connection().setText(1006, c.typed);
-      SimWindow::click(s.connection(), 1007);
+      s.connection().setText(ctl::kSelectedDevice, c.typed);
+      SimWindow::click(s.connection(), ctl::kConnect);
       QCOMPARE(s.receivedSince(1, mark), c.sent);
       QCOMPARE(!s.boxes.empty(), c.refused);
     }
@@ -336,36 +336,36 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.initialise());
     QVERIFY(connectTo(s, 2));
     s.window->showPage(RemoteDevicePage::kDialogId);
-    QVERIFY(s.remotePage().enabled(1005));
-    QVERIFY(!s.remotePage().enabled(1004));
-    QVERIFY(!s.remotePage().enabled(1006));
+    QVERIFY(s.remotePage().enabled(ctl::kRemoteHandshake));
+    QVERIFY(!s.remotePage().enabled(ctl::kRemoteProgram));
+    QVERIFY(!s.remotePage().enabled(ctl::kRemoteExit));
 
-    SimWindow::click(s.remotePage(), 1005);
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
     QVERIFY(s.statusHas("Handshake started..."));
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1004); }));
-    QVERIFY(!s.remotePage().enabled(1005));
-    QVERIFY(s.remotePage().enabled(1006));
-    QVERIFY(s.local().checked(1034));  // Operation Mode: Remote
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(ctl::kRemoteProgram); }));
+    QVERIFY(!s.remotePage().enabled(ctl::kRemoteHandshake));
+    QVERIFY(s.remotePage().enabled(ctl::kRemoteExit));
+    QVERIFY(s.local().checked(ctl::kModeRemote));  // Operation Mode: Remote
     QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
     QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_COMPLETE));
     QCOMPARE(localDev.handshaked.load(), 0);
     QCOMPARE(s.field(2, "mode"), std::string("remote-access"));
 
-    s.remotePage().setSelection(1015, 4);  // 115200
-    SimWindow::click(s.remotePage(), 1004);
+    s.remotePage().setSelection(ctl::kRemoteBaudList, 4);  // 115200
+    SimWindow::click(s.remotePage(), ctl::kRemoteProgram);
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Remote Device Baud rate changed."); }));
     QCOMPARE(s.field(2, "baud"), std::string("115200"));
     const std::string data = s.field(2, "data");
     QCOMPARE(data.substr(data.size() - 8), std::string("\\x01\\x05"));
     QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
 
-    SimWindow::click(s.remotePage(), 1006);
+    SimWindow::click(s.remotePage(), ctl::kRemoteExit);
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Remote Access Mode Exited."); }));
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1005); }));
-    QVERIFY(!s.remotePage().enabled(1004));
-    QVERIFY(!s.remotePage().enabled(1006));
-    QVERIFY(s.local().checked(1033));  // back to Data
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(ctl::kRemoteHandshake); }));
+    QVERIFY(!s.remotePage().enabled(ctl::kRemoteProgram));
+    QVERIFY(!s.remotePage().enabled(ctl::kRemoteExit));
+    QVERIFY(s.local().checked(ctl::kModeData));  // back to Data
     QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_IDLE));
     QCOMPARE(s.field(2, "mode"), std::string("data"));
   }
@@ -376,24 +376,24 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.initialise());
     QVERIFY(connectTo(s, 2));
     QVERIFY(s.world->set(2, "answer", "fail"));
-    SimWindow::click(s.remotePage(), 1005);
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Failed..."); }));
     QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_IDLE));
     QCOMPARE(localDev.handshaked.load(), 0);
     QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
-    QVERIFY(s.remotePage().enabled(1005));
-    QVERIFY(!s.remotePage().enabled(1004));
+    QVERIFY(s.remotePage().enabled(ctl::kRemoteHandshake));
+    QVERIFY(!s.remotePage().enabled(ctl::kRemoteProgram));
 
     QVERIFY(s.world->set(2, "answer", "ok"));
-    SimWindow::click(s.remotePage(), 1005);
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1006); }));
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(ctl::kRemoteExit); }));
     QVERIFY(s.world->set(2, "answer", "fail"));
-    SimWindow::click(s.remotePage(), 1006);
+    SimWindow::click(s.remotePage(), ctl::kRemoteExit);
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Exit Remote Access Mode failed."); }));
     QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_COMPLETE));
-    QVERIFY(s.remotePage().enabled(1004));
-    QVERIFY(s.remotePage().enabled(1006));
-    QVERIFY(s.local().checked(1034));
+    QVERIFY(s.remotePage().enabled(ctl::kRemoteProgram));
+    QVERIFY(s.remotePage().enabled(ctl::kRemoteExit));
+    QVERIFY(s.local().checked(ctl::kModeRemote));
   }
 
   void unansweredExchangesEndWithTheTimer() {
@@ -402,7 +402,7 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.initialise());
     QVERIFY(connectTo(s, 2));
     QVERIFY(s.world->set(2, "answer", "silent"));
-    SimWindow::click(s.remotePage(), 1005);
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
     QVERIFY(s.window->timerActive(TIMER_HANDSHAKE));
     QCOMPARE(remote.handshakeState.load(), int(HANDSHAKE_STARTED));
     QCOMPARE(localDev.handshaked.load(), 1);
@@ -413,10 +413,10 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(!s.window->timerActive(TIMER_HANDSHAKE));
 
     QVERIFY(s.world->set(2, "answer", "ok"));
-    SimWindow::click(s.remotePage(), 1005);
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1004); }));
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(ctl::kRemoteProgram); }));
     QVERIFY(s.world->set(2, "answer", "silent"));
-    SimWindow::click(s.remotePage(), 1004);
+    SimWindow::click(s.remotePage(), ctl::kRemoteProgram);
     QVERIFY(s.window->timerActive(TIMER_HANDSHAKE));
     s.window->handleTimer(TIMER_HANDSHAKE);
     QVERIFY(s.statusHas("Handshake command failed."));
@@ -429,13 +429,13 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(radioWorld());
     QVERIFY(s.initialise());
     QVERIFY(connectTo(s, 2));
-    SimWindow::click(s.remotePage(), 1005);
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(1004); }));
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().enabled(ctl::kRemoteProgram); }));
 
     // A command typed on the local page takes the adapter out of data mode
     // (the escape is accepted); the link and the remote access stay.
-    s.local().setText(1014, "AT");
-    SimWindow::click(s.local(), 1052);
+    s.local().setText(ctl::kAtCommand, "AT");
+    SimWindow::click(s.local(), ctl::kSend);
     QVERIFY(SimWindow::waitFor([] { return localDev.dataMode.load() == 0; }));
     QCOMPARE(localDev.connected.load(), 1);
 
@@ -446,7 +446,7 @@ class ConnectionFlowTest : public QObject {
       return text == dataModePrompt ? MsgResult::Cancel : MsgResult::Ok;
     };
     const std::string linkData = s.field(2, "data");
-    for (int button : {1004, 1006}) {
+    for (int button : {ctl::kRemoteProgram, ctl::kRemoteExit}) {
       s.boxes.clear();
       SimWindow::click(s.remotePage(), button);
       QVERIFY(s.boxShown(dataModePrompt));
@@ -458,7 +458,7 @@ class ConnectionFlowTest : public QObject {
     // The adapter's next event is handled as an event again.
     QVERIFY(s.world->eventDisconnect(1));
     QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
-    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(1010); }));
+    QVERIFY(SimWindow::waitFor([&] { return !s.connection().enabled(ctl::kDisconnect); }));
   }
 
   void handshakeSwitchesTheAdapterBackToDataMode() {
@@ -466,32 +466,32 @@ class ConnectionFlowTest : public QObject {
     s.startInProcess(radioWorld());
     QVERIFY(s.initialise());
     QVERIFY(connectTo(s, 2));
-    s.local().setText(1014, "AT");
-    SimWindow::click(s.local(), 1052);  // the escape takes the adapter to command mode
+    s.local().setText(ctl::kAtCommand, "AT");
+    SimWindow::click(s.local(), ctl::kSend);  // the escape takes the adapter to command mode
     QVERIFY(SimWindow::waitFor([] { return localDev.dataMode.load() == 0; }));
 
     const std::size_t mark = s.world->received(1).size();
-    SimWindow::click(s.remotePage(), 1005);
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
     QVERIFY(s.boxShown(
         "Local Device needs to be set to data mode before sending remote configuration command"));
     QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+AUTO\r"});
     QVERIFY(s.statusHas("Device switched from Command to Data Mode"));
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
-    QVERIFY(SimWindow::waitFor([&] { return s.local().checked(1034); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.local().checked(ctl::kModeRemote); }));
     QCOMPARE(s.field(2, "mode"), std::string("remote-access"));
   }
 
   void remoteButtonsNeedALink() {
     SimWindow s;
     s.startInProcess(radioWorld());
-    SimWindow::click(s.remotePage(), 1005);
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
     QVERIFY(
         s.boxShown("Local Device is not initialised. Please initialise and connect the device and "
                    "then try handshake ."));
     QVERIFY(s.initialise());
     const std::size_t mark = s.world->received(1).size();
     s.boxes.clear();
-    SimWindow::click(s.remotePage(), 1005);
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
     QCOMPARE(s.boxes.size(), std::size_t(1));
     QCOMPARE(
         s.boxes[0].text,
@@ -511,17 +511,17 @@ class ConnectionFlowTest : public QObject {
     QVERIFY(s.initialise());
     const std::string address = "0023-45-B00001";
     QCOMPARE(sim.control("get 2 addr"), "OK " + address);
-    s.connection().setText(1006, test::digitsOf(address));
-    SimWindow::click(s.connection(), 1007);
+    s.connection().setText(ctl::kSelectedDevice, test::digitsOf(address));
+    SimWindow::click(s.connection(), ctl::kConnect);
     QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 1; }));
-    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(1038) == address; }));
+    QVERIFY(SimWindow::waitFor([&] { return s.remotePage().text(ctl::kRemoteAddress) == address; }));
 
-    SimWindow::click(s.remotePage(), 1005);
+    SimWindow::click(s.remotePage(), ctl::kRemoteHandshake);
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Handshake Complete..."); }));
-    QVERIFY(SimWindow::waitFor([&] { return s.local().checked(1034); }));
+    QVERIFY(SimWindow::waitFor([&] { return s.local().checked(ctl::kModeRemote); }));
     QCOMPARE(sim.control("get 2 mode"), std::string("OK remote-access"));
 
-    SimWindow::click(s.connection(), 1010);
+    SimWindow::click(s.connection(), ctl::kDisconnect);
     QVERIFY(SimWindow::waitFor([] { return localDev.connected.load() == 0; }));
     QCOMPARE(sim.control("get 1 peer"), std::string("OK none"));
     s.window.reset();

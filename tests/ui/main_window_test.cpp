@@ -189,11 +189,11 @@ class MainWindowTest : public QObject {
 
   void enableAbortNotification() {
     LocalDevicePage* local = window->localDevicePage();
-    QVERIFY(!local->enabled(1054));
+    QVERIFY(!local->enabled(ctl::kAbort));
     window->send(NOTIFY_ENABLE_ABORT, 1);
-    QVERIFY(local->enabled(1054));
+    QVERIFY(local->enabled(ctl::kAbort));
     window->send(NOTIFY_ENABLE_ABORT, 0);
-    QVERIFY(!local->enabled(1054));
+    QVERIFY(!local->enabled(ctl::kAbort));
   }
 
   void refreshIndicatorsNotification() {
@@ -210,13 +210,13 @@ class MainWindowTest : public QObject {
     QVERIFY(window->led(ctl::kMainLedDsr)->isOn());
     QVERIFY(!window->led(ctl::kMainLedCts)->isOn());
     LocalDevicePage* local = window->localDevicePage();
-    QVERIFY(local->checked(1033));
-    QVERIFY(!local->checked(1032));
+    QVERIFY(local->checked(ctl::kModeData));
+    QVERIFY(!local->checked(ctl::kModeCommand));
     localDev.dataMode = 0;
     window->updateIndicators();
-    QVERIFY(local->checked(1032));
-    QVERIFY(!local->checked(1033));
-    QVERIFY(!local->checked(1034));
+    QVERIFY(local->checked(ctl::kModeCommand));
+    QVERIFY(!local->checked(ctl::kModeData));
+    QVERIFY(!local->checked(ctl::kModeRemote));
   }
 
   void sendFromAnotherThreadRunsOnTheUiThread() {
@@ -350,9 +350,9 @@ class MainWindowTest : public QObject {
     FormPage& main = window->controls();
     localDev.inquiryActive = 1;
     window->appendStatus("Inquiry started....");
-    conn->setEnabled(1009, true);
-    conn->setEnabled(1007, false);
-    for (int id : {1005, 1012, 1006}) main.setEnabled(id, false);
+    conn->setEnabled(ctl::kCancelInquiry, true);
+    conn->setEnabled(ctl::kConnect, false);
+    for (int id : {ctl::kMainLocalDeviceButton, ctl::kMainPairingButton, ctl::kMainRemoteButton}) main.setEnabled(id, false);
     window->setTimer(TIMER_INQUIRY, 1000);
     QVERIFY(window->timerActive(TIMER_INQUIRY));
 
@@ -369,19 +369,19 @@ class MainWindowTest : public QObject {
     QVERIFY(!window->timerActive(TIMER_INQUIRY));
     QCOMPARE(inquiry.ticks.load(), 0);
     QCOMPARE(localDev.inquiryActive.load(), 1);  // the timer leaves the flag alone
-    QVERIFY(!conn->enabled(1009));
-    QVERIFY(conn->enabled(1007));
-    for (int id : {1005, 1012, 1006}) QVERIFY(main.enabled(id));
+    QVERIFY(!conn->enabled(ctl::kCancelInquiry));
+    QVERIFY(conn->enabled(ctl::kConnect));
+    for (int id : {ctl::kMainLocalDeviceButton, ctl::kMainPairingButton, ctl::kMainRemoteButton}) QVERIFY(main.enabled(id));
   }
 
   void inquiryTimerEndsAtOnceWhenInquiryInactive() {
     localDev.inquiryActive = 0;
-    window->connectionPage()->setEnabled(1009, true);
+    window->connectionPage()->setEnabled(ctl::kCancelInquiry, true);
     window->setTimer(TIMER_INQUIRY, 1000);
     window->handleTimer(TIMER_INQUIRY);
     QCOMPARE(window->statusText(), QStringLiteral("Inquiry Finished/Cancelled\r\n"));
     QVERIFY(!window->timerActive(TIMER_INQUIRY));
-    QVERIFY(!window->connectionPage()->enabled(1009));
+    QVERIFY(!window->connectionPage()->enabled(ctl::kCancelInquiry));
     QCOMPARE(inquiry.ticks.load(), 0);
   }
 
@@ -556,11 +556,11 @@ class MainWindowTest : public QObject {
 
   void pageButtonsShowTheirTooltips() {
     const FormPage& main = window->controls();
-    QCOMPARE(main.control(1005)->toolTip(), QStringLiteral("Display window with settings of the Device"));
-    QCOMPARE(main.control(1012)->toolTip(), QStringLiteral("Display functionality related to pairing"));
-    QCOMPARE(main.control(1007)->toolTip(),
+    QCOMPARE(main.control(ctl::kMainLocalDeviceButton)->toolTip(), QStringLiteral("Display window with settings of the Device"));
+    QCOMPARE(main.control(ctl::kMainPairingButton)->toolTip(), QStringLiteral("Display functionality related to pairing"));
+    QCOMPARE(main.control(ctl::kMainConnectionButton)->toolTip(),
              QStringLiteral("Display functionality related to inquiry, connection and disconnection"));
-    QCOMPARE(main.control(1006)->toolTip(), QStringLiteral("Display functionality related to remote configuration"));
+    QCOMPARE(main.control(ctl::kMainRemoteButton)->toolTip(), QStringLiteral("Display functionality related to remote configuration"));
   }
 
   // ------------------------------------------------------------ LEDs

@@ -168,81 +168,84 @@ class PagesTest : public QObject {
 
   void initialStatesOfThePages() {
     // Disabled at creation, by page.
-    QCOMPARE(disabledIds(LocalDevicePage::controlTable()), (std::set<int>{1044, 1054, 1015, 1032, 1033, 1034}));
-    QCOMPARE(disabledIds(ConnectionPage::controlTable()), (std::set<int>{1009, 1010}));
-    QCOMPARE(disabledIds(PairDevicePage::controlTable()), (std::set<int>{1009, 1041, 1039, 1040}));
-    QCOMPARE(disabledIds(RemoteDevicePage::controlTable()), (std::set<int>{1038, 1004, 1006}));
+    using namespace ctl;
+    QCOMPARE(disabledIds(LocalDevicePage::controlTable()),
+             (std::set<int>{kDeviceAddress, kAbort, kModemSignalList, kModeCommand, kModeData, kModeRemote}));
+    QCOMPARE(disabledIds(ConnectionPage::controlTable()), (std::set<int>{kCancelInquiry, kDisconnect}));
+    QCOMPARE(disabledIds(PairDevicePage::controlTable()),
+             (std::set<int>{kPairDevice1Address, kPairDevice1Name, kPairDevice2Address, kPairDevice2Name}));
+    QCOMPARE(disabledIds(RemoteDevicePage::controlTable()), (std::set<int>{kRemoteAddress, kRemoteProgram, kRemoteExit}));
     // Lists.
     LocalDevicePage* local = window->localDevicePage();
-    QCOMPARE(local->rowCount(1005), 11);
-    QCOMPARE(local->rowText(1005, 0), std::string("1200"));
-    QCOMPARE(local->rowText(1005, 10), std::string("921600"));
-    QCOMPARE(local->rowCount(1006), 3);
-    QCOMPARE(local->rowText(1015, 2), std::string("Remote Transfer"));
+    QCOMPARE(local->rowCount(ctl::kBaudRateList), 11);
+    QCOMPARE(local->rowText(ctl::kBaudRateList, 0), std::string("1200"));
+    QCOMPARE(local->rowText(ctl::kBaudRateList, 10), std::string("921600"));
+    QCOMPARE(local->rowCount(ctl::kParityList), 3);
+    QCOMPARE(local->rowText(ctl::kModemSignalList, 2), std::string("Remote Transfer"));
     RemoteDevicePage* remotePage = window->remoteDevicePage();
-    QCOMPARE(remotePage->rowCount(1015), 8);
-    QCOMPARE(remotePage->selection(1015), 0);
-    QCOMPARE(remotePage->text(1015), std::string("9600"));
-    QCOMPARE(remotePage->rowText(1015, 4), std::string("115200"));
+    QCOMPARE(remotePage->rowCount(ctl::kRemoteBaudList), 8);
+    QCOMPARE(remotePage->selection(ctl::kRemoteBaudList), 0);
+    QCOMPARE(remotePage->text(ctl::kRemoteBaudList), std::string("9600"));
+    QCOMPARE(remotePage->rowText(ctl::kRemoteBaudList, 4), std::string("115200"));
     // Tooltips the operations' texts depend on.
-    QCOMPARE(local->control(1052)->toolTip(), QStringLiteral("Send the AT Command using the AT Command Edit box "));
-    QCOMPARE(window->pairDevicePage()->control(1011)->toolTip(),
+    QCOMPARE(local->control(ctl::kSend)->toolTip(), QStringLiteral("Send the AT Command using the AT Command Edit box "));
+    QCOMPARE(window->pairDevicePage()->control(ctl::kPairButton)->toolTip(),
              QStringLiteral("Pair the Local Device with another Device"));
-    QCOMPARE(window->connectionPage()->control(1009)->toolTip(), QStringLiteral("Cancel active bluetooth inquiry"));
-    QCOMPARE(local->text(1046), std::string("F/W VERSION:"));
+    QCOMPARE(window->connectionPage()->control(ctl::kCancelInquiry)->toolTip(), QStringLiteral("Cancel active bluetooth inquiry"));
+    QCOMPARE(local->text(ctl::kFwVersionLabel), std::string("F/W VERSION:"));
   }
 
   void formReadsAndWritesControlsById() {
     LocalDevicePage* local = window->localDevicePage();
-    local->setText(1013, "KX627-Office");
-    QCOMPARE(local->text(1013), std::string("KX627-Office"));
-    local->setText(1046, "v6.54.c");
-    QCOMPARE(local->text(1046), std::string("v6.54.c"));
+    local->setText(ctl::kDeviceName, "KX627-Office");
+    QCOMPARE(local->text(ctl::kDeviceName), std::string("KX627-Office"));
+    local->setText(ctl::kFwVersionLabel, "v6.54.c");
+    QCOMPARE(local->text(ctl::kFwVersionLabel), std::string("v6.54.c"));
 
-    local->setSelection(1005, 7);
-    QCOMPARE(local->selection(1005), 7);
-    QCOMPARE(local->text(1005), std::string("115200"));
-    local->setText(1006, "Even");
-    QCOMPARE(local->selection(1006), 2);
-    local->setSelection(1006, 9);  // out of range: no selection
-    QCOMPARE(local->selection(1006), -1);
+    local->setSelection(ctl::kBaudRateList, 7);
+    QCOMPARE(local->selection(ctl::kBaudRateList), 7);
+    QCOMPARE(local->text(ctl::kBaudRateList), std::string("115200"));
+    local->setText(ctl::kParityList, "Even");
+    QCOMPARE(local->selection(ctl::kParityList), 2);
+    local->setSelection(ctl::kParityList, 9);  // out of range: no selection
+    QCOMPARE(local->selection(ctl::kParityList), -1);
 
     // Radio groups are exclusive within their frame only.
-    local->setChecked(1008, true);
-    local->setChecked(1011, true);
-    QVERIFY(local->checked(1008) && local->checked(1011));
-    local->setChecked(1009, true);
-    QVERIFY(!local->checked(1008) && local->checked(1009) && local->checked(1011));
-    local->setChecked(1009, false);  // the form may clear a checked radio button
-    QVERIFY(!local->checked(1009));
+    local->setChecked(ctl::kFlowEnabled, true);
+    local->setChecked(ctl::kStopOne, true);
+    QVERIFY(local->checked(ctl::kFlowEnabled) && local->checked(ctl::kStopOne));
+    local->setChecked(ctl::kFlowDisabled, true);
+    QVERIFY(!local->checked(ctl::kFlowEnabled) && local->checked(ctl::kFlowDisabled) && local->checked(ctl::kStopOne));
+    local->setChecked(ctl::kFlowDisabled, false);  // the form may clear a checked radio button
+    QVERIFY(!local->checked(ctl::kFlowDisabled));
 
     local->setOperationMode(LocalDevicePage::OperationMode::Remote);
-    QVERIFY(!local->checked(1032) && !local->checked(1033) && local->checked(1034));
+    QVERIFY(!local->checked(ctl::kModeCommand) && !local->checked(ctl::kModeData) && local->checked(ctl::kModeRemote));
     local->setOperationMode(LocalDevicePage::OperationMode::Command);
-    QVERIFY(local->checked(1032) && !local->checked(1033) && !local->checked(1034));
+    QVERIFY(local->checked(ctl::kModeCommand) && !local->checked(ctl::kModeData) && !local->checked(ctl::kModeRemote));
 
-    local->addRow(1016, "/dev/ttyUSB0");
-    local->addRow(1016, "/dev/rfcomm0");
-    QCOMPARE(local->rowCount(1016), 2);
-    QCOMPARE(local->selection(1016), -1);  // adding never selects
-    QCOMPARE(local->rowText(1016, 1), std::string("/dev/rfcomm0"));
-    local->clearRows(1016);
-    QCOMPARE(local->rowCount(1016), 0);
+    local->addRow(ctl::kComPortList, "/dev/ttyUSB0");
+    local->addRow(ctl::kComPortList, "/dev/rfcomm0");
+    QCOMPARE(local->rowCount(ctl::kComPortList), 2);
+    QCOMPARE(local->selection(ctl::kComPortList), -1);  // adding never selects
+    QCOMPARE(local->rowText(ctl::kComPortList, 1), std::string("/dev/rfcomm0"));
+    local->clearRows(ctl::kComPortList);
+    QCOMPARE(local->rowCount(ctl::kComPortList), 0);
 
-    QVERIFY(!local->enabled(1054));
-    local->setEnabled(1054, true);
-    QVERIFY(local->enabled(1054));
+    QVERIFY(!local->enabled(ctl::kAbort));
+    local->setEnabled(ctl::kAbort, true);
+    QVERIFY(local->enabled(ctl::kAbort));
     QVERIFY(!local->enabled(4242));  // unknown ids answer quietly
     QCOMPARE(local->text(4242), std::string());
 
     ConnectionPage* conn = window->connectionPage();
-    conn->addRow(1008, "Inquiry Results:");
-    conn->addRow(1008, "1 KX627 0x1F00 0 3 0000-00-000000");
-    conn->setSelection(1008, 1);
-    QCOMPARE(conn->selection(1008), 1);
-    QCOMPARE(conn->text(1008), std::string("1 KX627 0x1F00 0 3 0000-00-000000"));
-    conn->setText(1006, "000000000000");
-    QCOMPARE(conn->text(1006), std::string("000000000000"));
+    conn->addRow(ctl::kInquiryResults, "Inquiry Results:");
+    conn->addRow(ctl::kInquiryResults, "1 KX627 0x1F00 0 3 0000-00-000000");
+    conn->setSelection(ctl::kInquiryResults, 1);
+    QCOMPARE(conn->selection(ctl::kInquiryResults), 1);
+    QCOMPARE(conn->text(ctl::kInquiryResults), std::string("1 KX627 0x1F00 0 3 0000-00-000000"));
+    conn->setText(ctl::kSelectedDevice, "000000000000");
+    QCOMPARE(conn->text(ctl::kSelectedDevice), std::string("000000000000"));
   }
 
   void onlyUserActionsRunHandlers() {
@@ -250,24 +253,24 @@ class PagesTest : public QObject {
     ConnectionPage* conn = window->connectionPage();
     window->showPage(ConnectionPage::kDialogId);
     int clicks = 0, selections = 0;
-    conn->onClicked(1005, [&] { ++clicks; });
-    conn->onClicked(1008, [&] { ++selections; });
-    conn->addRow(1008, "first");
-    conn->addRow(1008, "second");
-    conn->setSelection(1008, 1);
+    conn->onClicked(ctl::kInquireDevices, [&] { ++clicks; });
+    conn->onClicked(ctl::kInquiryResults, [&] { ++selections; });
+    conn->addRow(ctl::kInquiryResults, "first");
+    conn->addRow(ctl::kInquiryResults, "second");
+    conn->setSelection(ctl::kInquiryResults, 1);
     QCOMPARE(selections, 0);
-    auto* list = conn->controlAs<QListWidget>(1008);
+    auto* list = conn->controlAs<QListWidget>(ctl::kInquiryResults);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
     QCOMPARE(selections, 1);
-    QCOMPARE(conn->selection(1008), 0);
-    QTest::mouseClick(conn->controlAs<QPushButton>(1005), Qt::LeftButton);
+    QCOMPARE(conn->selection(ctl::kInquiryResults), 0);
+    QTest::mouseClick(conn->controlAs<QPushButton>(ctl::kInquireDevices), Qt::LeftButton);
     QCOMPARE(clicks, 1);
     // A disabled button runs nothing.
-    conn->onClicked(1009, [&] { ++clicks; });
-    QTest::mouseClick(conn->controlAs<QPushButton>(1009), Qt::LeftButton);
+    conn->onClicked(ctl::kCancelInquiry, [&] { ++clicks; });
+    QTest::mouseClick(conn->controlAs<QPushButton>(ctl::kCancelInquiry), Qt::LeftButton);
     QCOMPARE(clicks, 1);
-    conn->onClicked(1005, nullptr);
-    QTest::mouseClick(conn->controlAs<QPushButton>(1005), Qt::LeftButton);
+    conn->onClicked(ctl::kInquireDevices, nullptr);
+    QTest::mouseClick(conn->controlAs<QPushButton>(ctl::kInquireDevices), Qt::LeftButton);
     QCOMPARE(clicks, 1);
   }
 

@@ -78,7 +78,7 @@ class PairingFlowTest : public QObject {
   static void pairSuccessfully(SimWindow& s, Person& p) {
     actAs(s, p);
     s.boxes.clear();
-    SimWindow::click(s.pairing(), 1011);
+    SimWindow::click(s.pairing(), ctl::kPairButton);
     QVERIFY(s.boxShown("Pairing completed successfully"));
     QCOMPARE(s.world->plugged(), 1);
   }
@@ -100,7 +100,7 @@ class PairingFlowTest : public QObject {
     start(s);
     const std::string a1 = s.world->address(1), a2 = s.world->address(2);
     const std::size_t mark1 = s.world->received(1).size(), mark2 = s.world->received(2).size();
-    QVERIFY(s.pairing().text(1009).empty());  // empty after the first initialisation
+    QVERIFY(s.pairing().text(ctl::kPairDevice1Address).empty());  // empty after the first initialisation
 
     Person p;
     pairSuccessfully(s, p);
@@ -127,13 +127,13 @@ class PairingFlowTest : public QObject {
     QCOMPARE(pair.state.load(), int(DEV1_BONDED));
     QCOMPARE(localDev.bonded.load(), 1);
     QCOMPARE(std::string(localDev.bondedAddress), a2);
-    QCOMPARE(s.local().text(1053), a2);
-    QVERIFY(s.local().checked(1023));  // Master
-    QVERIFY(s.local().checked(1047));  // Auto-Connect
-    QCOMPARE(s.pairing().text(1009), a1);
-    QCOMPARE(s.pairing().text(1041), std::string("KX627-1"));
-    QCOMPARE(s.pairing().text(1039), a2);
-    QCOMPARE(s.pairing().text(1040), std::string("KX627-2"));
+    QCOMPARE(s.local().text(ctl::kBondedAddress), a2);
+    QVERIFY(s.local().checked(ctl::kMaster));  // Master
+    QVERIFY(s.local().checked(ctl::kAutoConnect));  // Auto-Connect
+    QCOMPARE(s.pairing().text(ctl::kPairDevice1Address), a1);
+    QCOMPARE(s.pairing().text(ctl::kPairDevice1Name), std::string("KX627-1"));
+    QCOMPARE(s.pairing().text(ctl::kPairDevice2Address), a2);
+    QCOMPARE(s.pairing().text(ctl::kPairDevice2Name), std::string("KX627-2"));
     QCOMPARE(uart.baud, 19200);
     s.screenshot(QStringLiteral("pairing_done.png"));
   }
@@ -176,7 +176,7 @@ class PairingFlowTest : public QObject {
     QCOMPARE(s.field(1, "resp"), std::string("off"));
     QCOMPARE(s.field(2, "resp"), std::string("off"));
     QCOMPARE(localDev.cmdResponse.load(), 0);
-    QVERIFY(!s.local().checked(1030));
+    QVERIFY(!s.local().checked(ctl::kCommandResponse));
     QCOMPARE(pair.state.load(), int(DEV1_BONDED));
   }
 
@@ -187,7 +187,7 @@ class PairingFlowTest : public QObject {
     Person p;
     p.cancelDevice2 = true;
     actAs(s, p);
-    SimWindow::click(s.pairing(), 1011);
+    SimWindow::click(s.pairing(), ctl::kPairButton);
     QVERIFY(s.boxShown("ERROR: Pairing Procedure aborted. Pairing incomplete"));
     QVERIFY(s.statusHas("Pairing Procedure aborted. Pairing incomplete"));
     QVERIFY(s.statusHas("Pairing Unsuccessful"));
@@ -205,7 +205,7 @@ class PairingFlowTest : public QObject {
     Person p;
     p.cancelDevice1 = true;
     actAs(s, p);
-    SimWindow::click(s.pairing(), 1011);
+    SimWindow::click(s.pairing(), ctl::kPairButton);
     QCOMPARE(p.prompts, 2);
     QVERIFY(s.boxShown("ERROR: Pairing Procedure aborted. Pairing incomplete"));
     QVERIFY(s.statusHas("Pairing Procedure aborted"));
@@ -215,7 +215,7 @@ class PairingFlowTest : public QObject {
     QCOMPARE(s.field(2, "bond"), s.world->address(1));
     QVERIFY(s.receivedSince(1, mark1).empty());
     QCOMPARE(std::string(pair.dev2Address), s.world->address(2));
-    QCOMPARE(s.pairing().text(1039), s.world->address(2));
+    QCOMPARE(s.pairing().text(ctl::kPairDevice2Address), s.world->address(2));
   }
 
   void device1StillPluggedAtTheFirstPrompt() {
@@ -225,7 +225,7 @@ class PairingFlowTest : public QObject {
     Person p;
     p.plugDevice2 = false;
     actAs(s, p);
-    SimWindow::click(s.pairing(), 1011);
+    SimWindow::click(s.pairing(), ctl::kPairButton);
     QVERIFY(s.boxShown(
         "ERROR: Device 2 address cannot be same as Local Address. Device 2 was not connected "
         "before pressing OK. Aborting Pairing"));
@@ -243,7 +243,7 @@ class PairingFlowTest : public QObject {
     const std::size_t mark2 = s.world->received(2).size();
     Person p;
     actAs(s, p);
-    SimWindow::click(s.pairing(), 1011);
+    SimWindow::click(s.pairing(), ctl::kPairButton);
     QVERIFY(s.boxShown(
         "ERROR: Failed to communicate with Device 2. Please check it is connected properly and "
         "switch is towards the connector. Aborting Pairing"));
@@ -267,7 +267,7 @@ class PairingFlowTest : public QObject {
       }
       return MsgResult::Ok;
     };
-    SimWindow::click(s.pairing(), 1011);
+    SimWindow::click(s.pairing(), ctl::kPairButton);
     QVERIFY(s.statusHas("Pairing Unsuccessful"));
     QCOMPARE(pair.state.load(), int(PAIR_IDLE));
     QVERIFY(s.receivedSince(2, mark2).empty());  // nothing sent after the close
@@ -288,7 +288,7 @@ class PairingFlowTest : public QObject {
     const std::size_t mark1 = s.world->received(1).size(), mark2 = s.world->received(2).size();
     p = Person{};
     s.boxes.clear();
-    SimWindow::click(s.pairing(), 1012);
+    SimWindow::click(s.pairing(), ctl::kUnpairButton);
     QCOMPARE(p.prompts, 1);
     QVERIFY(s.statusHas("Unpairing started...."));
     QVERIFY(s.boxShown("Unpairing completed successfully. Connect back Device 1"));
@@ -302,11 +302,12 @@ class PairingFlowTest : public QObject {
     }
     QCOMPARE(localDev.bonded.load(), 0);
     QCOMPARE(std::string(localDev.bondedAddress), std::string("0000-00-000000"));
-    QCOMPARE(s.local().text(1053), std::string("0000-00-000000"));
+    QCOMPARE(s.local().text(ctl::kBondedAddress), std::string("0000-00-000000"));
     QCOMPARE(pair.state.load(), int(PAIR_IDLE));
     QCOMPARE(pair.dev2Role.load(), 0);
     QCOMPARE(std::string(pair.dev2Address), std::string());
-    for (int id : {1009, 1041, 1039, 1040}) QCOMPARE(s.pairing().text(id), std::string());
+    for (int id : {ctl::kPairDevice1Address, ctl::kPairDevice1Name, ctl::kPairDevice2Address, ctl::kPairDevice2Name})
+      QCOMPARE(s.pairing().text(id), std::string());
   }
 
   void unpairingRefusedWhenNotBonded() {
@@ -321,7 +322,7 @@ class PairingFlowTest : public QObject {
     const std::size_t mark1 = s.world->received(1).size();
     Person p;
     actAs(s, p);
-    SimWindow::click(s.pairing(), 1012);
+    SimWindow::click(s.pairing(), ctl::kUnpairButton);
     QCOMPARE(s.boxes.size(), std::size_t(1));
     QCOMPARE(s.boxes[0].text,
              std::string("ERROR: Local Device not bonded. Unpairing will not be carried out"));
@@ -337,7 +338,7 @@ class PairingFlowTest : public QObject {
     p = Person{};
     p.cancelDevice2 = true;
     s.boxes.clear();
-    SimWindow::click(s.pairing(), 1012);
+    SimWindow::click(s.pairing(), ctl::kUnpairButton);
     QVERIFY(s.boxShown("ERROR: Unpairing Procedure Aborted. Unpairing Incomplete."));
     QVERIFY(s.statusHas("Unpairing unsuccessful"));
     QCOMPARE(pair.state.load(), int(PAIR_IDLE));
@@ -358,7 +359,7 @@ class PairingFlowTest : public QObject {
     QVERIFY(s.world->set(2, "refuse", "AT+ROLES"));
     p = Person{};
     s.boxes.clear();
-    SimWindow::click(s.pairing(), 1012);
+    SimWindow::click(s.pairing(), ctl::kUnpairButton);
     QVERIFY(s.boxShown("ERROR: Failed to change Device 2 to slave mode.Aborting Unpairing"));
     QVERIFY(s.statusHas("Failed to change Device 2 to slave mode"));
     QVERIFY(s.statusHas("Unpairing unsuccessful"));
