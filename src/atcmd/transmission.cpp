@@ -74,9 +74,7 @@ void finishBlocking(bool answered, int transmissions, int32_t timeoutMs) {
 }
 
 int32_t sendEscapeSequence(int32_t timeoutMs) {
-  sleepMs(kEscapeGuardMs);  // the adapter only takes "+++" after a silence
-  preparePendingCommand("+++", 0, 0, 1);
-  if (sendBlockingCommand("+++", 3, timeoutMs) == 0) {
+  if (sendEscape(kEscapeGuardMs + timeoutMs) == 0) {
     // The main window applies the answer; OK takes the adapter out of data mode.
     sendNotify(NOTIFY_COMMAND_RESPONSE);
   }
@@ -88,6 +86,22 @@ int32_t sendEscapeSequence(int32_t timeoutMs) {
 }
 
 }  // namespace
+
+int32_t sendEscape(int32_t timeoutMs) {
+  sleepMs(kEscapeGuardMs);  // the adapter only takes "+++" after a silence
+  preparePendingCommand("+++", 0, 0, 1);
+  {
+    std::lock_guard lock(atCommandMutex);
+    atCommandEvent.reset();
+  }
+  // Written once: a second "+++" inside the silence the adapter may want
+  // after the first would be data again.
+  if (UartWrite("+++", 3) == 0) atCommandEvent.wait(timeoutMs);
+  std::lock_guard lock(atCommandMutex);
+  const bool answered = atCommand.responseComplete == 1;
+  finishBlocking(answered, 1, timeoutMs);
+  return answered ? 0 : 1;
+}
 
 int32_t commandExpectsData(const char* command) {
   if (!command) return 0;

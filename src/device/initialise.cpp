@@ -139,22 +139,47 @@ void readAllSettings(FormInterface& page) {
   status("Device Settings read complete");
 }
 
-void initialiseDevice(FormInterface& page) {
-  resetSettingsSearch();
-  // The probe; a second one when the first is refused.
-  bool answered = false;
-  for (int probe = 0; probe < 2; ++probe) {
+namespace {
+
+// The probe; a second one when the first is refused. True when the adapter
+// answered at all (two refusals end the initialisation without a search).
+bool probe(FormInterface& page) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
     const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, 1000);
-    if (r != 0 && r != 2) break;
-    answered = true;
+    if (r != 0 && r != 2) return attempt > 0;
     if (!answerIsError()) {
       applyOnUi(page);
-      break;
+      return true;
     }
-    // Two refusals end the initialisation without a search; a refused
-    // probe is not applied, so it is dropped here.
+    // A refused probe is not applied, so it is dropped here.
     dropPending();
   }
+  return true;
+}
+
+// An adapter left in data mode (connected by an earlier run, or connected
+// to its partner by itself after a pairing) hears the probe as data and
+// stays silent at the right line settings. One escape sequence brings it
+// back to command mode before the search tries every other setting.
+bool leaveDataMode(FormInterface& page) {
+  if (localDev.abortOp == 1 || gShutdown) return false;
+  status("No response received for init command. Sending the escape sequence in case the "
+         "adapter is in data mode....");
+  if (sendEscape(kEscapeGuardMs + 1000) != 0) {
+    dropPending();
+    return false;
+  }
+  applyOnUi(page);
+  status("The adapter was in data mode and is back in command mode");
+  return true;
+}
+
+}  // namespace
+
+void initialiseDevice(FormInterface& page) {
+  resetSettingsSearch();
+  bool answered = probe(page);
+  if (!answered && leaveDataMode(page)) answered = probe(page);
   if (!answered) {
     status("No response received for init command. Trying all settings. Press Abort to Stop....");
     for (int attempt = 1; localDev.initialised == 0; ++attempt) {

@@ -4,6 +4,7 @@
 // programmed into the simulated adapter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -148,6 +149,25 @@ TEST_F(DeviceE2e, TwoRefusedProbesEndWithTheFourFailureLines) {
   EXPECT_TRUE(abortDisabled);
   EXPECT_EQ(window.count(NOTIFY_DEVICE_INITIALISED), 0);
   EXPECT_EQ(recordView(), RecordView{}) << "the refused probe is not left pending";
+}
+
+// An adapter connected by an earlier run hears the probe as data for its
+// peer: the escape sequence brings it back before any settings search.
+TEST_F(DeviceE2e, AnAdapterLeftInDataModeIsEscapedBeforeTheSearch) {
+  sim::WorldOptions o;
+  o.guardMs = 20;
+  sim::World world(o);
+  ASSERT_EQ(world.control("event connect 1"), "OK");
+  ASSERT_EQ(world.control("get 1 mode"), "OK data");
+  openOnWorld(world);
+  initialiseDevice(page);
+  EXPECT_EQ(localDev.initialised.load(), 1);
+  EXPECT_EQ(world.control("get 1 mode"), "OK command");
+  EXPECT_TRUE(window.spinnerSteps().empty()) << "no settings search";
+  const auto lines = status();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "The adapter was in data mode and is back in command mode"),
+            lines.end());
 }
 
 struct VersionRow {
