@@ -2,7 +2,9 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <initializer_list>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -20,8 +22,10 @@
 #include "device/local_page_ops.h"
 #include "device/response_apply.h"
 #include "device/settings_file.h"
+#include "link/connection.h"
 #include "link/main_timers.h"
 #include "link/pairing.h"
+#include "link/remote_config.h"
 #include "platform/clock.h"
 #include "platform/memory_form.h"
 #include "serial/port_discovery.h"
@@ -59,14 +63,16 @@ const char* parityName(int32_t parity) {
 const char* onOff(int32_t v) { return v ? "On" : "Off"; }
 
 // The local device page's serial controls, as a user would set them.
-void setUpLocalPage(MemoryForm& page, const Options& o) {
+void setUpLocalPage(MemoryForm& page, int32_t baud, int32_t parity, int32_t stopBits,
+                    int32_t flow, const std::string& port) {
   using namespace ctl;
-  page.setText(kComPortList, o.port);
-  page.setText(kBaudRateList, std::to_string(o.baud));
+  page.setText(kComPortList, port);
+  page.setText(kBaudRateList, std::to_string(baud));
+  page.clearRows(kParityList);
   for (const char* row : {"None", "Odd", "Even"}) page.addRow(kParityList, row);
-  page.setSelection(kParityList, parityToIndex(o.parity));
-  setRadio(page, o.stopBits == 1 ? kStopOne : kStopTwo, {kStopOne, kStopTwo});
-  setRadio(page, o.flow == 1 ? kFlowEnabled : kFlowDisabled, {kFlowEnabled, kFlowDisabled});
+  page.setSelection(kParityList, parityToIndex(parity));
+  setRadio(page, stopBits == 1 ? kStopOne : kStopTwo, {kStopOne, kStopTwo});
+  setRadio(page, flow == 1 ? kFlowEnabled : kFlowDisabled, {kFlowEnabled, kFlowDisabled});
 }
 
 class Session {
@@ -76,12 +82,14 @@ class Session {
     gLocalPage = &page_;
     gWindow = &w;
     installCommandEngine();
+    installRemoteConfiguration();
     applyResponseHook = &applyToLocalPage;
     w.notificationHandler = [this](const TerminalWindow::Notification& n) { notified(n); };
     w.timerHandler = [this](int32_t id) { onMainTimer(id, connectionPage_, mainControls_); };
     // The spinner turns before each step of the search, so the port still
     // holds the settings of the step before, which went unanswered.
     w.spinnerHandler = [&w](int32_t step) {
+      if (!initialisationRunning()) return;  // the inquiry turns it too
       if (step <= 1) {
         w.printLine(formatBounded(200, "Search step %d of 132", step));
         return;
@@ -91,7 +99,7 @@ class Session {
                                 step, uart.baud, parityName(uart.parity), uart.stopBits,
                                 onOff(uart.flow)));
     };
-    setUpLocalPage(page_, o);
+    setUpLocalPage(page_, o.baud, o.parity, o.stopBits, o.flow, o.port);
   }
 
   ~Session() {
@@ -102,6 +110,7 @@ class Session {
     w_.timerHandler = nullptr;
     w_.spinnerHandler = nullptr;
     applyResponseHook = nullptr;
+    remoteAnswerReceiver = nullptr;
     uninstallCommandEngine();
     gLocalPage = nullptr;
     gWindow = nullptr;
@@ -120,6 +129,16 @@ class Session {
       case Command::Pair:
       case Command::Unpair:
         return pairing(o_.command == Command::Pair);
+      case Command::Inquire:
+        return inquire();
+      case Command::Connect:
+        return connectTo();
+      case Command::Disconnect:
+        return disconnect();
+      case Command::Remote:
+        return remoteConfigure();
+      case Command::Reset:
+        return reset();
       default:
         return kExitUsage;
     }
@@ -207,6 +226,31 @@ class Session {
   int apply();
   int send();
   int pairing(bool pairNow);
+  int inquire();
+  int connectTo();
+  int disconnect();
+  int remoteConfigure();
+  int reset();
+
+  // Processes posts until one of `texts` appears among the status lines
+  // shown from `mark` on (an index into statusTexts()), or timeoutMs passes
+  // (Ctrl-C too). The index of the text found, or -1.
+  int waitForStatus(std::size_t mark, std::initializer_list<const char*> texts, int timeoutMs) {
+    const long long end = monotonicMs() + timeoutMs;
+    while (true) {
+      const auto status = w_.statusTexts();
+      for (std::size_t i = mark; i < status.size(); ++i) {
+        int k = 0;
+        for (const char* t : texts) {
+          if (status[i].rfind(t, 0) == 0) return k;
+          ++k;
+        }
+      }
+      if (cancel_ || monotonicMs() >= end) return -1;
+      w_.processPosted(50);
+    }
+  }
+  std::size_t statusMark() const { return w_.statusTexts().size(); }
 
   const Options& o_;
   TerminalWindow& w_;
@@ -218,6 +262,7 @@ class Session {
   // inquiry timer's end unlocks; nobody shows them here.
   MemoryForm connectionPage_;
   MemoryForm mainControls_;
+  MemoryForm remotePage_;
   bool searchStarted_ = false;
 };
 
@@ -309,6 +354,15 @@ int Session::apply() {
   }
   const int c = connectAndRead();
   if (c != kExitOk) return c;
+  if (o_.dryRun) {
+    std::vector<std::string> plan;
+    if (LoadSettings(o_.file, 1, &page_, &plan) != 1) return kExitFileError;
+    for (std::string command : plan) {
+      if (!command.empty() && command.back() == '\r') command.pop_back();
+      std::fprintf(out_, "%s\n", command.c_str());
+    }
+    return kExitOk;
+  }
   if (LoadSettings(o_.file, 1, &page_) != 1) return kExitFileError;
   if (cancel_) return kExitCancelled;
   w_.printLine("Reading the settings back to verify them...");
@@ -408,6 +462,147 @@ int Session::pairing(bool pairNow) {
   }
   if (cancel_ || w_.questionRefused()) return kExitCancelled;
   return kExitFailed;
+}
+
+// ------------------------------------------------------------------ radio
+
+int Session::inquire() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  onInquireDevices(connectionPage_, page_);
+  if (localDev.inquiryActive == 0) return kExitFailed;  // the refusal has been reported
+  // The inquiry timer ends the display after 61 ticks even if the adapter
+  // never reports the end; wait a little longer than that.
+  const long long end = monotonicMs() + 70000;
+  bool cancelled = false;
+  while (localDev.inquiryActive == 1 && monotonicMs() < end) {
+    if (cancel_ && !cancelled) {
+      cancelled = true;
+      onCancelInquiry(page_);
+    }
+    w_.processPosted(100);
+  }
+  w_.processPosted(0);
+  std::vector<std::string> lines;
+  {
+    std::lock_guard lock(inquiryMutex);
+    const int count = std::min<int>(inquiry.count, kMaxInquiryResults);
+    for (int i = 0; i < count; ++i) lines.emplace_back(fieldView(inquiry.results[i]));
+  }
+  for (std::string line : lines) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    if (o_.json) {
+      const std::string address = line.size() > 34 ? line.substr(34, 14) : std::string();
+      std::fprintf(out_, "{\"line\": %s, \"address\": %s}\n", jsonString(line).c_str(),
+                   jsonString(address).c_str());
+    } else {
+      std::fprintf(out_, "%s\n", line.c_str());
+    }
+  }
+  return cancelled ? kExitCancelled : kExitOk;
+}
+
+int Session::connectTo() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  connectionPage_.setText(ctl::kSelectedDevice, addressDigits(o_.address));
+  const std::size_t mark = statusMark();
+  onConnect(connectionPage_, page_);
+  const int r = waitForStatus(mark,
+                              {"Local Device connected to remote device with address",
+                               "Local Device failed to connect to remote device."},
+                              o_.timeoutMs);
+  if (r == 0 && localDev.connected == 1) {
+    std::string peer;
+    {
+      std::lock_guard lock(remoteMutex);
+      peer = std::string(fieldView(remote.peerAddress));
+    }
+    std::fprintf(out_, "connected %s\n", peer.c_str());
+    return kExitOk;
+  }
+  if (cancel_) return kExitCancelled;
+  if (r < 0) w_.printLine("No CONNECT event within the time-out");
+  return kExitLinkFailed;
+}
+
+int Session::disconnect() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  const std::size_t mark = statusMark();
+  onDisconnect(page_);
+  const int r = waitForStatus(mark, {"Local Device disconnected from remote device"}, o_.timeoutMs);
+  if (r == 0) {
+    std::fprintf(out_, "disconnected\n");
+    return kExitOk;
+  }
+  if (cancel_) return kExitCancelled;
+  w_.printLine("No DISCONNECT event within the time-out (is the adapter connected?)");
+  return kExitLinkFailed;
+}
+
+int Session::remoteConfigure() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  initRemotePage(remotePage_);
+  // Reading the role and the auto-connect setting drops the tool's link
+  // flags; the escape from data mode at the start showed the link is up.
+  if (w_.sawStatus(kLeftDataModeStatus)) localDev.connected = 1;
+  // The handshake's, the speed change's and the exit's answers, or the
+  // 4-second timer's verdict; a little longer than the timer to be sure.
+  constexpr int kAnswerWaitMs = 6000;
+  std::size_t mark = statusMark();
+  onHandshake();
+  if (remote.handshakeState != HANDSHAKE_STARTED && remote.handshakeState != HANDSHAKE_COMPLETE)
+    return w_.questionRefused() ? kExitCancelled : kExitLinkFailed;
+  if (waitForStatus(mark, {"Handshake Complete...", "Handshake Failed...", "Handshake failed."},
+                    kAnswerWaitMs) != 0)
+    return cancel_ ? kExitCancelled : kExitLinkFailed;
+
+  bool confirmed = true;
+  // The page's Baud Rate list: the position + 1 is the remote speed code.
+  static const int32_t kSpeeds[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+  remotePage_.clearRows(ctl::kRemoteBaudList);
+  for (int32_t speed : kSpeeds) remotePage_.addRow(ctl::kRemoteBaudList, std::to_string(speed));
+  for (int i = 0; i < 8; ++i)
+    if (kSpeeds[i] == o_.remoteBaud) remotePage_.setSelection(ctl::kRemoteBaudList, i);
+  mark = statusMark();
+  onProgramRemoteDevice(remotePage_);
+  confirmed = waitForStatus(mark,
+                            {"Remote Device Baud rate changed.",
+                             "Remote Device Baud rate change failed.", "Handshake command failed."},
+                            kAnswerWaitMs) == 0;
+  // Remote access is always left again once the handshake was made.
+  mark = statusMark();
+  onExitRemoteAccess();
+  confirmed = waitForStatus(mark,
+                            {"Remote Access Mode Exited.", "Exit Remote Access Mode failed.",
+                             "Handshake command failed."},
+                            kAnswerWaitMs) == 0 &&
+              confirmed;
+  if (cancel_) return kExitCancelled;
+  return confirmed ? kExitOk : kExitLinkFailed;
+}
+
+int Session::reset() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  const std::size_t mark = statusMark();
+  onRestoreFactorySettings(page_);
+  if (waitForStatus(mark, {"Factory settings restored on Local Device."}, 0) != 0)
+    return kExitFailed;
+  w_.processPosted(0);
+  // The link now runs the factory line settings; read the adapter there, or
+  // find it again if it is not back yet.
+  if (!readAll()) {
+    UartDeinit();
+    localDev.initialised = 0;
+    setUpLocalPage(page_, uart.baud, uart.parity, uart.stopBits, uart.flow, o_.port);
+    const int again = connectAndRead();
+    if (again != kExitOk) return again;
+  }
+  writeSettings(out_);
+  return kExitOk;
 }
 
 }  // namespace

@@ -40,10 +40,22 @@ std::string usageText() {
          "  read   --port P [--json]    read every setting; print it in the settings-file format\n"
          "                              or as JSON\n"
          "  apply  --port P FILE        program the adapter from a settings file, read it back and\n"
-         "                              verify each value of the file\n"
+         "                              verify each value of the file; with --dry-run print the\n"
+         "                              commands it would send, one a line, and send nothing\n"
          "  send   --port P COMMAND     send one AT command (\"AT+NAME?\"), print the answer\n"
          "  pair   --port P             pair the adapter with a second one (asks to swap them)\n"
          "  unpair --port P             undo a pairing (asks to swap them)\n"
+         "  inquire --port P [--json]   run a Bluetooth inquiry; print each result line (JSON:\n"
+         "                              the line and its address); Ctrl-C cancels it\n"
+         "  connect --port P ADDRESS    connect to ADDRESS (12 hex digits, hyphens allowed) and\n"
+         "                              wait for the CONNECT event; prints \"connected ADDRESS\"\n"
+         "  disconnect --port P         drop the connection and wait for the DISCONNECT event\n"
+         "  remote --port P --remote-baud BPS\n"
+         "                              on a connected adapter: handshake with the remote\n"
+         "                              adapter, set its speed to BPS (9600 ... 921600), leave\n"
+         "                              remote access\n"
+         "  reset  --port P             restore factory settings, find the adapter again at the\n"
+         "                              factory line settings and print its settings\n"
          "\n"
          "Options:\n"
          "  --port P         the serial port (/dev/ttyUSB0)\n"
@@ -51,7 +63,10 @@ std::string usageText() {
          "  --parity none|odd|even      (default none)\n"
          "  --stop 1|2       stop bits (default 1)\n"
          "  --flow on|off    RTS/CTS flow control (default off)\n"
-         "  --json           read and find: print JSON\n"
+         "  --json           read, find and inquire: print JSON\n"
+         "  --dry-run        apply: print the commands, send nothing\n"
+         "  --timeout S      connect, disconnect: seconds to wait for the event (default 15)\n"
+         "  --remote-baud BPS  remote: the remote adapter's new speed\n"
          "  --yes, -y        answer every question OK/Yes (scripted use)\n"
          "  --log FILE       write the trace to FILE\n"
          "  --help, -h       this text;  --version  the version\n"
@@ -67,6 +82,8 @@ std::string usageText() {
          "  5    apply: values read back differ from the file (per-key report on stdout)\n"
          "  6    a settings file or the log file could not be read or written\n"
          "  7    the adapter runs old firmware that this tool does not support\n"
+         "  8    connect, disconnect, remote: the connection was not made or not ended, or the\n"
+         "       remote adapter did not confirm a step\n"
          "  130  cancelled (Ctrl-C, or a question answered Cancel)\n";
 }
 
@@ -93,6 +110,10 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       o.yes = true;
       continue;
     }
+    if (a == "--dry-run") {
+      o.dryRun = true;
+      continue;
+    }
     if (a.size() > 1 && a[0] == '-' && a != "-") {
       if (i + 1 >= argc) return fail(a + " needs a value");
       const char* v = argv[++i];
@@ -117,6 +138,16 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         if (!strcasecmp(v, "on")) o.flow = 1;
         else if (!strcasecmp(v, "off")) o.flow = 0;
         else return fail(std::string("bad flow control '") + v + "'");
+      } else if (a == "--remote-baud") {
+        static const long kRemoteSpeeds[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+        bool listed = false;
+        if (parseNumber(v, &n))
+          for (long s : kRemoteSpeeds) listed = listed || s == n;
+        if (!listed) return fail(std::string("bad remote speed '") + v + "'");
+        o.remoteBaud = static_cast<int32_t>(n);
+      } else if (a == "--timeout") {
+        if (!parseNumber(v, &n) || n < 1 || n > 3600) return fail(std::string("bad timeout '") + v + "'");
+        o.timeoutMs = static_cast<int>(n * 1000);
       } else if (a == "--log") {
         if (!*v) return fail("--log needs a file name");
         o.logPath = v;
@@ -141,22 +172,31 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   } kCommands[] = {{"ports", Command::Ports, false}, {"find", Command::Find, false},
                    {"read", Command::Read, false},   {"apply", Command::Apply, true},
                    {"send", Command::Send, true},    {"pair", Command::Pair, false},
-                   {"unpair", Command::Unpair, false}};
+                   {"unpair", Command::Unpair, false}, {"inquire", Command::Inquire, false},
+                   {"connect", Command::Connect, true}, {"disconnect", Command::Disconnect, false},
+                   {"remote", Command::Remote, false}, {"reset", Command::Reset, false}};
   bool known = false;
   for (const auto& c : kCommands) {
     if (positional[0] != c.name) continue;
     known = true;
     o.command = c.command;
     if (c.takesArgument && positionals < 2)
-      return fail(positional[0] + (c.command == Command::Apply ? " needs a FILE" : " needs a COMMAND"));
+      return fail(positional[0] + (c.command == Command::Apply     ? " needs a FILE"
+                                   : c.command == Command::Connect ? " needs an ADDRESS"
+                                                                   : " needs a COMMAND"));
     if (!c.takesArgument && positionals > 1) return fail("too many arguments");
   }
   if (!known) return fail("unknown command " + positional[0]);
   if (o.command == Command::Apply) o.file = positional[1];
   if (o.command == Command::Send) o.atCommand = positional[1];
+  if (o.command == Command::Connect) o.address = positional[1];
+  if (o.command == Command::Remote && o.remoteBaud == 0) return fail("remote needs --remote-baud");
+  if (o.remoteBaud != 0 && o.command != Command::Remote) return fail("--remote-baud goes with remote");
+  if (o.dryRun && o.command != Command::Apply) return fail("--dry-run goes with apply");
   if (o.command != Command::Ports && o.port.empty()) return fail(positional[0] + " needs --port");
-  if (o.json && o.command != Command::Read && o.command != Command::Find)
-    return fail("--json goes with read and find");
+  if (o.json && o.command != Command::Read && o.command != Command::Find &&
+      o.command != Command::Inquire)
+    return fail("--json goes with read, find and inquire");
   return {o, {}};
 }
 

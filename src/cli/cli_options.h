@@ -17,10 +17,14 @@ enum ExitCode : int {
   kExitMismatch = 5,        // apply: a value read back differs from the file
   kExitFileError = 6,       // a settings or log file could not be read or written
   kExitOldFirmware = 7,     // the adapter runs old, unsupported firmware
+  kExitLinkFailed = 8,      // connect, disconnect or remote: the radio link step failed
   kExitCancelled = 130,     // Ctrl-C, or a question answered Cancel
 };
 
-enum class Command { None, Help, Version, Ports, Find, Read, Apply, Send, Pair, Unpair };
+enum class Command {
+  None, Help, Version, Ports, Find, Read, Apply, Send, Pair, Unpair,
+  Inquire, Connect, Disconnect, Remote, Reset
+};
 
 struct Options {
   Command command = Command::None;
@@ -33,6 +37,10 @@ struct Options {
   bool yes = false;
   std::string file;       // apply
   std::string atCommand;  // send
+  std::string address;    // connect
+  int32_t remoteBaud = 0; // remote: the remote adapter's new speed
+  bool dryRun = false;    // apply: print the commands, send nothing
+  int timeoutMs = 15000;  // connect, disconnect: the wait for the event
   std::string logPath;
   double timeScale = 1.0;  // scales the fixed waits (tests)
 };

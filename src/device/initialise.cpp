@@ -170,7 +170,10 @@ bool leaveDataMode(FormInterface& page) {
     return false;
   }
   applyOnUi(page);
-  status("The adapter was in data mode and is back in command mode");
+  // Data mode exists only over a connection: the link is still up.
+  localDev.connected = 1;
+  if (!gShutdown) postNotify(NOTIFY_REFRESH_INDICATORS);
+  status(kLeftDataModeStatus);
   return true;
 }
 

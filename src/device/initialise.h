@@ -15,6 +15,11 @@
 
 namespace kx {
 
+// The status line of an initialisation that found the adapter in data mode
+// and brought it back to command mode with the escape sequence.
+constexpr const char* kLeftDataModeStatus =
+    "The adapter was in data mode and is back in command mode; it is still connected";
+
 // The query commands read by readAllSettings, in order.
 extern const char* const readCommandList[20];
 

@@ -56,12 +56,19 @@ void storeText(char (&field)[N], const std::string& value, const char* key) {
   copyField(field, value);
 }
 
+// While a dry run is under way: where the commands go instead of the port.
+std::vector<std::string>* gPlan = nullptr;
+
 // Sends a command built from a file value and applies its answer; reports a
-// failure in the status window.
+// failure in the status window. A dry run only notes the command.
 void program(FormInterface* page, const std::string& command, const std::string& failure,
              int waitMs) {
   const auto fits = checkCommandLength(command);
   if (!fits) return;
+  if (gPlan) {
+    gPlan->push_back(*fits);
+    return;
+  }
   if (sendATCommand(fits->c_str(), 0, 0, 1000) == 0) {
     if (page) applyCommandResponse(*page);
     sleepMs(waitMs);
@@ -363,19 +370,22 @@ std::string settingsCreateErrorText(int err) {
   }
 }
 
-int LoadSettings(const std::string& path, int applyMode, FormInterface* page) {
+int LoadSettings(const std::string& path, int applyMode, FormInterface* page,
+                 std::vector<std::string>* dryRun) {
   FILE* file = std::fopen(path.c_str(), "r");
   if (!file) {
     showMessageBox(settingsOpenErrorText(errno), MsgButtons::Ok);
     return 0;
   }
   const bool apply = applyMode == 1;
-  if (apply) appendStatus("Programming the adapter with the loaded settings...");
+  gPlan = apply ? dryRun : nullptr;
+  if (apply && !gPlan) appendStatus("Programming the adapter with the loaded settings...");
   std::memset(&fileSettings, 0, sizeof fileSettings);
   char line[kReadPiece];
   while (std::fgets(line, sizeof line, file)) handleLine(line, path, apply, page);
   std::fclose(file);
-  if (apply) appendStatus("Adapter programmed with loaded settings");
+  if (apply && !gPlan) appendStatus("Adapter programmed with loaded settings");
+  gPlan = nullptr;
   return 1;
 }
 

@@ -52,7 +52,10 @@ bool readSettingsEntries(const std::string& path, std::vector<SettingsLine>* ent
 
 // Reads `path`; with applyMode 1 programs the adapter (answers applied to
 // `page`). 1 when the file was opened, 0 when not (a message box says why).
-int LoadSettings(const std::string& path, int applyMode, FormInterface* page = nullptr);
+// With `dryRun` (and applyMode 1) nothing is sent: the commands the apply
+// would send are appended to it, in order.
+int LoadSettings(const std::string& path, int applyMode, FormInterface* page = nullptr,
+                 std::vector<std::string>* dryRun = nullptr);
 
 // Writes the current settings to `path`, atomically: a temporary file beside
 // it, flushed, then renamed over it, so a failed write leaves the old file.

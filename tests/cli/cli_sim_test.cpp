@@ -1,7 +1,8 @@
 // kx627-cli run as a program against adapter-sim on a pseudo-terminal: every
 // command, the settings search with its progress and Ctrl-C, apply with its
-// verification report, pairing with the swap questions answered on standard
-// input, the trace file and the exit codes.
+// verification report and its dry run, pairing with the swap questions
+// answered on standard input, the radio commands, the factory reset, the
+// trace file and the exit codes.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -277,6 +278,70 @@ TEST_F(CliSim, CancelledSwapQuestionEndsThePairing) {
     EXPECT_NE(p.err().find("Pairing Procedure aborted"), std::string::npos);
   }
   EXPECT_EQ(sim->control("get 1 bond"), "OK 0000-00-000000");
+}
+
+// The radio side, each step its own run as a script would do it: inquiry,
+// connect, the remote adapter's speed, disconnect. The runs after the first
+// find the adapter in data mode and escape it before anything else.
+TEST_F(CliSim, RadioCommandsEachInTheirOwnRun) {
+  start({"--inquiry-ms", "300"});
+  ASSERT_EQ(sim->control("set 1 role master"), "OK");
+  auto r = runCli(args({"inquire", "--json"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("{\"line\": \"Remote Device 1 "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"address\": \"0023-45-B00001\"}\n"), std::string::npos) << r.out;
+
+  r = runCli(args({"connect", "0023-45-B00001"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "connected 0023-45-B00001\n");
+  EXPECT_EQ(sim->control("get 1 mode"), "OK data");
+
+  r = runCli(args({"remote", "--remote-baud", "115200", "--yes"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.err.find("back in command mode"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Search step"), std::string::npos) << "no settings search";
+  for (const char* line : {"Handshake Complete...\n", "Remote Device Baud rate changed.\n",
+                           "Remote Access Mode Exited.\n"})
+    EXPECT_NE(r.err.find(line), std::string::npos) << line;
+  EXPECT_EQ(sim->control("get 2 baud"), "OK 115200");
+
+  r = runCli(args({"disconnect"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "disconnected\n");
+  EXPECT_EQ(sim->control("get 1 peer"), "OK none");
+
+  // Nobody answers at this address.
+  r = runCli(args({"connect", "0023-45-B0000F"}));
+  EXPECT_EQ(r.code, kExitLinkFailed);
+  EXPECT_NE(r.err.find("Local Device failed to connect to remote device.  Attempt Fail!!"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(CliSim, DryRunPrintsTheCommandsAndSendsNone) {
+  start();
+  ASSERT_EQ(sim->control("set 1 name Line-1"), "OK");
+  const std::string file = dir.file("line.txt");
+  writeFile(file, "Name = Line-2\nBaud = 19200\nEchoMode = On\nPin = 1234\n");
+  auto r = runCli(args({"apply", "--dry-run", file}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(r.out, "AT+NAME=Line-2\nAT+ECHO+\n") << "the PIN 1234 is the adapter's already";
+  EXPECT_EQ(sim->control("get 1 name"), "OK Line-1");
+  // An adapter that already holds the file's values: nothing to print.
+  writeFile(file, "Name = Line-1\n");
+  r = runCli(args({"apply", "--dry-run", file}));
+  EXPECT_EQ(r.code, kExitOk);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(CliSim, ResetRestoresFactorySettingsAndReadsThemBack) {
+  start({"--baud", "57600"});
+  ASSERT_EQ(sim->control("set 1 name Line-7"), "OK");
+  const auto r = runCli(args({"reset", "--baud", "57600"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("Baud = 19200\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Name = KX627-1\n"), std::string::npos) << r.out;
+  EXPECT_EQ(sim->control("get 1 baud"), "OK 19200");
 }
 
 }  // namespace

@@ -166,7 +166,7 @@ TEST_F(DeviceE2e, AnAdapterLeftInDataModeIsEscapedBeforeTheSearch) {
   EXPECT_TRUE(window.spinnerSteps().empty()) << "no settings search";
   const auto lines = status();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "The adapter was in data mode and is back in command mode"),
+                      kLeftDataModeStatus),
             lines.end());
 }
 
