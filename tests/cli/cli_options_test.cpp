@@ -96,6 +96,12 @@ TEST(CliOptions, RefusesBadCommandLines) {
       {{"read", "--port", "/dev/x", "--time-scale", "0"}, "time-scale"},
       {{"read", "--port", "/dev/x", "--colour", "red"}, "unknown option"},
       {{"send", "--port", "/dev/x", "--json", "AT"}, "--json goes with"},
+      {{"connect", "--port", "/dev/x"}, "needs an ADDRESS"},
+      {{"remote", "--port", "/dev/x"}, "needs --remote-baud"},
+      {{"remote", "--port", "/dev/x", "--remote-baud", "1200"}, "bad remote speed"},
+      {{"read", "--port", "/dev/x", "--remote-baud", "9600"}, "goes with remote"},
+      {{"read", "--port", "/dev/x", "--dry-run"}, "--dry-run goes with apply"},
+      {{"connect", "--port", "/dev/x", "--timeout", "0", "0012"}, "bad timeout"},
   };
   for (const Bad& row : rows) {
     const auto r = parse(row.args);
