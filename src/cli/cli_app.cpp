@@ -34,6 +34,9 @@
 namespace kx::cli {
 namespace {
 
+// What the current run did, for --report.
+RunReport gReport;
+
 // The local device page and the Pairing page. The engine's apply hook is a
 // plain function, so the page it applies to is reached through a global.
 MemoryForm* gLocalPage = nullptr;
@@ -88,16 +91,18 @@ class Session {
     w.timerHandler = [this](int32_t id) { onMainTimer(id, connectionPage_, mainControls_); };
     // The spinner turns before each step of the search, so the port still
     // holds the settings of the step before, which went unanswered.
-    w.spinnerHandler = [&w](int32_t step) {
+    w.spinnerHandler = [this, &w](int32_t step) {
       if (!initialisationRunning()) return;  // the inquiry turns it too
+      if (searchStartedMs_ == 0) searchStartedMs_ = monotonicMs();
+      const long long elapsed = (monotonicMs() - searchStartedMs_) / 1000;
       if (step <= 1) {
-        w.printLine(formatBounded(200, "Search step %d of 132", step));
+        w.printProgress(formatBounded(200, "Search step %d of 132, %llds", step, elapsed));
         return;
       }
-      w.printLine(formatBounded(200, "Search step %d of 132 (no answer at %d bit/s, parity %s, "
-                                     "%d stop bit(s), flow control %s)",
-                                step, uart.baud, parityName(uart.parity), uart.stopBits,
-                                onOff(uart.flow)));
+      w.printProgress(formatBounded(200, "Search step %d of 132, %llds (no answer at %d bit/s, "
+                                         "parity %s, %d stop bit(s), flow control %s)",
+                                    step, elapsed, uart.baud, parityName(uart.parity),
+                                    uart.stopBits, onOff(uart.flow)));
     };
     setUpLocalPage(page_, o.baud, o.parity, o.stopBits, o.flow, o.port);
   }
@@ -264,6 +269,7 @@ class Session {
   MemoryForm mainControls_;
   MemoryForm remotePage_;
   bool searchStarted_ = false;
+  long long searchStartedMs_ = 0;
 };
 
 // ------------------------------------------------------------------ apply
@@ -378,6 +384,7 @@ int Session::apply() {
         break;
       case Check::Mismatch:
         ++mismatches;
+        gReport.mismatched.emplace_back(key);
         std::fprintf(out_, "%s: MISMATCH (file %s, adapter %s)\n", key, r.expected.c_str(),
                      r.actual.c_str());
         break;
@@ -681,10 +688,62 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
     return kExitOk;
   }
   setClockScale(options.timeScale);
-  Session session(options, window, out, cancel);
-  const int result = session.run();
+  const long long started = monotonicMs();
+  gReport = RunReport{};
+  gReport.port = options.port;
+  int result;
+  {
+    Session session(options, window, out, cancel);
+    result = session.run();
+    gReport.address = std::string(fieldView(localDev.address));
+    gReport.name = std::string(fieldView(localDev.name));
+  }
   std::fflush(out);
+  gReport.exitCode = result;
+  gReport.seconds = static_cast<double>(monotonicMs() - started) / 1000.0;
   return result;
+}
+
+RunReport lastRunReport() { return gReport; }
+
+const char* resultWord(int exitCode) {
+  switch (exitCode) {
+    case kExitOk:
+      return "ok";
+    case kExitFailed:
+      return "failed";
+    case kExitUsage:
+      return "usage";
+    case kExitPortFailed:
+      return "port failed";
+    case kExitNotFound:
+      return "not found";
+    case kExitMismatch:
+      return "mismatch";
+    case kExitFileError:
+      return "file error";
+    case kExitOldFirmware:
+      return "old firmware";
+    case kExitLinkFailed:
+      return "link failed";
+    case kExitCancelled:
+      return "cancelled";
+    default:
+      return "error";
+  }
+}
+
+std::string reportJson(const RunReport& r) {
+  std::string keys = "[";
+  for (std::size_t i = 0; i < r.mismatched.size(); ++i)
+    keys += (i ? ", " : "") + jsonString(r.mismatched[i]);
+  keys += "]";
+  return formatBounded(4096,
+                       "{\"port\": %s, \"address\": %s, \"name\": %s, \"result\": %s, "
+                       "\"exit\": %d, \"mismatched\": %s, \"seconds\": %.1f}",
+                       jsonString(r.port).c_str(), jsonString(r.address).c_str(),
+                       jsonString(r.name).c_str(), jsonString(resultWord(r.exitCode)).c_str(),
+                       r.exitCode, keys.c_str(), r.seconds);
 }
 
 }  // namespace kx::cli

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
 #include "cli/terminal_window.h"
@@ -20,6 +21,19 @@ namespace kx::cli {
 // onAbort() and requestPairingStop() then). Returns the exit code.
 int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
                const std::atomic<bool>& cancel);
+
+// What one run did, as --report writes it: a JSON object on one line.
+struct RunReport {
+  std::string port, address, name;
+  int exitCode = 0;
+  std::vector<std::string> mismatched;  // apply: the keys read back different
+  double seconds = 0;
+};
+std::string reportJson(const RunReport& report);
+// The word for an exit code in reports and the summary ("ok", "not found").
+const char* resultWord(int exitCode);
+// The RunReport of the last runCommand (port, adapter, mismatched keys).
+RunReport lastRunReport();
 
 // The settings of `localDev` and `uart` as one JSON object (read --json), and
 // the line settings alone (find --json).

@@ -69,7 +69,13 @@ std::string usageText() {
          "  --remote-baud BPS  remote: the remote adapter's new speed\n"
          "  --yes, -y        answer every question OK/Yes (scripted use)\n"
          "  --log FILE       write the trace to FILE\n"
+         "  --report FILE    write one JSON object per port (port, address, name, result,\n"
+         "                   exit code, mismatched keys, seconds) to FILE\n"
          "  --help, -h       this text;  --version  the version\n"
+         "\n"
+         "read and apply take several --port options: every port is worked on at once, one\n"
+         "child process each, every line prefixed with its port, and a summary table at the\n"
+         "end; the exit code is 0 only when every port succeeded. Ctrl-C stops them all.\n"
          "\n"
          "Status lines, messages and questions go to standard error; results to standard output.\n"
          "\n"
@@ -121,7 +127,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       if (a == "--port") {
         if (!*v || std::strlen(v) >= static_cast<std::size_t>(kPortNameSize))
           return fail("bad port name");
-        o.port = v;
+        if (o.ports.empty()) o.port = v;
+        o.ports.emplace_back(v);
       } else if (a == "--baud") {
         if (!parseNumber(v, &n) || !isSpeed(n)) return fail(std::string("bad speed '") + v + "'");
         o.baud = static_cast<int32_t>(n);
@@ -148,6 +155,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       } else if (a == "--timeout") {
         if (!parseNumber(v, &n) || n < 1 || n > 3600) return fail(std::string("bad timeout '") + v + "'");
         o.timeoutMs = static_cast<int>(n * 1000);
+      } else if (a == "--report") {
+        if (!*v) return fail("--report needs a file name");
+        o.reportPath = v;
       } else if (a == "--log") {
         if (!*v) return fail("--log needs a file name");
         o.logPath = v;
@@ -194,6 +204,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (o.remoteBaud != 0 && o.command != Command::Remote) return fail("--remote-baud goes with remote");
   if (o.dryRun && o.command != Command::Apply) return fail("--dry-run goes with apply");
   if (o.command != Command::Ports && o.port.empty()) return fail(positional[0] + " needs --port");
+  if (o.ports.size() > 1 && o.command != Command::Read && o.command != Command::Apply)
+    return fail("several --port go with read and apply");
+  if (o.ports.size() > 1 && !o.logPath.empty()) return fail("--log takes one port");
   if (o.json && o.command != Command::Read && o.command != Command::Find &&
       o.command != Command::Inquire)
     return fail("--json goes with read, find and inquire");

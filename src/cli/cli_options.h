@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kx::cli {
 
@@ -28,7 +29,9 @@ enum class Command {
 
 struct Options {
   Command command = Command::None;
-  std::string port;
+  std::string port;                // the first --port
+  std::vector<std::string> ports;  // every --port, in order (read, apply: several)
+  std::string reportPath;          // --report: one JSON object per port
   int32_t baud = 19200;
   int32_t parity = 0x100;  // PARITY_*_FLAG
   int32_t stopBits = 1;

@@ -7,15 +7,18 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "cli/cli_app.h"
-#include "platform/serial_device.h"
 #include "cli/cli_options.h"
+#include "cli/parallel.h"
 #include "cli/terminal_window.h"
 #include "common/debug_log.h"
 #include "device/initialise.h"
 #include "link/pairing.h"
+#include "platform/serial_device.h"
 
 namespace {
 
@@ -59,6 +62,7 @@ int main(int argc, char** argv) {
     std::printf("kx627-cli %s\n", KX_VERSION);
     return kExitOk;
   }
+  if (o.ports.size() > 1) return runOnEveryPort(o, std::vector<std::string>(argv, argv + argc));
   if (!o.logPath.empty()) {
     int err = 0;
     if (!kx::openDebugLogAt(o.logPath, &err)) {
@@ -89,5 +93,14 @@ int main(int argc, char** argv) {
     signals.join();
   }
   kx::closeDebugLog();
+  if (!o.reportPath.empty()) {
+    std::FILE* report = std::fopen(o.reportPath.c_str(), "w");
+    if (!report) {
+      std::fprintf(stderr, "kx627-cli: cannot write the report %s\n", o.reportPath.c_str());
+      return result == kExitOk ? kExitFileError : result;
+    }
+    std::fprintf(report, "%s\n", reportJson(lastRunReport()).c_str());
+    std::fclose(report);
+  }
   return result;
 }

@@ -25,9 +25,27 @@ TerminalWindow::~TerminalWindow() {
   timerThread_.join();
 }
 
+void TerminalWindow::endProgressLocked() {
+  if (!progressShown_) return;
+  std::fputs("\r\x1b[K", out_);  // the next line takes the progress line's place
+  progressShown_ = false;
+}
+
 void TerminalWindow::printLine(const std::string& line) {
   std::lock_guard lock(printMutex_);
+  endProgressLocked();
   std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void TerminalWindow::printProgress(const std::string& line) {
+  std::lock_guard lock(printMutex_);
+  if (!::isatty(::fileno(out_))) {
+    std::fprintf(out_, "%s\n", line.c_str());
+  } else {
+    std::fprintf(out_, "\r\x1b[K%s", line.c_str());
+    progressShown_ = true;
+  }
   std::fflush(out_);
 }
 
@@ -37,6 +55,7 @@ void TerminalWindow::handle(const Notification& n) {
     // each status text is a line of its own.
     std::lock_guard lock(printMutex_);
     status_.push_back(n.text);
+    endProgressLocked();
     std::fprintf(out_, "%s\n", n.text.c_str());
     std::fflush(out_);
     return;
@@ -200,6 +219,7 @@ void TerminalWindow::postMessageBox(const std::string& text) {
 
 void TerminalWindow::print(const char* text) {
   std::lock_guard lock(printMutex_);
+  endProgressLocked();
   std::fputs(text, out_);
   std::fflush(out_);
 }

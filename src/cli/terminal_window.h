@@ -83,6 +83,9 @@ class TerminalWindow : public WindowInterface {
   bool sawStatus(const std::string& text) const;
   // Prints one line to the error stream under the output lock.
   void printLine(const std::string& line);
+  // On a terminal: one line that each call rewrites in place (the next
+  // ordinary line replaces it). Elsewhere: an ordinary line.
+  void printProgress(const std::string& line);
 
  private:
   void handle(const Notification& n);
@@ -98,6 +101,8 @@ class TerminalWindow : public WindowInterface {
 
   std::mutex askMutex_;            // one question at a time
   mutable std::mutex printMutex_;  // output and the status list
+  bool progressShown_ = false;     // a progress line stands unfinished; printMutex_
+  void endProgressLocked();
   std::vector<std::string> status_;
 
 
