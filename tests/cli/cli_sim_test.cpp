@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -344,6 +345,35 @@ TEST_F(CliSim, ResetRestoresFactorySettingsAndReadsThemBack) {
   EXPECT_NE(r.out.find("Baud = 19200\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Name = KX627-1\n"), std::string::npos) << r.out;
   EXPECT_EQ(sim->control("get 1 baud"), "OK 19200");
+}
+
+// A production line: one file, several fixtures at once. One adapter refuses
+// every probe; the others are programmed all the same, each line carries its
+// port, and the report has one object per port.
+TEST_F(CliSim, ApplyOnSeveralPortsAtOnce) {
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  for (int i = 0; i < 3; ++i) {
+    sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{}));
+    ASSERT_TRUE(sims.back()->started());
+  }
+  ASSERT_EQ(sims[1]->control("set 1 refuse AT+RESP?"), "OK");
+  const std::string file = dir.file("line.txt"), report = dir.file("report.json");
+  writeFile(file, "Name = Line-9\n");
+  const auto r = runCli({"apply", "--port", sims[0]->ptyPath(), "--port", sims[1]->ptyPath(),
+                         "--port", sims[2]->ptyPath(), "--time-scale", kScale, "--report", report,
+                         file});
+  EXPECT_EQ(r.code, kExitNotFound) << "the failing port's code";
+  EXPECT_EQ(sims[0]->control("get 1 name"), "OK Line-9");
+  EXPECT_EQ(sims[2]->control("get 1 name"), "OK Line-9");
+  EXPECT_NE(r.out.find(sims[0]->ptyPath() + ": Name: ok (Line-9)\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find(sims[1]->ptyPath() + ": Initializion failed."), std::string::npos) << r.err;
+  const std::string lines = kx::test::readFile(report);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3) << lines;
+  EXPECT_NE(lines.find("\"port\": \"" + sims[1]->ptyPath() +
+                       "\", \"address\": \"\", \"name\": \"\", \"result\": \"not found\", \"exit\": 4"),
+            std::string::npos)
+      << lines;
+  EXPECT_NE(lines.find("\"name\": \"Line-9\", \"result\": \"ok\", \"exit\": 0"), std::string::npos);
 }
 
 }  // namespace
