@@ -369,7 +369,20 @@ int Session::apply() {
     }
     return kExitOk;
   }
-  if (LoadSettings(o_.file, 1, &page_) != 1) return kExitFileError;
+  // The plan gives the total for the progress line.
+  std::vector<std::string> plan;
+  if (LoadSettings(o_.file, 1, &page_, &plan) != 1) return kExitFileError;
+  int sent = 0;
+  const long long started = monotonicMs();
+  settingsCommandHook = [&](const std::string& command) {
+    std::string shown = command;
+    if (!shown.empty() && shown.back() == '\r') shown.pop_back();
+    w_.printProgress(formatBounded(200, "Programming %d of %zu, %llds (%s)", ++sent, plan.size(),
+                                   (monotonicMs() - started) / 1000, shown.c_str()));
+  };
+  const int loaded = LoadSettings(o_.file, 1, &page_);
+  settingsCommandHook = nullptr;
+  if (loaded != 1) return kExitFileError;
   if (cancel_) return kExitCancelled;
   w_.printLine("Reading the settings back to verify them...");
   if (!readAll()) return kExitFailed;

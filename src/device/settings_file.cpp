@@ -24,6 +24,7 @@
 namespace kx {
 
 FileSettings fileSettings;
+Hook<void(const std::string& command)> settingsCommandHook;
 
 namespace {
 
@@ -69,6 +70,7 @@ void program(FormInterface* page, const std::string& command, const std::string&
     gPlan->push_back(*fits);
     return;
   }
+  settingsCommandHook(*fits);
   if (sendATCommand(fits->c_str(), 0, 0, 1000) == 0) {
     if (page) applyCommandResponse(*page);
     sleepMs(waitMs);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/hook.h"
 #include "common/records.h"
 #include "platform/form.h"
 
@@ -31,6 +32,10 @@ struct FileSettings {
 
 // What the last read found; cleared each time a file could be opened.
 extern FileSettings fileSettings;
+
+// Called with each command LoadSettings is about to send while it programs
+// the adapter (progress for a front end). User-interface thread.
+extern Hook<void(const std::string& command)> settingsCommandHook;
 
 // The keys of a settings file, in the order a line is matched against them:
 // a line belongs to the first key it contains.

@@ -130,6 +130,9 @@ TEST_F(CliSim, ApplyProgramsAndVerifiesEveryKey) {
                            "RemoteAddress: ok (0012-6F-100002)\n", "Port: skipped",
                            "9 verified, 0 mismatched\n"})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+  // Progress on standard error: each command with the count of the plan.
+  EXPECT_NE(r.err.find("Programming 1 of 7, 0s (AT+NAME=Line-7)\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Programming 7 of 7, "), std::string::npos) << r.err;
   EXPECT_EQ(sim->control("get 1 name"), "OK Line-7");
   EXPECT_EQ(sim->control("get 1 baud"), "OK 38400");
   EXPECT_EQ(sim->control("get 1 bond"), "OK 0012-6F-100002");
