@@ -131,7 +131,8 @@ TEST_F(CliSim, ApplyProgramsAndVerifiesEveryKey) {
                            "9 verified, 0 mismatched\n"})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
   // Progress on standard error: each command with the count of the plan.
-  EXPECT_NE(r.err.find("Programming 1 of 7, 0s (AT+NAME=Line-7)\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Programming 1 of 7, "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("s (AT+NAME=Line-7)\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Programming 7 of 7, "), std::string::npos) << r.err;
   EXPECT_EQ(sim->control("get 1 name"), "OK Line-7");
   EXPECT_EQ(sim->control("get 1 baud"), "OK 38400");
