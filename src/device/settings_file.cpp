@@ -337,14 +337,18 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page) {
     showMessageBox(settingsOpenErrorText(errno), MsgButtons::Ok);
     return 0;
   }
+  readSettings(file, path, applyMode, page);
+  std::fclose(file);
+  return 1;
+}
+
+void readSettings(std::FILE* file, const std::string& name, int applyMode, FormInterface* page) {
   const bool apply = applyMode == 1;
   if (apply) show("Programming the adapter with the loaded settings...");
   std::memset(&fileSettings, 0, sizeof fileSettings);
   char line[kReadPiece];
-  while (std::fgets(line, sizeof line, file)) handleLine(line, path, apply, page);
-  std::fclose(file);
+  while (std::fgets(line, sizeof line, file)) handleLine(line, name, apply, page);
   if (apply) show("Adapter programmed with loaded settings");
-  return 1;
 }
 
 void writeSettings(std::FILE* file) {
