@@ -26,7 +26,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -56,7 +55,7 @@ void answerWrite(const uint8_t* data, std::size_t length);
 
 struct Harness {
   kx::fuzz::FuzzWindow window;
-  std::unique_ptr<kx::MemoryForm> page = std::make_unique<kx::MemoryForm>();
+  kx::MemoryForm page;  // written by the answers' application, never read
   kx::fuzz::LoopbackAdapter adapter{answerWrite};
 
   // What the adapter answers to the next write, and to every one after it.
@@ -92,7 +91,7 @@ void answerWrite(const uint8_t*, std::size_t) {
   kx::atCommandEvent.set();
 }
 
-int32_t applyToPage() { return kx::applyCommandResponse(*gHarness->page); }
+int32_t applyToPage() { return kx::applyCommandResponse(gHarness->page); }
 
 void resetWorld() {
   kx::clearLocalDev();
@@ -101,7 +100,6 @@ void resetWorld() {
   kx::clearRemote();
   kx::resetCommandEngine();
   gHarness->window.clear();
-  gHarness->page = std::make_unique<kx::MemoryForm>();
 }
 
 // The input's bytes, in reads of `chunk` bytes, in the state bytes 0 and 1 choose.
@@ -144,7 +142,7 @@ void runInput(const uint8_t* data, std::size_t size, std::size_t chunk) {
       kx::completeTimerCommand();
     } else if (result == 0) {
       // The window applies a blocking command's answer.
-      kx::applyCommandResponse(*h.page);
+      kx::applyCommandResponse(h.page);
     }
   }
   kx::fuzz::checkRecordInvariants();
