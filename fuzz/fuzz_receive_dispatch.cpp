@@ -39,7 +39,6 @@
 #include "device/response_apply.h"
 #include "fuzz_support.h"
 #include "link/remote_config.h"
-#include "platform/memory_form.h"
 #include "serial/uart.h"
 
 namespace {
@@ -55,7 +54,7 @@ void answerWrite(const uint8_t* data, std::size_t length);
 
 struct Harness {
   kx::fuzz::FuzzWindow window;
-  kx::MemoryForm page;  // written by the answers' application, never read
+  kx::fuzz::NullForm page;  // written by the answers' application, never read
   kx::fuzz::LoopbackAdapter adapter{answerWrite};
 
   // What the adapter answers to the next write, and to every one after it.

@@ -1,8 +1,9 @@
 // Shared by the fuzz targets: a check that stops the run with a message
 // (libFuzzer then saves the input that broke it), the record invariants every
-// harness checks after each input, and the two stand-ins that let a harness
-// drive the command engine on one thread: a window that only records, and a
-// serial device whose writes are answered at once, inside the write.
+// harness checks after each input, and the stand-ins that let a harness
+// drive the command engine on one thread: a window that only records, a page
+// that keeps nothing, and a serial device whose writes are answered at once,
+// inside the write.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/form.h"
 #include "platform/serial_device.h"
 #include "platform/window.h"
 
@@ -79,6 +81,24 @@ class FuzzWindow : public WindowInterface {
   std::vector<std::string> boxes_;
   std::vector<std::pair<int32_t, int>> timers_;
   std::function<void(const Notification&)> sendHandler_;
+};
+
+// A page that takes every write and keeps nothing: for harnesses whose page
+// is only written (by the answers' application), never read.
+class NullForm : public FormInterface {
+ public:
+  std::string text(int) const override { return {}; }
+  void setText(int, const std::string&) override {}
+  bool checked(int) const override { return false; }
+  void setChecked(int, bool) override {}
+  int selection(int) const override { return -1; }
+  void setSelection(int, int) override {}
+  int rowCount(int) const override { return 0; }
+  std::string rowText(int, int) const override { return {}; }
+  void addRow(int, const std::string&) override {}
+  void clearRows(int) override {}
+  bool enabled(int) const override { return true; }
+  void setEnabled(int, bool) override {}
 };
 
 // A serial device with no line behind it: every write is handed to `answer`
