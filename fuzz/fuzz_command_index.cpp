@@ -16,7 +16,8 @@ namespace {
 using kx::fuzz::require;
 
 int32_t referenceIndex(std::string text) {
-  if (text.size() > static_cast<std::size_t>(kx::kCommandSize - 1)) text.resize(kx::kCommandSize - 1);
+  if (text.size() > static_cast<std::size_t>(kx::kCommandSize - 1))
+    text.resize(kx::kCommandSize - 1);
   if (const auto nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
   if (text.empty()) return 0;
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -41,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // As a NUL-terminated string of any length.
   const int32_t index = kx::getCommandIndex(text.c_str());
   require(index >= 0 && index <= kx::kCommandCount, "index outside the table");
-  require(index == expected, "index " + std::to_string(index) + ", reference " +
-                                 std::to_string(expected));
+  KX_FUZZ_REQUIRE(index == expected,
+                  "index " + std::to_string(index) + ", reference " + std::to_string(expected));
 
   // A pending command's field is 29 characters and may lack its NUL: an exact
   // heap buffer of 29 bytes lets AddressSanitizer catch any read beyond.

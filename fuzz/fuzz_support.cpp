@@ -1,77 +1,85 @@
 #include "fuzz_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 
 #include "common/debug_log.h"
-#include "common/records.h"
-#include "device/settings_file.h"
+#include "platform/clock.h"
 
 namespace kx::fuzz {
-namespace {
 
-template <std::size_t N>
-void requireTerminated(const char (&field)[N], const char* name) {
-  require(std::memchr(field, '\0', N) != nullptr, std::string(name) + " has no NUL within its capacity");
-}
-
-}  // namespace
-
-void require(bool ok, const std::string& what) {
-  if (ok) return;
+void fail(const std::string& what) {
   std::fprintf(stderr, "INVARIANT BROKEN: %s\n", what.c_str());
   std::fflush(stderr);
   std::abort();
 }
 
-void checkRecordInvariants() {
-  {
-    std::lock_guard lock(atCommandMutex);
-    requireTerminated(atCommand.command, "atCommand.command");
-    requireTerminated(atCommand.response, "atCommand.response");
-    requireTerminated(atCommand.param, "atCommand.param");
-    require(atCommand.rxIndex >= 0 && atCommand.rxIndex < kResponseSize,
-            "atCommand.rxIndex " + std::to_string(atCommand.rxIndex) + " outside the response");
-    require(atCommand.responseComplete == 0 || atCommand.responseComplete == 1,
-            "atCommand.responseComplete not 0/1");
-  }
-  {
-    std::lock_guard lock(inquiryMutex);
-    const int32_t count = inquiry.count.load();
-    require(count >= 0 && count <= kMaxInquiryResults,
-            "inquiry.count " + std::to_string(count) + " outside 0..10");
-    require(inquiry.lineLen >= 0 && inquiry.lineLen < kResponseSize,
-            "inquiry.lineLen " + std::to_string(inquiry.lineLen) + " outside the line");
-    requireTerminated(inquiry.line, "inquiry.line");
-    for (const auto& r : inquiry.results) requireTerminated(r, "inquiry.results[]");
-  }
-  {
-    std::lock_guard lock(remoteMutex);
-    requireTerminated(remote.peerAddress, "remote.peerAddress");
-    require(remote.handshakeRespLen >= 0 &&
-                remote.handshakeRespLen <= static_cast<int32_t>(sizeof remote.handshakeResp),
-            "remote.handshakeRespLen outside the answer bytes");
-  }
-  requireTerminated(localDev.name, "localDev.name");
-  requireTerminated(localDev.address, "localDev.address");
-  requireTerminated(localDev.pin, "localDev.pin");
-  requireTerminated(localDev.fwVersion, "localDev.fwVersion");
-  requireTerminated(localDev.bondedAddress, "localDev.bondedAddress");
-  requireTerminated(localDev.remoteService, "localDev.remoteService");
-  requireTerminated(localDev.remoteCod, "localDev.remoteCod");
-  requireTerminated(pair.dev2Address, "pair.dev2Address");
-  requireTerminated(pair.dev2Name, "pair.dev2Name");
-  requireTerminated(uart.comPort, "uart.comPort");
-  requireTerminated(fileSettings.comPort, "fileSettings.comPort");
-  requireTerminated(fileSettings.name, "fileSettings.name");
-  requireTerminated(fileSettings.pin, "fileSettings.pin");
-  requireTerminated(fileSettings.remoteAddress, "fileSettings.remoteAddress");
-  requireTerminated(fileSettings.remoteService, "fileSettings.remoteService");
-  requireTerminated(fileSettings.remoteCod, "fileSettings.remoteCod");
+void quietStartup() {
+  debugFlag = 0;
+  // A scaled wait below a microsecond is no wait.
+  setClockScale(1e-9);
 }
 
-void quietStartup() { debugFlag = 0; }
+void FuzzWindow::post(int32_t id, int64_t lParam, const std::string& text) {
+  notifications_.push_back({id, lParam, text});
+}
+
+void FuzzWindow::send(int32_t id, int64_t lParam, const std::string& text) {
+  Notification n{id, lParam, text};
+  if (sendHandler_) sendHandler_(n);
+  notifications_.push_back(std::move(n));
+}
+
+void FuzzWindow::setTimer(int32_t id, int periodMs) {
+  killTimer(id);
+  timers_.emplace_back(id, periodMs);
+  std::sort(timers_.begin(), timers_.end());
+}
+
+void FuzzWindow::killTimer(int32_t id) {
+  std::erase_if(timers_, [id](const auto& t) { return t.first == id; });
+}
+
+MsgResult FuzzWindow::messageBox(const std::string& text, const std::string&, MsgButtons buttons,
+                                 MsgIcon) {
+  boxes_.push_back(text);
+  return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
+}
+
+void FuzzWindow::postMessageBox(const std::string& text) { boxes_.push_back(text); }
+
+void FuzzWindow::clear() {
+  notifications_.clear();
+  boxes_.clear();
+  timers_.clear();
+}
+
+std::string FuzzWindow::timers() const {
+  std::string out;
+  for (const auto& [id, period] : timers_)
+    out += std::to_string(id) + ":" + std::to_string(period) + " ";
+  return out;
+}
+
+int LoopbackAdapter::configure(const LineSettings& settings) {
+  settings_ = settings;
+  return 0;
+}
+
+int LoopbackAdapter::read(uint8_t*, std::size_t, int, std::size_t* got) {
+  *got = 0;
+  return 0;
+}
+
+int LoopbackAdapter::write(const uint8_t* data, std::size_t length, int) {
+  if (answer_) answer_(data, length);
+  return 0;
+}
+
+int LoopbackAdapter::modemStatus(uint32_t* bits) {
+  *bits = MODEM_CTS_ON | MODEM_DSR_ON;
+  return 0;
+}
 
 }  // namespace kx::fuzz

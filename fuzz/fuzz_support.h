@@ -1,16 +1,35 @@
-// Shared by the fuzz targets: the record invariants every harness checks
-// after each input, and a check that stops the run with a message (libFuzzer
-// then saves the input that broke it).
+// Shared by the fuzz targets: a check that stops the run with a message
+// (libFuzzer then saves the input that broke it), the record invariants every
+// harness checks after each input, and the stand-ins that let a harness
+// drive the command engine on one thread: a window that only records, a page
+// that keeps nothing, and a serial device whose writes are answered at once,
+// inside the write.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "platform/form.h"
+#include "platform/serial_device.h"
+#include "platform/window.h"
 
 namespace kx::fuzz {
 
-// Stops the process with `what` when `ok` is false.
-void require(bool ok, const std::string& what);
+// Stops the process with `what`.
+[[noreturn]] void fail(const std::string& what);
+
+// Stops the process with `what` when `ok` is false. For a message that costs
+// something to build use KX_FUZZ_REQUIRE, which builds it only on failure.
+inline void require(bool ok, const char* what) {
+  if (!ok) fail(what);
+}
+#define KX_FUZZ_REQUIRE(ok, what)      \
+  do {                                 \
+    if (!(ok)) ::kx::fuzz::fail(what); \
+  } while (false)
 
 // Every fixed-size text field of the global records (and of the last
 // settings file read) holds its NUL within its capacity; the counters and
@@ -18,7 +37,95 @@ void require(bool ok, const std::string& what);
 // Takes each record's lock.
 void checkRecordInvariants();
 
-// Silences the debug log and the libFuzzer-irrelevant output of the tool.
+// Silences the debug log and sets the clock scale so low that every fixed
+// wait of the system (settle times, guard silences) takes no time at all.
 void quietStartup();
+
+// A main window that records what reaches it, cheaply: notifications in
+// order, message box texts, armed timers. Boxes are answered Ok, Yes or Ok;
+// invokeOnUi runs on the caller's thread.
+class FuzzWindow : public WindowInterface {
+ public:
+  struct Notification {
+    int32_t id;
+    int64_t lParam;
+    std::string text;
+  };
+
+  void post(int32_t id, int64_t lParam, const std::string& text) override;
+  void send(int32_t id, int64_t lParam, const std::string& text) override;
+  void sendSpinner(int32_t) override {}
+  void setTimer(int32_t id, int periodMs) override;
+  void killTimer(int32_t id) override;
+  MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                       MsgIcon icon) override;
+  void postMessageBox(const std::string& text) override;
+  void invokeOnUi(const std::function<void()>& fn) override { fn(); }
+  void setWaitCursor(bool) override {}
+  bool isUiThread() const override { return true; }
+
+  // Runs for every send(), as the main window handles it (before it is
+  // recorded).
+  void setSendHandler(std::function<void(const Notification&)> handler) {
+    sendHandler_ = std::move(handler);
+  }
+
+  void clear();
+  const std::vector<Notification>& notifications() const { return notifications_; }
+  const std::vector<std::string>& boxes() const { return boxes_; }
+  // "id:period" of every armed timer, in id order.
+  std::string timers() const;
+
+ private:
+  std::vector<Notification> notifications_;
+  std::vector<std::string> boxes_;
+  std::vector<std::pair<int32_t, int>> timers_;
+  std::function<void(const Notification&)> sendHandler_;
+};
+
+// A page that takes every write and keeps nothing: for harnesses whose page
+// is only written (by the answers' application), never read.
+class NullForm : public FormInterface {
+ public:
+  std::string text(int) const override { return {}; }
+  void setText(int, const std::string&) override {}
+  bool checked(int) const override { return false; }
+  void setChecked(int, bool) override {}
+  int selection(int) const override { return -1; }
+  void setSelection(int, int) override {}
+  int rowCount(int) const override { return 0; }
+  std::string rowText(int, int) const override { return {}; }
+  void addRow(int, const std::string&) override {}
+  void clearRows(int) override {}
+  bool enabled(int) const override { return true; }
+  void setEnabled(int, bool) override {}
+};
+
+// A serial device with no line behind it: every write is handed to `answer`
+// on the writing thread, which replies by feeding the receive path as the
+// read thread would, before the write returns. Reads find nothing; the line
+// settings are kept as configured.
+class LoopbackAdapter : public SerialDevice {
+ public:
+  using Answer = std::function<void(const uint8_t* data, std::size_t length)>;
+  explicit LoopbackAdapter(Answer answer) : answer_(std::move(answer)) {}
+
+  int open(const std::string&) override { return 0; }
+  void close() override {}
+  bool isOpen() const override { return true; }
+  int configure(const LineSettings& settings) override;
+  LineSettings settings() const override { return settings_; }
+  int read(uint8_t*, std::size_t, int, std::size_t* got) override;
+  void interruptRead() override {}
+  int write(const uint8_t* data, std::size_t length, int) override;
+  int purge(bool, bool) override { return 0; }
+  int modemStatus(uint32_t* bits) override;
+  int setDtr(bool) override { return 0; }
+  int setRts(bool) override { return 0; }
+
+ private:
+  Answer answer_;
+  LineSettings settings_;
+};
 
 }  // namespace kx::fuzz

@@ -41,7 +41,7 @@ InquiryFeed feedInquiryByte(InquiryRecord& rec, uint8_t byte, ConnectEvent* even
     const bool cut = rec.lineLen >= kLineCapacity;
     rec.line[rec.lineLen] = '\0';
     const std::string_view line(rec.line, static_cast<std::size_t>(rec.lineLen));
-    const std::string shown = escapeBytes(line);
+    const std::string shown = debugEnabled() ? escapeBytes(line) : std::string();
     if (!cut && line.find("Inquiry End") != std::string_view::npos) {
       debugLog("ATCOMMAND: Inquiry Ended. Received %s", shown.c_str());
       out.line = InquiryLine::End;

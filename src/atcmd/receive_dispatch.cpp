@@ -57,7 +57,15 @@ void dispatchReceivedData(const uint8_t* data, uint32_t count) {
     processInquiryData(data, count);
     return;
   }
-  if (idle && localDev.handshaked.load() == 1 && remoteAnswerReceiver.tryCall(data, count)) return;
+  if (idle && localDev.handshaked.load() == 1 && remoteAnswerReceiver) {
+    // The receiver gets bytes only while an answer is awaited. Once it has
+    // handled one, the rest of the read is routed anew, as it would be had
+    // it arrived in a read of its own (a DISCONNECT right after the answer).
+    uint32_t i = 0;
+    while (i < count && localDev.handshaked.load() == 1) remoteAnswerReceiver(data + i++, 1);
+    if (i < count) dispatchReceivedData(data + i, count - i);
+    return;
+  }
   processCmdResponse(data, count);
 }
 

@@ -379,16 +379,21 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page,
     showMessageBox(settingsOpenErrorText(errno), MsgButtons::Ok);
     return 0;
   }
+  readSettings(file, path, applyMode, page, dryRun);
+  std::fclose(file);
+  return 1;
+}
+
+void readSettings(std::FILE* file, const std::string& name, int applyMode, FormInterface* page,
+                  std::vector<std::string>* dryRun) {
   const bool apply = applyMode == 1;
   gPlan = apply ? dryRun : nullptr;
   if (apply && !gPlan) appendStatus("Programming the adapter with the loaded settings...");
   std::memset(&fileSettings, 0, sizeof fileSettings);
   char line[kReadPiece];
-  while (std::fgets(line, sizeof line, file)) handleLine(line, path, apply, page);
-  std::fclose(file);
+  while (std::fgets(line, sizeof line, file)) handleLine(line, name, apply, page);
   if (apply && !gPlan) appendStatus("Adapter programmed with loaded settings");
   gPlan = nullptr;
-  return 1;
 }
 
 void writeSettings(std::FILE* file) {

@@ -62,6 +62,12 @@ bool readSettingsEntries(const std::string& path, std::vector<SettingsLine>* ent
 int LoadSettings(const std::string& path, int applyMode, FormInterface* page = nullptr,
                  std::vector<std::string>* dryRun = nullptr);
 
+// What LoadSettings does once the file is open: reads the settings text from
+// `file` (not closed here) into fileSettings, programming the adapter with
+// applyMode 1. `name` names the source in the debug log.
+void readSettings(std::FILE* file, const std::string& name, int applyMode,
+                  FormInterface* page = nullptr, std::vector<std::string>* dryRun = nullptr);
+
 // Writes the current settings to `path`, atomically: a temporary file beside
 // it, flushed, then renamed over it, so a failed write leaves the old file.
 // 1 when written, 0 when not (a message box says why).

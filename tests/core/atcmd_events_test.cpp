@@ -14,6 +14,7 @@
 #include "common/notify.h"
 #include "common/records.h"
 #include "common/text.h"
+#include "link/remote_config.h"
 #include "platform/clock.h"
 #include "support/engine_fixture.h"
 
@@ -95,6 +96,25 @@ TEST_F(Events, EventBoxNeverHoldsReception) {
   ASSERT_EQ(blocking.boxes().size(), 1u);
   EXPECT_EQ(blocking.boxes()[0].text,
             "Local Device connected to remote device with address \"0001-02-030405\"");
+}
+
+// The remote adapter's answer and an event in the same read: the answer goes
+// to the remote receiver, the event after it is handled as an event and not
+// taken for a second answer.
+TEST_F(Events, EventInTheReadThatCarriesTheRemoteAnswer) {
+  installRemoteConfiguration();
+  localDev.connected = 1;
+  localDev.dataMode = 1;
+  localDev.handshaked = 1;
+  remote.handshakeState = HANDSHAKE_STARTED;
+  feed("\xAA\xAA\r\nDISCONNECT 0001-02-030405\r\n");
+  EXPECT_EQ(localDev.handshaked.load(), 0);
+  EXPECT_EQ(localDev.connected.load(), 0);
+  EXPECT_EQ(remote.handshakeState.load(), HANDSHAKE_IDLE);
+  EXPECT_EQ(window.statusTexts(),
+            (std::vector<std::string>{
+                "Handshake Complete...",
+                "Local Device disconnected from remote device with address  0001-02-030405"}));
 }
 
 TEST_F(Events, ParseConnectEventReadsTheRecord) {
