@@ -134,7 +134,10 @@ void TerminalWindow::timerLoop() {
     for (auto it = timers_.begin(); it != timers_.end(); ++it)
       if (it->second.due < next->second.due) next = it;
     if (Clock::now() < next->second.due) {
-      timerChanged_.wait_until(lock, next->second.due);
+      // A copy: while this waits, another thread may kill the timer and its
+      // map entry with it.
+      const Clock::time_point due = next->second.due;
+      timerChanged_.wait_until(lock, due);
       continue;  // re-examine: the timers may have changed
     }
     // Window timers repeat until killed; the handler usually kills it.
