@@ -21,14 +21,22 @@ void quietStartup() {
   setClockScale(1e-9);
 }
 
+void FuzzWindow::fold(int64_t value, const std::string& text) {
+  ++received_;
+  const auto mix = [this](uint8_t byte) { digest_ = (digest_ ^ byte) * 1099511628211ull; };
+  for (int i = 0; i < 8; ++i) mix(static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i)));
+  for (char c : text) mix(static_cast<uint8_t>(c));
+  mix(0);
+}
+
 void FuzzWindow::post(int32_t id, int64_t lParam, const std::string& text) {
-  notifications_.push_back({id, lParam, text});
+  fold(id * 1000003ll + lParam, text);
+  if (recording_) notifications_.push_back({id, lParam, text});
 }
 
 void FuzzWindow::send(int32_t id, int64_t lParam, const std::string& text) {
-  Notification n{id, lParam, text};
-  if (sendHandler_) sendHandler_(n);
-  notifications_.push_back(std::move(n));
+  if (sendHandler_) sendHandler_({id, lParam, text});
+  post(id, lParam, text);
 }
 
 void FuzzWindow::setTimer(int32_t id, int periodMs) {
@@ -43,15 +51,20 @@ void FuzzWindow::killTimer(int32_t id) {
 
 MsgResult FuzzWindow::messageBox(const std::string& text, const std::string&, MsgButtons buttons,
                                  MsgIcon) {
-  boxes_.push_back(text);
+  postMessageBox(text);
   return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
 }
 
-void FuzzWindow::postMessageBox(const std::string& text) { boxes_.push_back(text); }
+void FuzzWindow::postMessageBox(const std::string& text) {
+  fold(-1, text);
+  if (recording_) boxes_.push_back(text);
+}
 
 void FuzzWindow::clear() {
   notifications_.clear();
   boxes_.clear();
+  received_ = 0;
+  digest_ = kDigestStart;
   timers_.clear();
 }
 

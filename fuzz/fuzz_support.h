@@ -70,15 +70,30 @@ class FuzzWindow : public WindowInterface {
     sendHandler_ = std::move(handler);
   }
 
+  // With recording off, notifications and boxes are only counted and folded
+  // into digest(), no copy kept: for a harness that compares what reached
+  // the window and needs the texts only to report a difference.
+  void setRecording(bool on) { recording_ = on; }
+
   void clear();
   const std::vector<Notification>& notifications() const { return notifications_; }
   const std::vector<std::string>& boxes() const { return boxes_; }
+  // Every notification and box since clear(), in order: how many, and a hash
+  // of their ids, values and texts.
+  std::size_t received() const { return received_; }
+  uint64_t digest() const { return digest_; }
   // "id:period" of every armed timer, in id order.
   std::string timers() const;
 
  private:
+  static constexpr uint64_t kDigestStart = 14695981039346656037ull;  // FNV-1a
+  void fold(int64_t value, const std::string& text);
+
+  bool recording_ = true;
   std::vector<Notification> notifications_;
   std::vector<std::string> boxes_;
+  std::size_t received_ = 0;
+  uint64_t digest_ = kDigestStart;
   std::vector<std::pair<int32_t, int>> timers_;
   std::function<void(const Notification&)> sendHandler_;
 };
