@@ -55,11 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Harness& h = *gHarness;
-  // fmemopen reads a zero-length buffer as an empty file.
-  static char empty[1];
-  FILE* file =
-      fmemopen(size ? const_cast<uint8_t*>(data) : reinterpret_cast<uint8_t*>(empty), size, "r");
-  require(file != nullptr, "fmemopen failed");
+  FILE* file = kx::fuzz::inputAsFile(data, size);
   h.window.clear();
 
   kx::readSettings(file, "fuzzed settings", 0);

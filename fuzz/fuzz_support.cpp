@@ -15,6 +15,15 @@ void fail(const std::string& what) {
   std::abort();
 }
 
+std::FILE* inputAsFile(const uint8_t* data, std::size_t size) {
+  // fmemopen reads a zero-length buffer as an empty file.
+  static char empty[1];
+  std::FILE* file =
+      fmemopen(size ? const_cast<uint8_t*>(data) : reinterpret_cast<uint8_t*>(empty), size, "r");
+  require(file != nullptr, "fmemopen failed");
+  return file;
+}
+
 void quietStartup() {
   debugFlag = 0;
   // A scaled wait below a microsecond is no wait.

@@ -6,6 +6,8 @@
 // inside the write.
 #pragma once
 
+#include <cstdio>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -40,6 +42,9 @@ void checkRecordInvariants();
 // Silences the debug log and sets the clock scale so low that every fixed
 // wait of the system (settle times, guard silences) takes no time at all.
 void quietStartup();
+
+// The input as a read-only stream (fclose it after use); never null.
+std::FILE* inputAsFile(const uint8_t* data, std::size_t size);
 
 // A main window that records what reaches it, cheaply: notifications in
 // order, message box texts, armed timers. Boxes are answered Ok, Yes or Ok;
