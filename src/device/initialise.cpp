@@ -1,4 +1,5 @@
 #include "device/initialise.h"
+#include "device/port_list.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,12 @@ void initLocalDevicePage(FormInterface& page) {
   using namespace ctl;
   discoverComPorts(page);
   page.setSelection(kComPortList, comPortSelectionIndex(page));
+  // The list is narrow and shows the end of each name: the whole name of
+  // the chosen port goes to the status window.
+  if (page.rowCount(kComPortList) == 0)
+    appendStatus(kNoPortsHelp);
+  else
+    appendStatus(comPortStatusText(page.text(kComPortList)));
   page.setSelection(kBaudRateList, bpsToBaudIndex(uart.baud));
   page.setSelection(kParityList, parityToIndex(uart.parity));
   setRadio(page, uart.stopBits == 1 ? kStopOne : kStopTwo, {kStopOne, kStopTwo});
@@ -118,7 +125,9 @@ bool openPortFromPage(FormInterface& page) {
            uart.baud, uart.flow, static_cast<unsigned>(uart.stopBits),
            static_cast<unsigned>(uart.parity));
   atCommandEvent.set();
-  return UartInit() == 0;
+  if (UartInit() != 0) return false;
+  forgetLostAdapter();
+  return true;
 }
 
 void readAllSettings(FormInterface& page) {

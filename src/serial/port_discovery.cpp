@@ -41,27 +41,53 @@ std::vector<std::string> enumeratePorts() {
   return libserialportPorts();
 }
 
-void discoverComPorts(FormInterface& page) {
-  std::vector<std::string> names = enumeratePorts();
+std::vector<std::string> listablePorts() {
+  std::vector<std::string> found = enumeratePorts();
   const std::string remembered(fieldView(uart.comPort));
   if (!remembered.empty() && deviceExists(remembered.c_str())) {
     bool listed = false;
-    for (const auto& n : names) listed = listed || n == remembered;
-    if (!listed) names.push_back(remembered);
+    for (const auto& n : found) listed = listed || n == remembered;
+    if (!listed) found.push_back(remembered);
   }
-  int count = 0;
-  for (const auto& name : names) {
+  std::vector<std::string> names;
+  for (auto& name : found) {
     if (name.empty()) continue;
-    if (count >= kMaxComPorts) {
+    if (static_cast<int>(names.size()) >= kMaxComPorts) {
       debugLog("ERROR: More than %d serial ports; the rest are not listed", kMaxComPorts);
       break;
     }
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+namespace {
+
+void fillComPorts(FormInterface& page, const std::vector<std::string>& names) {
+  int count = 0;
+  for (const auto& name : names) {
+    if (count >= kMaxComPorts) break;
     page.addRow(kComPortListId, name);
     copyField(uart.comPortList[count], name);
     debugLog("uart.comPortList[%d]=%s", count, uart.comPortList[count]);
     ++count;
   }
   uart.comPortCount = count;
+}
+
+}  // namespace
+
+void discoverComPorts(FormInterface& page) { fillComPorts(page, listablePorts()); }
+
+void replaceComPorts(FormInterface& page, const std::vector<std::string>& names) {
+  const std::string selected = page.selection(kComPortListId) >= 0 ? page.text(kComPortListId) : "";
+  page.clearRows(kComPortListId);
+  for (auto& row : uart.comPortList) row[0] = '\0';
+  fillComPorts(page, names);
+  int index = -1;
+  for (int i = 0; i < page.rowCount(kComPortListId); ++i)
+    if (!selected.empty() && page.rowText(kComPortListId, i) == selected) index = i;
+  page.setSelection(kComPortListId, index >= 0 ? index : comPortSelectionIndex(page));
 }
 
 int comPortSelectionIndex(const FormInterface& page) {

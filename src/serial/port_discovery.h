@@ -19,11 +19,19 @@ constexpr int kComPortListId = 1016;  // the local device page's COM Port list
 extern Hook<std::vector<std::string>()> portEnumerator;
 std::vector<std::string> enumeratePorts();
 
+// The ports the COM Port list offers: the enumerated ones, in order, plus the
+// remembered uart.comPort when that device exists and was not listed
+// (pseudo-terminals and udev aliases are not enumerated). At most 100.
+std::vector<std::string> listablePorts();
+
 // Fills the COM Port list (1016) of `page` and uart.comPortList/comPortCount
-// with the enumerated ports, in order, plus the remembered uart.comPort when
-// that device exists and was not listed (pseudo-terminals and udev aliases are
-// not enumerated). Stops at 100 entries.
+// with listablePorts().
 void discoverComPorts(FormInterface& page);
+
+// Replaces the COM Port list's rows and uart.comPortList/comPortCount with
+// `names` (at most 100), keeping the selected port selected when it is still
+// listed, else selecting as at start (comPortSelectionIndex).
+void replaceComPorts(FormInterface& page, const std::vector<std::string>& names);
 
 // The list entry to preselect: the last one named uart.comPort, else 0.
 int comPortSelectionIndex(const FormInterface& page);

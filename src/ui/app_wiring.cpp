@@ -3,24 +3,31 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QSocketNotifier>
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
 #include "atcmd/engine_hooks.h"
 #include "atcmd/receive_dispatch.h"
 #include "atcmd/transmission.h"
 #include "common/debug_log.h"
+#include "common/text.h"
 #include "device/initialise.h"
 #include "device/local_device.h"
 #include "device/local_page_ops.h"
+#include "device/port_list.h"
 #include "device/response_apply.h"
 #include "device/settings_file.h"
 #include "link/connection.h"
 #include "link/pairing.h"
 #include "link/remote_config.h"
+#include "platform/window.h"
+#include "serial/port_watch.h"
 #include "serial/uart.h"
 #include "ui/connection_page.h"
+#include "ui/drop_down_list.h"
 #include "ui/form_page.h"
 #include "ui/local_device_page.h"
 #include "ui/pair_device_page.h"
@@ -73,6 +80,23 @@ void stopLongWork() {
   }
 }
 
+// The COM Port list follows the system's ports: udev's monitor wakes the
+// event loop when a port comes or goes (nothing runs while nothing changes),
+// and opening the list always reads the ports again, which is all there is
+// where udev cannot be watched.
+void followPorts(MainWindow& w, LocalDevicePage& local) {
+  local.hooks.portsChanged = [&local] { refreshPortList(local); };
+  local.controlAs<DropDownList>(ctl::kComPortList)->beforePopup = [&local] { refreshPortList(local); };
+  local.onClicked(ctl::kComPortList,
+                  [&local] { appendStatus(comPortStatusText(local.text(ctl::kComPortList))); });
+  auto watch = std::make_shared<PortWatch>();
+  if (!watch->watching()) return;
+  auto* notifier = new QSocketNotifier(watch->fd(), QSocketNotifier::Read, &w);
+  QObject::connect(notifier, &QSocketNotifier::activated, &w, [watch, &local] {
+    if (watch->takeEvents()) local.hooks.portsChanged();
+  });
+}
+
 void installHandlers(MainWindow& w) {
   installCommandEngine();
   applyResponseHook = &applyToLocalPage;
@@ -91,6 +115,7 @@ void installHandlers(MainWindow& w) {
   local.hooks.readAllSettings = [&local] { readAllSettings(local); };
   local.hooks.enableDeviceControls = [&local](int on) { enableDeviceControls(local, on != 0); };
   initLocalDevicePage(local);
+  followPorts(w, local);
 
   local.onClicked(ctl::kReadSettings, [&local] { onReadSettings(local); });
   local.onClicked(ctl::kAbort, [] { onAbort(); });
@@ -156,8 +181,13 @@ MainWindow::Startup applicationStartup() {
   };
   s.deviceLost = [] {
     stopLongWork();
+    // Closing clears the uart record, the port's name with it.
+    const std::string port(fieldView(uart.comPort));
     if (UartDeviceLost()) UartDeinit();
     localDev.initialised = 0;
+    // Watch for the adapter's return; its port may be gone already.
+    noteAdapterLost(port);
+    if (FormInterface* page = gLocalPage.load()) refreshPortList(*page);
   };
   s.afterShutdown = [] {
     gLocalPage = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -14,6 +16,7 @@
 #include <QSignalBlocker>
 
 #include "common/debug_log.h"
+#include "ui/drop_down_list.h"
 #include "ui/led_button.h"
 
 namespace kx {
@@ -66,6 +69,7 @@ QStringList rowsOf(const char* items) {
 
 FormPage::FormPage(std::span<const ControlSpec> specs, QWidget* parent)
     : QWidget(parent), units_(dialogFont()) {
+  installDropDownAccessibility();
   setFont(dialogFont());
   for (const ControlSpec& spec : specs) {
     QWidget* w = create(spec);
@@ -100,7 +104,9 @@ QWidget* FormPage::create(const ControlSpec& spec) {
     }
     case ControlKind::CheckBox: {
       auto* b = new QCheckBox(caption, this);
-      connect(b, &QCheckBox::clicked, this, [this, id] { userAction(id); });
+      // toggled, not clicked: assistive technology's Toggle changes the box
+      // without a click. The form's own changes block the signal.
+      connect(b, &QCheckBox::toggled, this, [this, id] { userAction(id); });
       w = b;
       break;
     }
@@ -109,6 +115,7 @@ QWidget* FormPage::create(const ControlSpec& spec) {
       QButtonGroup*& group = radioGroups_[spec.group];
       if (!group) group = new QButtonGroup(this);
       group->addButton(b);
+      b->installEventFilter(this);
       connect(b, &QRadioButton::clicked, this, [this, id] { userAction(id); });
       w = b;
       break;
@@ -129,7 +136,7 @@ QWidget* FormPage::create(const ControlSpec& spec) {
       break;
     }
     case ControlKind::DropDown: {
-      auto* c = new QComboBox(this);
+      auto* c = new DropDownList(this);
       c->addItems(rowsOf(spec.items));
       c->setCurrentIndex(-1);
       // The template's height is that of the open list; the closed box is
@@ -157,7 +164,19 @@ QWidget* FormPage::create(const ControlSpec& spec) {
     case ControlKind::ListBox: {
       auto* l = new QListWidget(this);
       l->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-      connect(l, &QListWidget::currentRowChanged, this, [this, id] { userAction(id); });
+      l->setSelectionMode(QAbstractItemView::SingleSelection);
+      // A row is chosen when it becomes selected, whether by the mouse, the
+      // keyboard or assistive technology (which selects without moving the
+      // current row): the current row then follows the selection.
+      connect(l, &QListWidget::itemSelectionChanged, this, [this, l, id] {
+        const QList<QListWidgetItem*> items = l->selectedItems();
+        if (items.isEmpty()) return;
+        if (l->currentItem() != items.front()) {
+          const QSignalBlocker block(l);
+          l->setCurrentItem(items.front(), QItemSelectionModel::NoUpdate);
+        }
+        userAction(id);
+      });
       w = l;
       break;
     }
@@ -177,6 +196,39 @@ QWidget* FormPage::create(const ControlSpec& spec) {
   w->setGeometry(geometry);
   w->setAccessibleName(name);
   return w;
+}
+
+// A radio group is one stop of Tab, as in a dialog: Tab enters the group at
+// its checked button and leaves it for the next control outside the group;
+// the arrow keys move within it.
+bool FormPage::eventFilter(QObject* watched, QEvent* event) {
+  auto* radio = qobject_cast<QRadioButton*>(watched);
+  QButtonGroup* group = radio ? radio->group() : nullptr;
+  if (!group) return QWidget::eventFilter(watched, event);
+  if (event->type() == QEvent::FocusIn) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    QAbstractButton* checked = group->checkedButton();
+    if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) && checked &&
+        checked != radio && checked->isEnabled() && checked->isVisible())
+      checked->setFocus(reason);
+  } else if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const auto modifiers = static_cast<QKeyEvent*>(event)->modifiers();
+    if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && !(modifiers & (Qt::ControlModifier | Qt::AltModifier))) {
+      const bool forward = key == Qt::Key_Tab && !(modifiers & Qt::ShiftModifier);
+      QWidget* w = radio;
+      do {
+        w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+        auto* other = qobject_cast<QAbstractButton*>(w);
+        const bool sameGroup = other && other->group() == group;
+        if (!sameGroup && (w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled()) {
+          w->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+          return true;
+        }
+      } while (w != radio);
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 QWidget* FormPage::control(int id) const {
@@ -206,7 +258,7 @@ std::string FormPage::text(int id) const {
   if (auto* l = qobject_cast<QLabel*>(w)) return fromQt(l->text());
   if (auto* b = qobject_cast<QAbstractButton*>(w)) return fromQt(b->text().replace(u'\n', u' '));
   if (auto* g = qobject_cast<QGroupBox*>(w)) return fromQt(g->title());
-  if (auto* c = qobject_cast<QComboBox*>(w)) return fromQt(c->currentText());
+  if (auto* c = qobject_cast<DropDownList*>(w)) return fromQt(c->currentValue());
   if (auto* l = qobject_cast<QListWidget*>(w)) return l->currentItem() ? fromQt(l->currentItem()->text()) : std::string();
   return {};
 }
@@ -225,9 +277,9 @@ void FormPage::setText(int id, const std::string& value) {
     b->setText(text);
   } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
     g->setTitle(text);
-  } else if (auto* c = qobject_cast<QComboBox*>(w)) {
+  } else if (auto* c = qobject_cast<DropDownList*>(w)) {
     const QSignalBlocker block(c);
-    c->setCurrentIndex(c->findText(text));
+    c->setCurrentIndex(c->findValue(text));
   } else if (!w) {
     debugLog("UI: setText on unknown control %d", id);
   }
@@ -277,7 +329,7 @@ int FormPage::rowCount(int id) const {
 
 std::string FormPage::rowText(int id, int row) const {
   QWidget* w = control(id);
-  if (auto* c = qobject_cast<QComboBox*>(w)) return row >= 0 && row < c->count() ? fromQt(c->itemText(row)) : std::string();
+  if (auto* c = qobject_cast<DropDownList*>(w)) return fromQt(c->value(row));
   if (auto* l = qobject_cast<QListWidget*>(w)) {
     QListWidgetItem* item = l->item(row);
     return item ? fromQt(item->text()) : std::string();
@@ -287,10 +339,10 @@ std::string FormPage::rowText(int id, int row) const {
 
 void FormPage::addRow(int id, const std::string& value) {
   QWidget* w = control(id);
-  if (auto* c = qobject_cast<QComboBox*>(w)) {
+  if (auto* c = qobject_cast<DropDownList*>(w)) {
     const QSignalBlocker block(c);
     const int current = c->currentIndex();
-    c->addItem(toQt(value));
+    c->addValue(toQt(value));
     c->setCurrentIndex(current);  // adding never selects, as in a list control
   } else if (auto* l = qobject_cast<QListWidget*>(w)) {
     const QSignalBlocker block(l);

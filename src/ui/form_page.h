@@ -82,6 +82,9 @@ class FormPage : public QWidget, public FormInterface {
   void setEnabled(int id, bool on) override;
   using QWidget::setEnabled;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   QWidget* create(const ControlSpec& spec);
   void userAction(int id);

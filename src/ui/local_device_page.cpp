@@ -1,6 +1,7 @@
 #include "ui/local_device_page.h"
 
 #include "common/control_ids.h"
+#include "ui/drop_down_list.h"
 
 namespace kx {
 
@@ -86,7 +87,19 @@ const ControlSpec kControls[] = {
 
 std::span<const ControlSpec> LocalDevicePage::controlTable() { return kControls; }
 
-LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kControls, parent) {}
+LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kControls, parent) {
+  controlAs<DropDownList>(ctl::kComPortList)->setDisplay(&portDisplayName);
+}
+
+QString portDisplayName(const QString& port) {
+  if (!port.startsWith(u'/')) return port;  // COM3
+  // Short names under /dev (ttyUSB0, ttyACM0, pts/3, rfcomm0) stay whole.
+  constexpr qsizetype kShortName = 10;
+  const QString dev = QStringLiteral("/dev/");
+  if (port.startsWith(dev) && port.size() - dev.size() <= kShortName) return port.mid(dev.size());
+  const QString last = port.section(u'/', -1);
+  return last.isEmpty() ? port : QStringLiteral("\u2026/") + last;
+}
 
 void LocalDevicePage::setOperationMode(OperationMode mode) {
   setChecked(ctl::kModeCommand, mode == OperationMode::Command);

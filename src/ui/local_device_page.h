@@ -27,6 +27,7 @@ class LocalDevicePage : public FormPage {
     Hook<void()> onReadSettings;        // notification 20013
     Hook<void()> readAllSettings;       // notification 20014, first
     Hook<void(int)> enableDeviceControls;  // notification 20014, then with 1
+    Hook<void()> portsChanged;          // the system's serial ports changed
   };
   Hooks hooks;
 
@@ -37,5 +38,9 @@ class LocalDevicePage : public FormPage {
   enum class OperationMode { Command, Data, Remote };
   void setOperationMode(OperationMode mode);
 };
+
+// How the narrow COM Port list shows a port: names under /dev without
+// "/dev/" ("ttyUSB0"), a longer path as its last part ("…/kx627-sim").
+QString portDisplayName(const QString& port);
 
 }  // namespace kx

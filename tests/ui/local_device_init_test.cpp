@@ -6,7 +6,10 @@
 
 #include <QElapsedTimer>
 
+#include "device/port_list.h"
 #include "device/settings_search.h"
+#include "serial/port_discovery.h"
+#include "ui/drop_down_list.h"
 
 using namespace kx;
 using namespace kx::test;
@@ -31,6 +34,22 @@ std::string field(sim::World& world, const char* name) {
 bool searching(const SimWindow& w) {
   return w.window->statusText().contains(
       "No response received for init command. Trying all settings. Press Abort to Stop...");
+}
+
+// The system's serial ports as a test sets them; restores the real ones.
+struct FakePorts {
+  std::vector<std::string> names;
+  FakePorts(std::initializer_list<std::string> initial) : names(initial) {
+    portEnumerator = [this] { return names; };
+  }
+  ~FakePorts() { portEnumerator = nullptr; }
+};
+
+std::vector<std::string> listed(const SimWindow& w) {
+  std::vector<std::string> rows;
+  for (int i = 0; i < w.page().rowCount(ctl::kComPortList); ++i)
+    rows.push_back(w.page().rowText(ctl::kComPortList, i));
+  return rows;
 }
 
 }  // namespace
@@ -258,7 +277,48 @@ class LocalDeviceInitTest : public QObject {
     QCOMPARE(localDev.initialised.load(), 1);
   }
 
+  void theComPortListFollowsThePortsWhileNoPortIsOpen() {
+    const std::string longPath = "/home/user/kx627/build/run/kx627-sim";
+    FakePorts ports{"/dev/ttyUSB0", kSimPort};
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    QCOMPARE(listed(w), ports.names);
+    QCOMPARE(w.page().text(ctl::kComPortList), std::string(kSimPort));
+    QVERIFY(w.statusHas(QStringLiteral("COM Port: /dev/kx-sim")));
+
+    // A port appears (udev's event): added, the selection stays. A long
+    // path shows its end, the whole path is its tooltip and its value.
+    ports.names = {"/dev/ttyACM0", "/dev/ttyUSB0", kSimPort, longPath};
+    w.page().hooks.portsChanged();
+    QCOMPARE(listed(w), ports.names);
+    QCOMPARE(w.page().text(ctl::kComPortList), std::string(kSimPort));
+    auto* list = w.page().controlAs<DropDownList>(ctl::kComPortList);
+    QCOMPARE(list->itemText(0), QStringLiteral("ttyACM0"));
+    QCOMPARE(list->itemText(3), QStringLiteral("\u2026/kx627-sim"));
+    QCOMPARE(list->itemData(3, Qt::ToolTipRole).toString(), QString::fromStdString(longPath));
+
+    // Opening the list reads the ports again (all there is without udev).
+    ports.names = {kSimPort, longPath};
+    list->showPopup();
+    list->hidePopup();
+    QCOMPARE(listed(w), ports.names);
+
+    // While the port is open the list stays as it is.
+    QVERIFY(w.readSettings());
+    ports.names = {kSimPort};
+    w.page().hooks.portsChanged();
+    list->showPopup();
+    list->hidePopup();
+    QCOMPARE(listed(w), (std::vector<std::string>{kSimPort, longPath}));
+  }
+
+  void anEmptyPortListExplainsWhy() {
+    FakePorts ports{};
+    SimWindow w(adapterAt(19200), "");
+    QVERIFY(w.statusHas(QString::fromUtf8(kNoPortsHelp)));
+  }
+
   void anUnpluggedAdapterIsReportedAndTheLinkCanBeOpenedAgain() {
+    FakePorts ports{"/dev/ttyS0", kSimPort};
     SimWindow w(adapterAt(19200), settingsFor(19200));
     QVERIFY(w.readSettings());
     QVERIFY(w.window->led(ctl::kMainLedUart)->isOn());
@@ -275,12 +335,35 @@ class LocalDeviceInitTest : public QObject {
     QVERIFY(!w.page().enabled(ctl::kSaveSettings));
     QVERIFY(w.page().enabled(ctl::kReadSettings));
 
-    // Plugged in again: Read Settings opens the port and reads everything.
+    // Its port goes away with it, then comes back: the status window says so
+    // and Read Settings reads everything at once.
+    ports.names = {"/dev/ttyS0"};
+    w.page().hooks.portsChanged();
+    QCOMPARE(listed(w), ports.names);
+    const QString back = QString::fromStdString(adapterBackText(kSimPort));
+    QVERIFY(!w.statusHas(back));
     w.link->detach();
     w.link = sim::attachInProcess(*w.world);
+    ports.names = {"/dev/ttyS0", kSimPort};
+    w.page().hooks.portsChanged();
+    QCOMPARE(w.statusCount(back), 1);
+    QCOMPARE(w.page().text(ctl::kComPortList), std::string(kSimPort));
     QVERIFY(w.readSettings());
     QCOMPARE(localDev.initialised.load(), 1);
     QCOMPARE(w.boxes.size(), std::size_t{1});  // the notice was shown once
+  }
+
+  void anAdapterBackUnderAnotherNameIsOfferedWhenItIsTheOnlyNewPort() {
+    FakePorts ports{"/dev/ttyS0", kSimPort};
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    QVERIFY(w.readSettings());
+    w.link->port()->hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.boxes.empty(), 5000);
+
+    ports.names = {"/dev/ttyS0", "/dev/ttyUSB1"};
+    w.page().hooks.portsChanged();
+    QVERIFY(w.statusHas(QString::fromStdString(adapterMovedText(kSimPort, "/dev/ttyUSB1"))));
+    QCOMPARE(w.page().text(ctl::kComPortList), std::string("/dev/ttyUSB1"));
   }
 };
 

@@ -1,0 +1,36 @@
+// Tells when serial ports appear or vanish, through udev's device monitor
+// (the tty subsystem). Where udev cannot be watched (no libudev at build
+// time, no netlink socket in a container) watching() is false and the
+// caller falls back to enumerating when the user opens the port list.
+//
+// The monitor is a file descriptor that becomes readable when events wait:
+// an event loop watches it, so following the ports costs nothing while
+// nothing is plugged.
+//
+// Threading: one thread owns a PortWatch.
+#pragma once
+
+#include <memory>
+
+namespace kx {
+
+class PortWatch {
+ public:
+  PortWatch();
+  ~PortWatch();
+  PortWatch(const PortWatch&) = delete;
+  PortWatch& operator=(const PortWatch&) = delete;
+
+  bool watching() const;
+  // Readable while events wait; -1 when not watching.
+  int fd() const;
+  // Takes every waiting event without blocking; true when a tty device was
+  // added or removed among them.
+  bool takeEvents();
+
+ private:
+  struct Monitor;
+  std::unique_ptr<Monitor> monitor_;
+};
+
+}  // namespace kx
