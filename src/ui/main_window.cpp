@@ -184,6 +184,20 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
 
   pagesCreated_ = true;
 
+  // Tab moves from the page buttons into the page shown (its controls in the
+  // order of its layout; hidden pages are passed over), then on to the
+  // status window and the modem lines: the order of the window's layout.
+  QWidget* previous = controls_->control(ctl::kMainRemoteButton);
+  for (FormPage* p : {static_cast<FormPage*>(localDevicePage_), static_cast<FormPage*>(pairDevicePage_),
+                      static_cast<FormPage*>(connectionPage_), static_cast<FormPage*>(remoteDevicePage_)}) {
+    for (QWidget* child : p->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+      if (!(child->focusPolicy() & Qt::TabFocus)) continue;
+      QWidget::setTabOrder(previous, child);
+      previous = child;
+    }
+  }
+  QWidget::setTabOrder(previous, controls_->control(ctl::kMainStatus));
+
   // Each page lies just inside the frame: 1 pixel in, 2 pixels narrower and
   // lower than the frame.
   const QRect frame = controls_->control(ctl::kMainPageFrame)->geometry();
@@ -546,6 +560,8 @@ MsgResult MainWindow::showBox(const std::string& text, const std::string& captio
   if (buttons == MsgButtons::YesNo) choice = QMessageBox::Yes | QMessageBox::No;
   if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;
   QMessageBox box(boxIcon(icon), caption.empty() ? windowTitle() : toQt(caption), toQt(text), choice, this);
+  // A screen reader announces the alert with its text, not only its title.
+  box.setAccessibleDescription(toQt(text));
   switch (box.exec()) {
     case QMessageBox::Ok:
       return MsgResult::Ok;
