@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -167,16 +168,19 @@ QWidget* FormPage::create(const ControlSpec& spec) {
       l->setSelectionMode(QAbstractItemView::SingleSelection);
       // A row is chosen when it becomes selected, whether by the mouse, the
       // keyboard or assistive technology (which selects without moving the
-      // current row): the current row then follows the selection.
-      connect(l, &QListWidget::itemSelectionChanged, this, [this, l, id] {
-        const QList<QListWidgetItem*> items = l->selectedItems();
-        if (items.isEmpty()) return;
-        if (l->currentItem() != items.front()) {
-          const QSignalBlocker block(l);
-          l->setCurrentItem(items.front(), QItemSelectionModel::NoUpdate);
-        }
-        userAction(id);
-      });
+      // current row, and adds to the selection): the newly selected row
+      // becomes the only selected and the current one. The form's own
+      // changes block the list's signals and are not the user's.
+      connect(l->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+              [this, l, id](const QItemSelection& selected) {
+                if (l->signalsBlocked() || selected.indexes().isEmpty()) return;
+                const int row = selected.indexes().front().row();
+                if (l->currentRow() != row || l->selectedItems().size() > 1) {
+                  const QSignalBlocker block(l);
+                  l->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+                }
+                userAction(id);
+              });
       w = l;
       break;
     }

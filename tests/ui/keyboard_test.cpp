@@ -3,6 +3,7 @@
 // is reached and used with Tab, Space and the arrow keys.
 #include "support/sim_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 
@@ -142,10 +143,31 @@ class KeyboardTest : public QObject {
     key(Qt::Key_Space);
     QVERIFY(SimWindow::waitFor([&] { return s.statusHas("Inquiry Complete."); }));
     QVERIFY(tabTo(s.connection().control(ctl::kInquiryResults)));
-    key(Qt::Key_Down);  // the first row: no device yet (the first row never names one)
     key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    const int row = s.connection().selection(ctl::kInquiryResults);
+    QVERIFY(row >= 1);  // the first row never names a device
     const std::string chosen = s.connection().text(ctl::kSelectedDevice);
     QVERIFY2(!chosen.empty(), "the arrow keys chose no device");
+    // A screen reader selects a row through the list's accessible rows
+    // (their Toggle action), which leaves the current row alone.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(s.connection().control(ctl::kInquiryResults));
+    QVERIFY(list);
+    auto toggleRow = [&](int r) {
+      const QString name = toQt(s.connection().rowText(ctl::kInquiryResults, r));
+      for (int i = 0; i < list->childCount(); ++i)
+        if (QAccessibleInterface* item = list->child(i); item && item->text(QAccessible::Name) == name) {
+          item->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+          return true;
+        }
+      return false;
+    };
+    QVERIFY(toggleRow(row == 1 ? 2 : 1));
+    QCOMPARE(s.connection().selection(ctl::kInquiryResults), row == 1 ? 2 : 1);
+    QVERIFY(s.connection().text(ctl::kSelectedDevice) != chosen);
+    QVERIFY(!s.connection().text(ctl::kSelectedDevice).empty());
+    QVERIFY(toggleRow(row));
+    QCOMPARE(s.connection().text(ctl::kSelectedDevice), chosen);
     QVERIFY(tabTo(s.connection().control(ctl::kConnect)));
     key(Qt::Key_Space);
     QVERIFY(SimWindow::waitFor([&] { return s.connection().enabled(ctl::kDisconnect); }));
