@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstring>
+#include <cerrno>
 #include <string_view>
 
 #include "common/debug_log.h"
@@ -38,8 +38,8 @@ PortWatch::PortWatch() {
   m->monitor = udev_monitor_new_from_netlink(m->context, daemon ? "udev" : "kernel");
   if (!m->monitor || udev_monitor_filter_add_match_subsystem_devtype(m->monitor, "tty", nullptr) < 0 ||
       udev_monitor_enable_receiving(m->monitor) < 0) {
-    debugLog("UI: cannot watch udev for serial ports (%s); the port list is read again when it "
-             "is opened", std::strerror(errno));
+    debugLog("UI: cannot watch udev for serial ports (error %d); the port list is read again "
+             "when it is opened", errno);
     return;
   }
   debugLog("UI: following serial ports through udev (%s events)", daemon ? "udev" : "kernel");
