@@ -11,6 +11,14 @@ LedButton::LedButton(const QString& caption, QWidget* parent) : QAbstractButton(
   setCheckable(true);
   setFocusPolicy(Qt::NoFocus);
   setAttribute(Qt::WA_TransparentForMouseEvents);
+  // Nor from assistive technology: its Toggle is undone at once, so the
+  // checked state it reads is always the LED's.
+  connect(this, &QAbstractButton::toggled, this, [this](bool checked) {
+    if (checked != isOn_) {
+      const QSignalBlocker block(this);
+      setChecked(isOn_);
+    }
+  });
   images_[0] = makeImage(false);
   images_[1] = makeImage(true);
 }

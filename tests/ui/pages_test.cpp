@@ -347,6 +347,10 @@ class PagesTest : public QObject {
     QVERIFY(!iface->state().checked);
     led->setState(1);
     QVERIFY(iface->state().checked);
+    // It shows state only: assistive technology's Toggle changes nothing.
+    iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    QVERIFY(iface->state().checked);
+    QVERIFY(led->isOn());
   }
 };
 
