@@ -55,8 +55,19 @@ int PortWatch::fd() const { return monitor_ ? udev_monitor_get_fd(monitor_->moni
 bool PortWatch::takeEvents() {
   if (!monitor_) return false;
   bool changed = false;
-  // The monitor's socket is non-blocking: receive returns null once empty.
-  while (udev_device* device = udev_monitor_receive_device(monitor_->monitor)) {
+  // The monitor's socket is non-blocking: receive returns null once empty
+  // (EAGAIN). Any other failure may mean events were lost (the socket's
+  // buffer overflowed): the caller should look at the ports again.
+  for (;;) {
+    errno = 0;
+    udev_device* device = udev_monitor_receive_device(monitor_->monitor);
+    if (!device) {
+      if (errno != 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        debugLog("UI: udev monitor error %d; reading the ports again", errno);
+        changed = true;
+      }
+      break;
+    }
     const char* action = udev_device_get_action(device);
     const char* node = udev_device_get_devnode(device);
     const std::string_view a = action ? action : "";

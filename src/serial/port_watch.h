@@ -25,7 +25,7 @@ class PortWatch {
   // Readable while events wait; -1 when not watching.
   int fd() const;
   // Takes every waiting event without blocking; true when a tty device was
-  // added or removed among them.
+  // added or removed among them, or events may have been lost.
   bool takeEvents();
 
  private:
