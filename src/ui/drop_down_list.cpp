@@ -4,6 +4,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QItemSelectionModel>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QHelpEvent>
 #include <QToolTip>
 
@@ -61,6 +63,21 @@ int DropDownList::findValue(const QString& value) const {
   for (int row = 0; row < count(); ++row)
     if (this->value(row) == value) return row;
   return -1;
+}
+
+void DropDownList::paintEvent(QPaintEvent*) {
+  // As QComboBox paints itself, except that a row shown shorter than its
+  // value loses its beginning, not its end, when the box is too narrow: the
+  // end is what tells ports apart.
+  QStylePainter painter(this);
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  if (display_) {
+    const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    option.currentText = option.fontMetrics.elidedText(option.currentText, Qt::ElideLeft, field.width());
+  }
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 void DropDownList::showPopup() {

@@ -4,7 +4,8 @@
 //   combo box on Linux reports its current text as its name, so "Baud Rate"
 //   could not be found by its label;
 // - may show each row shorter than its value (a port path's last part), the
-//   whole value as the row's tooltip and the box's tooltip;
+//   whole value as the row's tooltip and the box's tooltip; a row still too
+//   long for the closed box loses its beginning rather than its end;
 // - runs a hook just before its list opens, so the rows can be brought up
 //   to date when the user looks at them.
 //
@@ -42,6 +43,7 @@ class DropDownList : public QComboBox {
 
  protected:
   bool event(QEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
 
  private:
   std::function<QString(const QString&)> display_;
