@@ -2,12 +2,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
+#include <pthread.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -78,7 +79,7 @@ bool spawn(Child& c, const std::string& self, std::vector<std::string> args) {
     if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
     sigset_t none;
     sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
     ::execv(program.c_str(), cargv.data());
     ::_exit(127);
   }
@@ -158,7 +159,7 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
-  ::sigprocmask(SIG_BLOCK, &signals, nullptr);
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   const int sigFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
 
   char dirTemplate[] = "/tmp/kx627-cli-XXXXXX";
