@@ -3,10 +3,10 @@
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QHelpEvent>
 #include <QItemSelectionModel>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
-#include <QHelpEvent>
 #include <QToolTip>
 
 namespace kx {
