@@ -14,6 +14,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 APP = "KX627 Configuration Tool"
 TIMEOUT = 30.0  # seconds for any one thing to happen; far more than it takes
@@ -58,9 +59,20 @@ def wait_for(what, check, timeout=TIMEOUT):
         time.sleep(0.05)
 
 
+def alive(read, default=None):
+    """What read() returns, or default when the object it reads has just
+    gone from the tree (a closed message box, an application that ended):
+    such an object answers with an error, not with nothing."""
+    try:
+        return read()
+    except GLib.GError:
+        return default
+
+
 def descendants(node, depth=0):
-    for i in range(node.childCount):
-        child = node.getChildAtIndex(i)
+    # The window builds its tree while it starts: objects may come and go.
+    for i in range(alive(lambda: node.childCount, 0)):
+        child = alive(lambda: node.getChildAtIndex(i))
         if child is None:
             continue
         yield child
@@ -71,8 +83,8 @@ def descendants(node, depth=0):
 def find_app():
     desktop = R.Registry.getDesktop(0)
     for i in range(desktop.childCount):
-        app = desktop.getChildAtIndex(i)
-        if app is not None and app.name == APP:
+        app = alive(lambda: desktop.getChildAtIndex(i))
+        if app is not None and alive(lambda: app.name) == APP:
             return app
     return None
 
@@ -102,6 +114,10 @@ def main():
     sim_proc.stdout.readline()  # the pseudo-terminal's name: the link is there
     with open(os.path.join(work, "settings.txt"), "w") as f:
         f.write("Port = %s\nBaud = 19200\nStopBits = 1\nParity = None\nFlowControl = Off\n" % link)
+    # The accessibility bus and the registry start on demand. The window
+    # registers once, at start, and does not try again when the registry
+    # is slow to come up (a cold start): have it running first.
+    wait_for("the AT-SPI registry", lambda: alive(lambda: R.Registry.getDesktop(0).childCount >= 0))
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
     log = open(os.path.join(work, "window.log"), "w")
     window = subprocess.Popen([config], cwd=work, env=env, stdout=log, stderr=subprocess.STDOUT)
@@ -118,8 +134,9 @@ def main():
 def run(link):
     app = wait_for("the window in the accessibility tree", find_app)
     page = wait_for("the local device page", lambda: next(
-        (n for n in descendants(app) if n.getRole() == R.ROLE_FILLER and n.name == "Local Device Settings"
-         and n.childCount > 0), None))
+        (n for n in descendants(app)
+         if alive(lambda: n.getRole() == R.ROLE_FILLER and n.name == "Local Device Settings" and n.childCount > 0)),
+        None))
     status = next(n for n in descendants(app) if n.getRole() == TEXT and n.name == "Status")
 
     # Every control, once each, by role and name; boxes and lists also by
@@ -210,8 +227,8 @@ def run(link):
 
     def alert():
         for i in range(app.childCount):
-            n = app.getChildAtIndex(i)
-            if n is not None and n.getRole() == R.ROLE_ALERT and n.description == box_text:
+            n = alive(lambda: app.getChildAtIndex(i))
+            if n is not None and alive(lambda: n.getRole() == R.ROLE_ALERT and n.description == box_text):
                 return n
         return None
 
