@@ -43,8 +43,7 @@ bool contains(const std::vector<std::string>& names, const std::string& name) {
 }
 
 void selectPort(FormInterface& page, const std::string& name) {
-  for (int i = 0; i < page.rowCount(ctl::kComPortList); ++i)
-    if (page.rowText(ctl::kComPortList, i) == name) page.setSelection(ctl::kComPortList, i);
+  if (const int row = comPortRow(page, name); row >= 0) page.setSelection(ctl::kComPortList, row);
 }
 
 // What the lost adapter's state says now that the list holds `names`, of

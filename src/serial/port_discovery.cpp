@@ -3,8 +3,10 @@
 #include <libserialport.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <mutex>
 
+#include "common/control_ids.h"
 #include "common/debug_log.h"
 #include "common/records.h"
 #include "common/text.h"
@@ -67,7 +69,7 @@ void fillComPorts(FormInterface& page, const std::vector<std::string>& names) {
   int count = 0;
   for (const auto& name : names) {
     if (count >= kMaxComPorts) break;
-    page.addRow(kComPortListId, name);
+    page.addRow(ctl::kComPortList, name);
     copyField(uart.comPortList[count], name);
     debugLog("uart.comPortList[%d]=%s", count, uart.comPortList[count]);
     ++count;
@@ -80,22 +82,23 @@ void fillComPorts(FormInterface& page, const std::vector<std::string>& names) {
 void discoverComPorts(FormInterface& page) { fillComPorts(page, listablePorts()); }
 
 void replaceComPorts(FormInterface& page, const std::vector<std::string>& names) {
-  const std::string selected = page.selection(kComPortListId) >= 0 ? page.text(kComPortListId) : "";
-  page.clearRows(kComPortListId);
+  const std::string selected = page.selection(ctl::kComPortList) >= 0 ? page.text(ctl::kComPortList) : "";
+  page.clearRows(ctl::kComPortList);
   for (auto& row : uart.comPortList) row[0] = '\0';
   fillComPorts(page, names);
-  int index = -1;
-  for (int i = 0; i < page.rowCount(kComPortListId); ++i)
-    if (!selected.empty() && page.rowText(kComPortListId, i) == selected) index = i;
-  page.setSelection(kComPortListId, index >= 0 ? index : comPortSelectionIndex(page));
+  const int row = comPortRow(page, selected);
+  page.setSelection(ctl::kComPortList, row >= 0 ? row : comPortSelectionIndex(page));
+}
+
+int comPortRow(const FormInterface& page, const std::string& name) {
+  int row = -1;
+  for (int i = 0; i < page.rowCount(ctl::kComPortList); ++i)
+    if (!name.empty() && page.rowText(ctl::kComPortList, i) == name) row = i;
+  return row;
 }
 
 int comPortSelectionIndex(const FormInterface& page) {
-  const std::string current(fieldView(uart.comPort));
-  int index = 0;
-  for (int i = 0; i < page.rowCount(kComPortListId); ++i)
-    if (!current.empty() && page.rowText(kComPortListId, i) == current) index = i;
-  return index;
+  return std::max(comPortRow(page, std::string(fieldView(uart.comPort))), 0);
 }
 
 }  // namespace kx

@@ -11,8 +11,6 @@
 
 namespace kx {
 
-constexpr int kComPortListId = 1016;  // the local device page's COM Port list
-
 // Lists the port names the system knows, in its order. The default asks
 // libserialport; tests install their own in portEnumerator (null restores
 // the default).
@@ -24,7 +22,7 @@ std::vector<std::string> enumeratePorts();
 // (pseudo-terminals and udev aliases are not enumerated). At most 100.
 std::vector<std::string> listablePorts();
 
-// Fills the COM Port list (1016) of `page` and uart.comPortList/comPortCount
+// Fills the COM Port list (ctl::kComPortList) of `page` and uart.comPortList/comPortCount
 // with listablePorts().
 void discoverComPorts(FormInterface& page);
 
@@ -32,6 +30,9 @@ void discoverComPorts(FormInterface& page);
 // `names` (at most 100), keeping the selected port selected when it is still
 // listed, else selecting as at start (comPortSelectionIndex).
 void replaceComPorts(FormInterface& page, const std::vector<std::string>& names);
+
+// The last row of the COM Port list named `name`, or -1.
+int comPortRow(const FormInterface& page, const std::string& name);
 
 // The list entry to preselect: the last one named uart.comPort, else 0.
 int comPortSelectionIndex(const FormInterface& page);

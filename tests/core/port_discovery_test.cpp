@@ -1,6 +1,7 @@
 // Port discovery: enumeration order, the remembered port, the 100-entry cap.
 #include <gtest/gtest.h>
 
+#include "common/control_ids.h"
 #include "common/records.h"
 #include "common/text.h"
 #include "platform/memory_form.h"
@@ -22,8 +23,8 @@ class PortDiscoveryTest : public ::testing::Test {
   }
   std::vector<std::string> rows() const {
     std::vector<std::string> out;
-    for (int i = 0; i < page.rowCount(kComPortListId); ++i)
-      out.push_back(page.rowText(kComPortListId, i));
+    for (int i = 0; i < page.rowCount(ctl::kComPortList); ++i)
+      out.push_back(page.rowText(ctl::kComPortList, i));
     return out;
   }
   MemoryForm page;
@@ -49,13 +50,13 @@ TEST_F(PortDiscoveryTest, AddsTheRememberedPortOnlyWhenItExistsAndIsNotListed) {
   MemoryForm again;
   enumerate({pty.slavePath(), "/dev/ttyS0"});
   discoverComPorts(again);
-  EXPECT_EQ(again.rowCount(kComPortListId), 2) << "listed once";
+  EXPECT_EQ(again.rowCount(ctl::kComPortList), 2) << "listed once";
 
   MemoryForm gone;
   copyField(uart.comPort, "/dev/kx-no-such-port");
   enumerate({"/dev/ttyS0"});
   discoverComPorts(gone);
-  EXPECT_EQ(gone.rowCount(kComPortListId), 1);
+  EXPECT_EQ(gone.rowCount(ctl::kComPortList), 1);
   EXPECT_EQ(comPortSelectionIndex(gone), 0) << "falls back to the first entry";
 }
 
@@ -65,7 +66,7 @@ TEST_F(PortDiscoveryTest, StopsAtOneHundredEntries) {
   enumerate(many);
   discoverComPorts(page);
   EXPECT_EQ(uart.comPortCount, kMaxComPorts);
-  EXPECT_EQ(page.rowCount(kComPortListId), kMaxComPorts);
+  EXPECT_EQ(page.rowCount(ctl::kComPortList), kMaxComPorts);
   EXPECT_STREQ(uart.comPortList[99], "/dev/ttyUSB99");
 }
 
