@@ -188,9 +188,9 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
   // order of its layout; hidden pages are passed over), then on to the
   // status window and the modem lines: the order of the window's layout.
   QWidget* previous = controls_->control(ctl::kMainRemoteButton);
-  for (FormPage* p : {static_cast<FormPage*>(localDevicePage_), static_cast<FormPage*>(pairDevicePage_),
-                      static_cast<FormPage*>(connectionPage_), static_cast<FormPage*>(remoteDevicePage_)}) {
-    for (QWidget* child : p->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+  for (int id : {LocalDevicePage::kDialogId, PairDevicePage::kDialogId, ConnectionPage::kDialogId,
+                 RemoteDevicePage::kDialogId}) {
+    for (QWidget* child : page(id)->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
       if (!(child->focusPolicy() & Qt::TabFocus)) continue;
       QWidget::setTabOrder(previous, child);
       previous = child;
