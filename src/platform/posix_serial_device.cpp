@@ -15,17 +15,8 @@
 #include "platform/termios_baud.h"
 
 namespace kx {
-namespace {
 
-constexpr int kSpeeds[] = {1200,  2400,  4800,   9600,   14400,  19200,
-                           38400, 57600, 115200, 230400, 460800, 921600};
-
-}  // namespace
-
-Hook<std::unique_ptr<SerialDevice>()> serialDeviceFactory;
-
-std::unique_ptr<SerialDevice> createSerialDevice() {
-  if (auto device = serialDeviceFactory.tryCall()) return *std::move(device);
+std::unique_ptr<SerialDevice> createNativeSerialDevice() {
   return std::make_unique<PosixSerialDevice>();
 }
 
@@ -49,12 +40,6 @@ std::string openFailureHint(int err) {
     default:
       return errnoText(err);
   }
-}
-
-bool PosixSerialDevice::isSupportedBaud(int baud) {
-  for (int speed : kSpeeds)
-    if (speed == baud) return true;
-  return false;
 }
 
 PosixSerialDevice::~PosixSerialDevice() { close(); }

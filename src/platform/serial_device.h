@@ -1,7 +1,8 @@
 // The serial device: one open port with its line settings, reads with a
 // timeout, writes, purge, modem lines. PosixSerialDevice implements it over
-// termios; the simulator's in-process transport implements it for tests that
-// need parity or modem lines, which a pseudo-terminal cannot carry.
+// termios, Win32SerialDevice (platform/win32_serial_device.h) over the Win32
+// comm API; the simulator's in-process transport implements it for tests
+// that need parity or modem lines, which a pseudo-terminal cannot carry.
 //
 // Threading contract: one thread may be inside read() while another is inside
 // write(), purge(), modemStatus(), setDtr()/setRts() or interruptRead();
@@ -66,15 +67,22 @@ class SerialDevice {
   virtual int modemStatus(uint32_t* bits) = 0;
   virtual int setDtr(bool on) = 0;
   virtual int setRts(bool on) = 0;
+
+  // Speeds every platform's device programs; others are refused with EINVAL,
+  // so that a speed works everywhere or nowhere.
+  static bool isSupportedBaud(int baud);
 };
 
-// Creates the device the serial link opens. Normally a PosixSerialDevice; a
-// test or program may install its own factory (null restores the default).
+// Creates the device the serial link opens. Normally the platform's own
+// (createNativeSerialDevice); a test or program may install its own factory
+// (null restores the default).
 extern Hook<std::unique_ptr<SerialDevice>()> serialDeviceFactory;
 std::unique_ptr<SerialDevice> createSerialDevice();
+std::unique_ptr<SerialDevice> createNativeSerialDevice();
 
 // The system's text for an errno value ("Permission denied"), and the hint a
-// Linux user needs for it where there is a common cause.
+// user needs for it where there is a common cause. The Windows device maps
+// its errors onto the same errno values, so one text serves both.
 std::string errnoText(int err);
 std::string openFailureHint(int err);
 
@@ -97,9 +105,6 @@ class PosixSerialDevice : public SerialDevice {
   int modemStatus(uint32_t* bits) override;
   int setDtr(bool on) override;
   int setRts(bool on) override;
-
-  // Speeds the POSIX layer can program; others are refused with EINVAL.
-  static bool isSupportedBaud(int baud);
 
  private:
   int modemLine(int bit, bool on);
