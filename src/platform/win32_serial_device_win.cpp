@@ -141,14 +141,14 @@ int Win32SerialDevice::open(const std::string& port) {
     ::CloseHandle(h);
     return err;
   };
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(h, &dcb)) return fail(ENOTTY);  // a file or device that is no port
-  // Reads end at once with what is queued; writes are timed by write().
+  // Reads end at once with what is queued; writes are timed by write(). A
+  // file, or a device that is no serial port, refuses comm time-outs: that
+  // is the test (GetCommState is no test: under Wine it fails on a port
+  // mapped onto a pseudo-terminal).
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  if (!::SetCommTimeouts(h, &timeouts) || !::SetCommMask(h, EV_RXCHAR))
-    return fail(errnoFromWin32(::GetLastError()));
+  if (::GetFileType(h) != FILE_TYPE_CHAR || !::SetCommTimeouts(h, &timeouts)) return fail(ENOTTY);
+  if (!::SetCommMask(h, EV_RXCHAR)) return fail(errnoFromWin32(::GetLastError()));
   ::PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
 
   // The interrupt event resets itself when a read takes it; the completion
@@ -191,9 +191,17 @@ bool Win32SerialDevice::isOpen() const { return s_->port != INVALID_HANDLE_VALUE
 int Win32SerialDevice::configure(const LineSettings& settings) {
   if (s_->port == INVALID_HANDLE_VALUE) return EBADF;
   if (!isSupportedBaud(settings.baud)) return EINVAL;
+  // The driver's own state where it gives it (Wine refuses it for a port on
+  // a pseudo-terminal: ERROR_INVALID_PARAMETER); every field that matters
+  // is set below either way, and SetCommState reports a port that is gone.
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (!::GetCommState(s_->port, &dcb)) return ioError(::GetLastError());
+  if (!::GetCommState(s_->port, &dcb)) {
+    dcb = DCB{};
+    dcb.DCBlength = sizeof dcb;
+    dcb.XonLim = 2048;
+    dcb.XoffLim = 512;
+  }
   // Raw 8-bit bytes: binary mode, no XON/XOFF, no byte replaced or dropped,
   // DTR on; RTS on, or driven by the receiver with flow control.
   dcb.BaudRate = static_cast<DWORD>(settings.baud);
@@ -216,7 +224,7 @@ int Win32SerialDevice::configure(const LineSettings& settings) {
   dcb.fAbortOnError = FALSE;
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
-  if (!::SetCommState(s_->port, &dcb)) return errnoFromWin32(::GetLastError());
+  if (!::SetCommState(s_->port, &dcb)) return ioError(::GetLastError());
   std::lock_guard lock(s_->settingsMutex);
   s_->settings = settings;
   return 0;
