@@ -15,6 +15,11 @@ std::vector<std::string> systemPorts();
 // pseudo-terminal or udev alias on Linux; a COM name on Windows).
 bool portExists(const std::string& name);
 
+// The status window's help when the COM Port list is empty, and a port name
+// as the system writes one, for help texts.
+extern const char* const kNoPortsHelp;
+extern const char* const kExamplePortName;
+
 // The system's name for the device behind the port ("USB Serial Port
 // (COM3)"), or "" where it has none to give.
 std::string portDescription(const std::string& name);

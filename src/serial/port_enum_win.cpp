@@ -11,6 +11,13 @@
 #include "serial/port_enum.h"
 
 namespace kx {
+
+const char* const kNoPortsHelp =
+    "No serial port was found. Plug in the adapter (a USB serial adapter shows up as a COM "
+    "port, such as COM3; the list follows as ports come and go). If it is plugged in and still "
+    "not listed, check its cable and driver in Device Manager (Ports (COM & LPT)).";
+const char* const kExamplePortName = "COM3";
+
 namespace {
 
 // "COM3" -> 3; 0 for anything else (sorted last, by name).
