@@ -5,7 +5,9 @@
 #include <cstring>
 #include <strings.h>
 
+#include "common/address.h"
 #include "common/records.h"
+#include "common/text.h"
 
 namespace kx::cli {
 namespace {
@@ -199,7 +201,20 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (!known) return fail("unknown command " + positional[0]);
   if (o.command == Command::Apply) o.file = positional[1];
   if (o.command == Command::Send) o.atCommand = positional[1];
-  if (o.command == Command::Connect) o.address = positional[1];
+  if (o.command == Command::Connect) {
+    o.address = positional[1];
+    if (!isAddressText(o.address))
+      return fail("'" + o.address +
+                  "' is not an address: connect takes 12 hex digits, hyphens allowed "
+                  "(e.g. 0012-6F-123456)");
+  }
+  // The command and its CR fill a 30-byte buffer; "+++" goes without the CR.
+  if (o.command == Command::Send && o.atCommand != "+++" &&
+      o.atCommand.size() + 1 > static_cast<std::size_t>(kCommandSize - 1))
+    return fail(formatBounded(200,
+                              "the command is %zu characters long; at most %d (%d with the "
+                              "final CR) can be sent to the adapter",
+                              o.atCommand.size(), kCommandSize - 2, kCommandSize - 1));
   if (o.command == Command::Remote && o.remoteBaud == 0) return fail("remote needs --remote-baud");
   if (o.remoteBaud != 0 && o.command != Command::Remote) return fail("--remote-baud goes with remote");
   if (o.dryRun && o.command != Command::Apply) return fail("--dry-run goes with apply");
