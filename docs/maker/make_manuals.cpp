@@ -135,13 +135,24 @@ bool placePictures(QTextDocument& doc, const QString& pictures, QString* error) 
   return true;
 }
 
-// Chapters (level-1 headings) start on a new page; tables get thin rules
-// and a shaded header row; code blocks a shaded background.
+bool holdsPicture(const QTextBlock& block) {
+  for (auto it = block.begin(); !it.atEnd(); ++it)
+    if (it.fragment().charFormat().isImageFormat()) return true;
+  return false;
+}
+
+// Chapters (level-1 headings) start on a new page, and so does a heading
+// followed at once by a picture, which keeps the two together; headings get
+// room above them. Tables get thin rules and a shaded header row; code
+// blocks a shaded background.
 void shape(QTextDocument& doc) {
   for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
     QTextBlockFormat format = block.blockFormat();
-    if (format.headingLevel() == 1 && block != doc.begin()) {
-      format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+    if (format.headingLevel() > 0) {
+      const bool chapter = format.headingLevel() == 1 || holdsPicture(block.next());
+      if (chapter && block != doc.begin()) format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+      format.setTopMargin(format.headingLevel() == 1 ? 0 : 8);
+      format.setBottomMargin(4);
     } else if (format.hasProperty(QTextFormat::BlockCodeFence)) {
       format.setBackground(QColor(0xF0, 0xF0, 0xF0));
     } else {
