@@ -8,6 +8,7 @@
 #include "common/address.h"
 #include "common/records.h"
 #include "common/text.h"
+#include "serial/port_enum.h"
 
 namespace kx::cli {
 namespace {
@@ -64,7 +65,7 @@ std::string usageText() {
          "                              factory line settings and print its settings\n"
          "\n"
          "Options:\n"
-         "  --port P         the serial port (/dev/ttyUSB0)\n"
+         "  --port P         the serial port (" + std::string(kExamplePortName) + ")\n" +
          "  --baud BPS       line speed to try first (default 19200)\n"
          "  --parity none|odd|even      (default none)\n"
          "  --stop 1|2       stop bits (default 1)\n"

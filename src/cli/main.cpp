@@ -1,18 +1,15 @@
 // kx627-cli: the adapter's provisioning tool for the terminal and for scripts.
 // See `kx627-cli --help` and the README's "Command-line tool" section.
-#include <pthread.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
+#include "cli/console.h"
 #include "cli/parallel.h"
 #include "cli/terminal_window.h"
 #include "common/debug_log.h"
@@ -23,24 +20,16 @@
 namespace {
 
 std::atomic<bool> gCancel{false};
-std::atomic<bool> gQuitting{false};
 
-// Ctrl-C and SIGTERM are taken by this thread (blocked everywhere else), so
-// that the cancel is an ordinary flag write, not work in a signal handler.
-// The first one cancels what runs (the search through its abort flag, the
+// The first Ctrl-C cancels what runs (the search through its abort flag, the
 // pairing through its stop request, a question as Cancel); a second one ends
 // the program at once.
-void signalLoop(kx::cli::TerminalWindow& window, sigset_t set) {
-  while (true) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    if (gQuitting) return;
-    if (gCancel.exchange(true)) _exit(kx::cli::kExitCancelled);
-    window.printLine("Cancelling... (press Ctrl-C again to quit at once)");
-    kx::onAbort();
-    kx::requestPairingStop();
-    window.wake();
-  }
+void onInterrupt(kx::cli::TerminalWindow& window) {
+  if (gCancel.exchange(true)) std::_Exit(kx::cli::kExitCancelled);
+  window.printLine("Cancelling... (press Ctrl-C again to quit at once)");
+  kx::onAbort();
+  kx::requestPairingStop();
+  window.wake();
 }
 
 }  // namespace
@@ -81,25 +70,18 @@ int main(int argc, char** argv) {
     }
   }
 
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before any thread starts
+  holdInterrupts();  // before any thread starts
 
   int result;
   {
     TerminalWindow window(stderr, stdin, o.yes);
     window.setCancelFlag(&gCancel);
     kx::mainWindowHandle = &window;
-    std::thread signals(signalLoop, std::ref(window), set);
-    result = runCommand(o, window, stdout, gCancel);
+    {
+      InterruptWatch interrupts([&window] { onInterrupt(window); });
+      result = runCommand(o, window, stdout, gCancel);
+    }
     kx::mainWindowHandle = nullptr;
-    gQuitting = true;
-    // The signal thread waits in sigwait() for the blocked SIGINT/SIGTERM;
-    // this wakes it to end, it does not terminate anything.
-    pthread_kill(signals.native_handle(), SIGTERM);  // NOLINT(bugprone-bad-signal-to-kill-thread)
-    signals.join();
   }
   kx::closeDebugLog();
   if (!o.reportPath.empty()) {

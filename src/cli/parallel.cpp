@@ -1,21 +1,15 @@
 #include "cli/parallel.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sys/signalfd.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/child_processes.h"
 #include "cli/cli_app.h"
 #include "common/text.h"
 
@@ -31,8 +25,6 @@ constexpr auto kChildDeadline = std::chrono::minutes(30);
 struct Child {
   std::string port;
   std::string reportPath;
-  pid_t pid = -1;
-  int outFd = -1, errFd = -1;
   std::string outLine, errLine;  // a line not yet ended
   int exitCode = -1;
   bool killed = false;
@@ -53,49 +45,10 @@ std::vector<std::string> childArguments(const std::vector<std::string>& argv) {
   return out;
 }
 
-bool spawn(Child& c, const std::string& self, std::vector<std::string> args) {
-  int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return false;
-  if (::pipe2(err, O_CLOEXEC) != 0) {
-    ::close(out[0]);
-    ::close(out[1]);
-    return false;
-  }
-  args.insert(args.end(), {"--port", c.port, "--report", c.reportPath});
-  std::vector<char*> cargv;
-  std::string program = self;
-  cargv.push_back(program.data());
-  for (std::string& a : args) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    // Its own process group: the terminal's Ctrl-C reaches the parent
-    // alone, which passes it on once.
-    ::setpgid(0, 0);
-    ::dup2(out[1], STDOUT_FILENO);
-    ::dup2(err[1], STDERR_FILENO);
-    const int devNull = ::open("/dev/null", O_RDONLY);
-    if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
-    sigset_t none;
-    sigemptyset(&none);
-    ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
-    ::execv(program.c_str(), cargv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  c.pid = pid;
-  c.outFd = out[0];
-  c.errFd = err[0];
-  c.started = Clock::now();
-  return true;
-}
-
 // Passes on the complete lines of `pending` + what was read, prefixed.
-void passLines(std::string& pending, const char* data, ssize_t n, const std::string& prefix,
+void passLines(std::string& pending, const char* data, std::size_t n, const std::string& prefix,
                std::FILE* to) {
-  pending.append(data, static_cast<std::size_t>(n));
+  pending.append(data, n);
   std::size_t start = 0, nl;
   while ((nl = pending.find('\n', start)) != std::string::npos) {
     std::fprintf(to, "%s: %s\n", prefix.c_str(), pending.substr(start, nl - start).c_str());
@@ -103,19 +56,6 @@ void passLines(std::string& pending, const char* data, ssize_t n, const std::str
   }
   pending.erase(0, start);
   std::fflush(to);
-}
-
-void drain(int& fd, std::string& pending, const std::string& port, std::FILE* to) {
-  char buf[4096];
-  const ssize_t n = ::read(fd, buf, sizeof buf);
-  if (n > 0) {
-    passLines(pending, buf, n, port, to);
-    return;
-  }
-  if (n < 0 && errno == EINTR) return;
-  if (!pending.empty()) passLines(pending, "\n", 1, port, to);
-  ::close(fd);
-  fd = -1;
 }
 
 std::string readFileText(const std::string& path) {
@@ -128,86 +68,66 @@ std::string readFileText(const std::string& path) {
 }  // namespace
 
 int runOnEveryPort(const Options& options, const std::vector<std::string>& argv) {
-  char self[4096];
-  const ssize_t len = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (len <= 0) {
+  const std::string self = ChildProcesses::selfPath();
+  if (self.empty()) {
     std::fprintf(stderr, "kx627-cli: cannot find its own program file\n");
     return kExitFailed;
   }
-  self[len] = '\0';
-
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  const int sigFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
-
-  char dirTemplate[] = "/tmp/kx627-cli-XXXXXX";
-  const char* dir = ::mkdtemp(dirTemplate);
+  ChildProcesses processes;  // takes Ctrl-C from here on
+  const std::filesystem::path dir = ChildProcesses::makeTempDirectory();
+  std::error_code noTemp;
+  const std::filesystem::path reportDir =
+      dir.empty() ? std::filesystem::temp_directory_path(noTemp) : dir;
   std::vector<Child> children(options.ports.size());
   const std::vector<std::string> args = childArguments(argv);
   for (std::size_t i = 0; i < children.size(); ++i) {
     Child& c = children[i];
     c.port = options.ports[i];
-    c.reportPath = std::string(dir ? dir : "/tmp") + "/report-" + std::to_string(i);
-    if (!spawn(c, self, args)) {
+    c.reportPath = (reportDir / ("report-" + std::to_string(i))).string();
+    std::vector<std::string> childArgs = args;
+    childArgs.insert(childArgs.end(), {"--port", c.port, "--report", c.reportPath});
+    c.started = Clock::now();
+    if (!processes.start(self, childArgs)) {
       std::fprintf(stderr, "%s: could not start a process for this port\n", c.port.c_str());
       c.exitCode = kExitFailed;
     }
   }
 
   int cancels = 0;
-  while (true) {
-    std::vector<pollfd> fds;
-    std::vector<std::pair<Child*, bool>> who;  // child, is-stdout
-    for (Child& c : children) {
-      if (c.outFd >= 0) {
-        fds.push_back({c.outFd, POLLIN, 0});
-        who.emplace_back(&c, true);
-      }
-      if (c.errFd >= 0) {
-        fds.push_back({c.errFd, POLLIN, 0});
-        who.emplace_back(&c, false);
-      }
+  while (processes.busy()) {
+    std::vector<ChildProcesses::Output> output;
+    std::vector<ChildProcesses::Exit> exits;
+    const int interrupts = processes.wait(200, output, exits);
+    for (const ChildProcesses::Output& o : output) {
+      Child& c = children[o.child];
+      std::string& pending = o.isError ? c.errLine : c.outLine;
+      std::FILE* to = o.isError ? stderr : stdout;
+      if (!o.bytes.empty())
+        passLines(pending, o.bytes.data(), o.bytes.size(), c.port, to);
+      else if (!pending.empty())
+        passLines(pending, "\n", 1, c.port, to);  // the last line, unended
     }
-    bool running = false;
-    for (Child& c : children) running = running || (c.pid > 0 && c.exitCode < 0);
-    if (fds.empty() && !running) break;
-    if (sigFd >= 0) fds.push_back({sigFd, POLLIN, 0});
-    ::poll(fds.data(), fds.size(), 200);
-    for (std::size_t i = 0; i < who.size(); ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      Child& c = *who[i].first;
-      if (who[i].second)
-        drain(c.outFd, c.outLine, c.port, stdout);
-      else
-        drain(c.errFd, c.errLine, c.port, stderr);
+    for (const ChildProcesses::Exit& e : exits) {
+      Child& c = children[e.child];
+      c.exitCode = e.code;
+      c.seconds = std::chrono::duration<double>(Clock::now() - c.started).count();
     }
-    if (sigFd >= 0 && (fds.back().revents & POLLIN)) {
-      signalfd_siginfo info{};
-      (void)!::read(sigFd, &info, sizeof info);
-      ++cancels;
+    if (interrupts > 0) {
+      cancels += interrupts;
       std::fprintf(stderr, "Cancelling every port...%s\n",
                    cancels > 1 ? " (again: stopping them at once)" : "");
-      for (Child& c : children)
-        if (c.pid > 0 && c.exitCode < 0) ::kill(c.pid, cancels > 1 ? SIGKILL : SIGINT);
+      for (std::size_t i = 0; i < children.size(); ++i)
+        if (children[i].exitCode < 0) processes.interrupt(i, cancels > 1);
     }
-    for (Child& c : children) {
-      if (c.pid <= 0 || c.exitCode >= 0) continue;
-      int status = 0;
-      if (::waitpid(c.pid, &status, WNOHANG) == c.pid) {
-        c.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        c.seconds = std::chrono::duration<double>(Clock::now() - c.started).count();
-      } else if (Clock::now() - c.started > kChildDeadline && !c.killed) {
-        std::fprintf(stderr, "%s: no end after %d minutes; stopped\n", c.port.c_str(),
-                     static_cast<int>(kChildDeadline.count()));
-        ::kill(c.pid, SIGKILL);
-        c.killed = true;
-      }
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      Child& c = children[i];
+      if (c.exitCode >= 0 || c.killed || Clock::now() - c.started <= kChildDeadline) continue;
+      std::fprintf(stderr, "%s: no end after %d minutes; stopped\n", c.port.c_str(),
+                   static_cast<int>(kChildDeadline.count()));
+      processes.interrupt(i, true);
+      c.killed = true;
     }
   }
-  if (sigFd >= 0) ::close(sigFd);
 
   // The summary, and the reports in port order.
   std::string reports;
@@ -234,9 +154,13 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
                  r.name.c_str(), r.result.empty() ? resultWord(c.exitCode) : r.result.c_str(),
                  mismatched.c_str(), c.seconds);
     if (first == kExitOk && c.exitCode != kExitOk) first = c.exitCode;
-    ::unlink(c.reportPath.c_str());
+    std::error_code ignored;
+    std::filesystem::remove(c.reportPath, ignored);
   }
-  if (dir) ::rmdir(dir);
+  if (!dir.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove(dir, ignored);
+  }
   std::fflush(stdout);
   if (!options.reportPath.empty()) {
     std::FILE* f = std::fopen(options.reportPath.c_str(), "w");

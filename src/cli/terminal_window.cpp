@@ -1,11 +1,9 @@
 #include "cli/terminal_window.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 
+#include "cli/console.h"
 #include "common/debug_log.h"
 #include "common/notify.h"
 
@@ -40,7 +38,7 @@ void TerminalWindow::printLine(const std::string& line) {
 
 void TerminalWindow::printProgress(const std::string& line) {
   std::lock_guard lock(printMutex_);
-  if (!::isatty(::fileno(out_))) {
+  if (!redrawsLines(out_)) {
     std::fprintf(out_, "%s\n", line.c_str());
   } else {
     std::fprintf(out_, "\r\x1b[K%s", line.c_str());
@@ -160,22 +158,18 @@ MsgResult TerminalWindow::ask(MsgButtons buttons) {
     print((std::string(question) + (yesNo ? "Yes" : "OK") + " (--yes)\n").c_str());
     return positive;
   }
-  const int fd = in_ ? ::fileno(in_) : -1;
   while (true) {
     print(question);
     std::string line;
-    bool eof = fd < 0;
+    bool eof = in_ == nullptr;
     while (!eof) {
       if (cancel_ && cancel_->load()) {
         print("\n");
         return negative;
       }
-      struct pollfd p {fd, POLLIN, 0};
-      const int r = ::poll(&p, 1, 100);
-      if (r <= 0) continue;
+      if (waitForInput(in_, 100) == 0) continue;
       char c;
-      const ssize_t n = ::read(fd, &c, 1);
-      if (n <= 0) {
+      if (readInputByte(in_, &c) <= 0) {
         eof = true;
         break;
       }

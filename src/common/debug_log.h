@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/printf_format.h"
+
 namespace kx {
 
 // 1 while the log is on.
@@ -22,7 +24,7 @@ extern std::string startupDirectory;
 
 // While the log is on: formats into 1024 bytes (at most 1023 characters;
 // longer text is cut) and writes it followed by a line break.
-void debugLog(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void debugLog(const char* fmt, ...) KX_PRINTF_FORMAT(1, 2);
 
 // True while the log is on; lets a caller skip preparing costly arguments.
 inline bool debugEnabled() { return debugFlag.load(std::memory_order_relaxed) == 1; }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/printf_format.h"
+
 namespace kx {
 
 // Copies src into dst, cut to N-1 characters, always NUL-terminated.
@@ -36,7 +38,7 @@ std::string_view fieldView(const char (&field)[N]) {
 // Formats like snprintf into a std::string cut at `bound - 1` characters,
 // the system's 1024-byte message bound by default.
 std::string formatBounded(std::size_t bound, const char* fmt, ...)
-    __attribute__((format(printf, 2, 3)));
+    KX_PRINTF_FORMAT(2, 3);
 
 // Compares two texts ignoring ASCII letter case.
 bool equalsIgnoreCase(std::string_view a, std::string_view b);

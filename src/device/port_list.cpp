@@ -15,13 +15,6 @@
 
 namespace kx {
 
-const char* const kNoPortsHelp =
-    "No serial port was found. Plug in the adapter (a USB serial adapter shows up as "
-    "/dev/ttyUSB0 or /dev/ttyACM0; the list follows as ports come and go). If it is plugged "
-    "in and still not listed, check its cable and driver (dmesg). A port that is listed but "
-    "cannot be opened is usually a permission matter: add your user to the dialout group "
-    "(sudo usermod -aG dialout $USER) and log in again.";
-
 namespace {
 
 // The adapter that went away, until its port is back or another is opened.

@@ -8,11 +8,9 @@
 #include <string>
 
 #include "platform/form.h"
+#include "serial/port_enum.h"  // kNoPortsHelp, the status window's help for an empty list
 
 namespace kx {
-
-// The status window's help when the COM Port list is empty.
-extern const char* const kNoPortsHelp;
 
 // "The adapter on PORT is back. Press Read Settings to continue."
 std::string adapterBackText(const std::string& port);

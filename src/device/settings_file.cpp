@@ -1,9 +1,5 @@
 #include "device/settings_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +13,7 @@
 #include "device/local_page_ops.h"
 #include "device/response_apply.h"
 #include "platform/clock.h"
+#include "platform/file_replace.h"
 #include "platform/window.h"
 
 namespace kx {
@@ -345,32 +342,16 @@ void writeSettings(std::FILE* file) {
 
 int SaveSettingsToFile(const std::string& path) {
   appendStatus(formatBounded(1024, "Saving Device Settings to file %s ", path.c_str()));
-  // Written beside the target and renamed over it, so that the old file stays
-  // whole until the new one is complete on disk.
-  std::string tmp = path + ".tmpXXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  FILE* file = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
-  if (!file) {
-    const int err = errno;
-    if (fd >= 0) {
-      ::close(fd);
-      ::unlink(tmp.c_str());
-    }
-    showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
-    appendStatus("Failed to save device settings");
-    return 0;
+  // Written beside the target and put in its place in one step, so that the
+  // old file stays whole until the new one is complete on disk.
+  std::string tmp;
+  int err = 0;
+  FILE* file = createFileBeside(path, &tmp, &err);
+  if (file) {
+    writeSettings(file);
+    err = replaceWithFile(file, tmp, path);
   }
-  writeSettings(file);
-  const bool written = std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0;
-  const int writeErr = errno;
-  const bool closed = std::fclose(file) == 0;
-  // A new file gets the permissions a plain create would have given it.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::chmod(tmp.c_str(), 0666 & ~mask);
-  if (!written || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    const int err = written && closed ? errno : writeErr;
-    ::unlink(tmp.c_str());
+  if (!file || err != 0) {
     showMessageBox(settingsCreateErrorText(err), MsgButtons::Ok);
     appendStatus("Failed to save device settings");
     return 0;

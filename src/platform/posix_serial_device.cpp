@@ -15,17 +15,8 @@
 #include "platform/termios_baud.h"
 
 namespace kx {
-namespace {
 
-constexpr int kSpeeds[] = {1200,  2400,  4800,   9600,   14400,  19200,
-                           38400, 57600, 115200, 230400, 460800, 921600};
-
-}  // namespace
-
-Hook<std::unique_ptr<SerialDevice>()> serialDeviceFactory;
-
-std::unique_ptr<SerialDevice> createSerialDevice() {
-  if (auto device = serialDeviceFactory.tryCall()) return *std::move(device);
+std::unique_ptr<SerialDevice> createNativeSerialDevice() {
   return std::make_unique<PosixSerialDevice>();
 }
 
@@ -33,12 +24,6 @@ std::string errnoText(int err) {
   char buf[256];
   // GNU strerror_r returns the text, which may or may not be buf.
   return std::string(strerror_r(err, buf, sizeof buf));
-}
-
-bool PosixSerialDevice::isSupportedBaud(int baud) {
-  for (int speed : kSpeeds)
-    if (speed == baud) return true;
-  return false;
 }
 
 PosixSerialDevice::~PosixSerialDevice() { close(); }

@@ -96,7 +96,7 @@ bool ScriptedSerialDevice::isOpen() const { return port_->isOpen(); }
 
 int ScriptedSerialDevice::configure(const LineSettings& settings) {
   std::lock_guard lock(port_->mutex_);
-  if (!PosixSerialDevice::isSupportedBaud(settings.baud)) return EINVAL;
+  if (!SerialDevice::isSupportedBaud(settings.baud)) return EINVAL;
   port_->settings_ = settings;
   ++port_->configureCount_;
   return 0;

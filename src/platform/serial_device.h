@@ -1,7 +1,8 @@
 // The serial device: one open port with its line settings, reads with a
 // timeout, writes, purge, modem lines. PosixSerialDevice implements it over
-// termios; the simulator's in-process transport implements it for tests that
-// need parity or modem lines, which a pseudo-terminal cannot carry.
+// termios, Win32SerialDevice (platform/win32_serial_device.h) over the Win32
+// comm API; the simulator's in-process transport implements it for tests
+// that need parity or modem lines, which a pseudo-terminal cannot carry.
 //
 // Threading contract: one thread may be inside read() while another is inside
 // write(), purge(), modemStatus(), setDtr()/setRts() or interruptRead();
@@ -66,14 +67,22 @@ class SerialDevice {
   virtual int modemStatus(uint32_t* bits) = 0;
   virtual int setDtr(bool on) = 0;
   virtual int setRts(bool on) = 0;
+
+  // Speeds every platform's device programs; others are refused with EINVAL,
+  // so that a speed works everywhere or nowhere.
+  static bool isSupportedBaud(int baud);
 };
 
-// Creates the device the serial link opens. Normally a PosixSerialDevice; a
-// test or program may install its own factory (null restores the default).
+// Creates the device the serial link opens. Normally the platform's own
+// (createNativeSerialDevice); a test or program may install its own factory
+// (null restores the default).
 extern Hook<std::unique_ptr<SerialDevice>()> serialDeviceFactory;
 std::unique_ptr<SerialDevice> createSerialDevice();
+std::unique_ptr<SerialDevice> createNativeSerialDevice();
 
-// The system's text for an errno value ("Permission denied").
+// The system's text for an errno value ("Permission denied"). The Windows
+// device maps its errors onto the same errno values, so the texts below serve
+// both platforms.
 std::string errnoText(int err);
 
 // Why `port` could not be opened, as one sentence for the user: no such port,
@@ -85,6 +94,8 @@ std::string openFailureReason(int err, const std::string& port);
 // The other programs that hold `port` open, as "minicom (process 1234)",
 // joined by ", "; empty when there are none or the system does not tell.
 std::string portHolders(const std::string& port);
+// What a user does about a port this platform refuses to open for them.
+std::string permissionHint(const std::string& port);
 
 class PosixSerialDevice : public SerialDevice {
  public:
@@ -105,9 +116,6 @@ class PosixSerialDevice : public SerialDevice {
   int modemStatus(uint32_t* bits) override;
   int setDtr(bool on) override;
   int setRts(bool on) override;
-
-  // Speeds the POSIX layer can program; others are refused with EINVAL.
-  static bool isSupportedBaud(int baud);
 
  private:
   int modemLine(int bit, bool on);

@@ -1,8 +1,5 @@
 #include "serial/port_discovery.h"
 
-#include <libserialport.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <mutex>
 
@@ -10,43 +7,21 @@
 #include "common/debug_log.h"
 #include "common/records.h"
 #include "common/text.h"
+#include "serial/port_enum.h"
 
 namespace kx {
-namespace {
-
-std::vector<std::string> libserialportPorts() {
-  std::vector<std::string> names;
-  sp_port** ports = nullptr;
-  const sp_return rc = sp_list_ports(&ports);
-  if (rc != SP_OK) {
-    debugLog("ERROR: Failed to list serial ports. retVal = %d", static_cast<int>(rc));
-    return names;
-  }
-  for (int i = 0; ports[i]; ++i) {
-    if (const char* name = sp_get_port_name(ports[i]); name && *name) names.emplace_back(name);
-  }
-  sp_free_port_list(ports);
-  return names;
-}
-
-bool deviceExists(const char* path) {
-  struct stat st {};
-  return path[0] == '/' && ::stat(path, &st) == 0 && S_ISCHR(st.st_mode);
-}
-
-}  // namespace
 
 Hook<std::vector<std::string>()> portEnumerator;
 
 std::vector<std::string> enumeratePorts() {
   if (auto names = portEnumerator.tryCall()) return *std::move(names);
-  return libserialportPorts();
+  return systemPorts();
 }
 
 std::vector<std::string> listablePorts() {
   std::vector<std::string> found = enumeratePorts();
   const std::string remembered(fieldView(uart.comPort));
-  if (!remembered.empty() && deviceExists(remembered.c_str())) {
+  if (!remembered.empty() && portExists(remembered)) {
     bool listed = false;
     for (const auto& n : found) listed = listed || n == remembered;
     if (!listed) found.push_back(remembered);

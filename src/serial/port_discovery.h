@@ -11,9 +11,9 @@
 
 namespace kx {
 
-// Lists the port names the system knows, in its order. The default asks
-// libserialport; tests install their own in portEnumerator (null restores
-// the default).
+// Lists the port names the system knows, in its order. The default asks the
+// system (serial/port_enum.h); tests install their own in portEnumerator
+// (null restores the default).
 extern Hook<std::vector<std::string>()> portEnumerator;
 std::vector<std::string> enumeratePorts();
 

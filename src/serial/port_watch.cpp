@@ -93,4 +93,7 @@ bool PortWatch::takeEvents() { return false; }
 
 #endif
 
+// udev's monitor tells here, not window messages.
+bool PortWatch::isPortChangeMessage(std::string_view, const void*) { return false; }
+
 }  // namespace kx

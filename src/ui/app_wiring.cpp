@@ -1,5 +1,6 @@
 #include "ui/app_wiring.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -7,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 #include "atcmd/engine_hooks.h"
@@ -80,15 +82,36 @@ void stopLongWork() {
   }
 }
 
+// Windows tells the application's windows of ports that arrive or are
+// removed (WM_DEVICECHANGE); the list is read again once the message has been
+// handled. Elsewhere no native message is one of these.
+class PortChangeFilter : public QObject, public QAbstractNativeEventFilter {
+ public:
+  PortChangeFilter(QObject* owner, std::function<void()> changed)
+      : QObject(owner), changed_(std::move(changed)) {
+    QCoreApplication::instance()->installNativeEventFilter(this);
+  }
+  bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+    if (PortWatch::isPortChangeMessage({eventType.constData(), static_cast<size_t>(eventType.size())},
+                                       message))
+      QMetaObject::invokeMethod(this, changed_, Qt::QueuedConnection);
+    return false;
+  }
+
+ private:
+  std::function<void()> changed_;
+};
+
 // The COM Port list follows the system's ports: udev's monitor wakes the
 // event loop when a port comes or goes (nothing runs while nothing changes),
-// and opening the list always reads the ports again, which is all there is
-// where udev cannot be watched.
+// Windows sends the window a message, and opening the list always reads the
+// ports again, which is all there is where neither can be had.
 void followPorts(MainWindow& w, LocalDevicePage& local) {
   local.hooks.portsChanged = [&local] { refreshPortList(local); };
   local.controlAs<DropDownList>(ctl::kComPortList)->beforePopup = [&local] { refreshPortList(local); };
   local.onClicked(ctl::kComPortList,
                   [&local] { appendStatus(comPortStatusText(local.text(ctl::kComPortList))); });
+  new PortChangeFilter(&w, [&local] { local.hooks.portsChanged(); });
   auto watch = std::make_shared<PortWatch>();
   if (!watch->watching()) return;
   auto* notifier = new QSocketNotifier(watch->fd(), QSocketNotifier::Read, &w);

@@ -2,6 +2,7 @@
 // answered from the input (or --yes, or refused on Ctrl-C and at end of
 // input), posts queued for the main thread, and the timer thread firing a
 // repeating window timer until it is killed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 
 #include "cli/terminal_window.h"
 #include "common/notify.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -24,15 +26,19 @@ using kx::MsgButtons;
 using kx::MsgResult;
 using kx::cli::TerminalWindow;
 
-// A pipe standing for the terminal's input, and a temporary file for its
-// error stream.
+// A pipe standing for the terminal's input, and a file for its error stream
+// (binary: the same bytes on every system).
 struct Terminal {
   Terminal() {
     int fds[2];
+#ifdef _WIN32
+    EXPECT_EQ(::_pipe(fds, 4096, _O_BINARY), 0);
+#else
     EXPECT_EQ(::pipe(fds), 0);
+#endif
     in = ::fdopen(fds[0], "r");
     writeFd = fds[1];
-    out = std::tmpfile();
+    out = std::fopen(outPath.c_str(), "w+b");
   }
   ~Terminal() {
     if (writeFd >= 0) ::close(writeFd);
@@ -44,28 +50,22 @@ struct Terminal {
     ::close(writeFd);
     writeFd = -1;
   }
-  // Waits until `text` has been printed, reading the file without moving the
-  // writer's position (the window may be printing on another thread).
+  // Waits until `text` has been printed, reading the file on its own (the
+  // window may be printing on another thread).
   bool waitPrinted(const std::string& text, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-      char buf[4096];
-      const ssize_t n = ::pread(::fileno(out), buf, sizeof buf, 0);
-      if (n > 0 && std::string(buf, static_cast<std::size_t>(n)).find(text) != std::string::npos)
-        return true;
+      if (kx::test::readFile(outPath).find(text) != std::string::npos) return true;
       std::this_thread::yield();
     }
     return false;
   }
   std::string printed() {
     std::fflush(out);
-    std::rewind(out);
-    std::string text;
-    char buf[512];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, out)) > 0) text.append(buf, n);
-    return text;
+    return kx::test::readFile(outPath);
   }
+  kx::test::TempDir dir;
+  const std::string outPath = dir.file("terminal.txt");
   FILE* in;
   FILE* out;
   int writeFd;

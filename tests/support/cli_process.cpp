@@ -34,7 +34,7 @@ std::string cliPath() {
 #endif
 }
 
-CliProcess::CliProcess(const std::vector<std::string>& args) {
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::string& programPath) {
   int in[2], out[2], err[2];
   if (::pipe2(in, O_CLOEXEC) != 0) return;
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
@@ -50,7 +50,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args) {
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
-  const std::string program = cliPath();
+  const std::string program = programPath.empty() ? cliPath() : programPath;
   std::vector<std::string> all{program};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -149,6 +149,14 @@ int CliProcess::finish(int timeoutMs) {
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs, const std::string& input) {
   CliProcess p(args);
   if (!input.empty()) p.writeInput(input);
+  p.closeInput();
+  const int code = p.finish(timeoutMs);
+  return {code, p.out(), p.err()};
+}
+
+CliResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     int timeoutMs) {
+  CliProcess p(args, program);
   p.closeInput();
   const int code = p.finish(timeoutMs);
   return {code, p.out(), p.err()};

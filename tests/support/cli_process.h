@@ -14,7 +14,8 @@ std::string cliPath();
 
 class CliProcess {
  public:
-  explicit CliProcess(const std::vector<std::string>& args);
+  // Runs `program` (default: cliPath()) with args.
+  explicit CliProcess(const std::vector<std::string>& args, const std::string& program = {});
   ~CliProcess();
   CliProcess(const CliProcess&) = delete;
   CliProcess& operator=(const CliProcess&) = delete;
@@ -52,5 +53,8 @@ struct CliResult {
 };
 CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000,
                  const std::string& input = {});
+// The same for another program (the Windows one under Wine).
+CliResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     int timeoutMs = 60000);
 
 }  // namespace kx::test

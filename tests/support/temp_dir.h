@@ -1,4 +1,5 @@
-// A fresh directory under /tmp, removed with everything in it at the end.
+// A fresh directory in the system's temporary directory, removed with
+// everything in it at the end.
 #pragma once
 
 #include <filesystem>
@@ -19,6 +20,7 @@ class TempDir {
   std::string path_;
 };
 
+// The file's text, its line ends read as "\n" (Windows writes CR LF).
 std::string readFile(const std::string& path);
 
 // Points the start directory at dir and switches the diagnostic log on there.

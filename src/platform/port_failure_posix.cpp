@@ -1,4 +1,4 @@
-// Telling the user why a port did not open. On Linux the programs holding a
+// Who holds a port, and what to do about a refused one, on Linux. On Linux the programs holding a
 // port are found through /proc: /proc/locks names the process holding the
 // port's lock (serial programs lock the ports they use, as this tool does);
 // without a lock, each process's open descriptors are links to the files they
@@ -93,29 +93,10 @@ std::string portHolders(const std::string& port) {
   return describeProcesses(pids);
 }
 
-std::string openFailureReason(int err, const std::string& port) {
-  switch (err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return "No such port: nothing answers to " + port + ". Is the adapter plugged in?";
-    case EISDIR:
-    case ENOTTY:
-    case EINVAL:
-      return port + " is not a serial port.";
-    case EBUSY: {
-      const std::string holders = portHolders(port);
-      return holders.empty() ? "The port is in use by another program."
-                             : "The port is in use by another program: " + holders + ".";
-    }
-    case EACCES:
-    case EPERM:
-      return "No permission to open " + port +
-             ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
-             "again.";
-    default:
-      return "Error " + std::to_string(err) + ": " + errnoText(err) + ".";
-  }
+std::string permissionHint(const std::string& port) {
+  return "No permission to open " + port +
+         ": add your user to the dialout group (sudo usermod -aG dialout $USER) and log in "
+         "again.";
 }
 
 }  // namespace kx

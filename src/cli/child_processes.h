@@ -1,0 +1,63 @@
+// The parallel runner's child processes, one file per platform
+// (child_processes_posix.cpp: fork/exec, poll, signalfd;
+// child_processes_win.cpp: CreateProcess, a reader thread per pipe,
+// WaitForMultipleObjects over at most 64 processes per wait).
+//
+// Each child runs with standard output and error piped back and standard
+// input empty, in a process group of its own, so that the terminal's Ctrl-C
+// reaches the parent alone, which passes it on. While a ChildProcesses lives
+// it takes the parent's Ctrl-C (and SIGTERM) and reports them from wait().
+//
+// Threading: one thread uses a ChildProcesses.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kx::cli {
+
+class ChildProcesses {
+ public:
+  struct Output {
+    std::size_t child;
+    bool isError;       // standard error, else standard output
+    std::string bytes;  // empty: the stream has ended
+  };
+  struct Exit {
+    std::size_t child;
+    int code;  // the exit code; 128 + the signal when killed (POSIX)
+  };
+
+  ChildProcesses();
+  ~ChildProcesses();
+  ChildProcesses(const ChildProcesses&) = delete;
+  ChildProcesses& operator=(const ChildProcesses&) = delete;
+
+  // This program's own file; "" when it cannot be found.
+  static std::string selfPath();
+  // A new empty directory for the run's files; "" when none can be made.
+  static std::string makeTempDirectory();
+
+  // Starts `program` with `args` as the next child (numbered from 0);
+  // false when it could not be started (it still takes its number).
+  bool start(const std::string& program, const std::vector<std::string>& args);
+
+  // Waits up to timeoutMs for output or an end, and adds what came to
+  // `output` and `exits`. Returns how many times Ctrl-C was pressed since
+  // the last call.
+  int wait(int timeoutMs, std::vector<Output>& output, std::vector<Exit>& exits);
+
+  // Passes Ctrl-C on to a running child, or (hard) stops it at once.
+  void interrupt(std::size_t child, bool hard);
+
+  // True while any child runs or has output not yet reported.
+  bool busy() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace kx::cli

@@ -1,0 +1,27 @@
+// The system's own list of serial ports, one file per platform:
+// libserialport on Linux (port_enum_posix.cpp), the registry's
+// HARDWARE\DEVICEMAP\SERIALCOMM and SetupAPI on Windows (port_enum_win.cpp).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kx {
+
+// The port names the system lists ("/dev/ttyUSB0"; "COM3"), in its order.
+std::vector<std::string> systemPorts();
+
+// True when `name` is a serial port that exists now, listed or not (a
+// pseudo-terminal or udev alias on Linux; a COM name on Windows).
+bool portExists(const std::string& name);
+
+// The status window's help when the COM Port list is empty, and a port name
+// as the system writes one, for help texts.
+extern const char* const kNoPortsHelp;
+extern const char* const kExamplePortName;
+
+// The system's name for the device behind the port ("USB Serial Port
+// (COM3)"), or "" where it has none to give.
+std::string portDescription(const std::string& name);
+
+}  // namespace kx

@@ -1,0 +1,138 @@
+// The Windows programs under Wine against adapter-sim: kx627-cli.exe finds,
+// reads and programs the simulator through a COM port, and the Windows
+// device test runs against it. scripts/test-windows prepares the Wine prefix
+// and names what these tests need:
+//   KX_WIN_BIN    the Windows build's bin directory
+//   KX_WIN_PORTS  "COM5=/path/link,COM12=/path/link": COM ports that Wine
+//                 maps onto those paths, which the simulators make links to
+//                 their pseudo-terminals
+// Without them (a plain ctest run) the tests skip.
+//
+// Wine does not enforce a COM port's exclusive open, so the "port in use"
+// case is tested on Linux only (tests/cli).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "support/cli_process.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using kx::test::CliResult;
+using kx::test::SimProcess;
+using namespace kx::cli;
+
+const char* const kWine = "/usr/lib/wine/wine64";
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+// A Linux path as Wine's Z: drive shows it.
+std::string windowsPath(const std::string& path) {
+  std::string out = "Z:" + path;
+  for (char& c : out)
+    if (c == '/') c = '\\';
+  return out;
+}
+
+class Wine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    bin = env("KX_WIN_BIN");
+    std::stringstream ports(env("KX_WIN_PORTS"));
+    for (std::string item; std::getline(ports, item, ',');)
+      if (const auto eq = item.find('='); eq != std::string::npos)
+        links.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+    if (bin.empty() || links.size() < 2)
+      GTEST_SKIP() << "scripts/test-windows runs these (KX_WIN_BIN, KX_WIN_PORTS)";
+  }
+  // Serves a simulated adapter on the n-th mapped COM port; its name.
+  std::string startSim(std::size_t n, std::vector<std::string> extra = {}) {
+    std::vector<std::string> a{"--restart-ms", "100", "--link", links.at(n).second};
+    a.insert(a.end(), extra.begin(), extra.end());
+    sims.push_back(std::make_unique<SimProcess>(a));
+    EXPECT_TRUE(sims.back()->started());
+    return links.at(n).first;
+  }
+  // kx627-cli.exe with the tool's fixed waits scaled down; its output with
+  // the console's CR LF line ends as LF.
+  CliResult cli(std::vector<std::string> args, int timeoutMs = 120000) {
+    args.insert(args.begin(), bin + "/kx627-cli.exe");
+    if (args.size() > 2) args.insert(args.begin() + 2, {"--time-scale", "0.05"});
+    CliResult r = kx::test::runProgram(kWine, args, timeoutMs);
+    for (std::string* text : {&r.out, &r.err}) std::erase(*text, '\r');
+    return r;
+  }
+
+  std::string bin;
+  std::vector<std::pair<std::string, std::string>> links;  // COM name, link path
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  kx::test::TempDir dir;
+};
+
+TEST_F(Wine, DeviceTestsAgainstTheSimulator) {
+  const std::string port = startSim(0);
+  ::setenv("KX_WIN_TEST_PORT", port.c_str(), 1);
+  const CliResult r =
+      kx::test::runProgram(kWine, {bin + "/kx_win_tests.exe", "--gtest_filter=Win32SimPort.*"});
+  ::unsetenv("KX_WIN_TEST_PORT");
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("[  PASSED  ] 2 tests"), std::string::npos) << r.out;
+}
+
+TEST_F(Wine, ListsReadsAndProgramsTheAdapterOnAComPort) {
+  const std::string port = startSim(0);
+  ASSERT_EQ(sims[0]->control("set 1 name Wine Unit"), "OK");
+
+  CliResult r = cli({"ports"});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find(port), std::string::npos) << r.out;
+
+  r = cli({"read", "--port", port});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  for (const std::string& line : {"Port = " + port + "\n", std::string("Name = Wine Unit\n"),
+                                 std::string("Baud = 19200\n")})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
+
+  const std::string file = dir.file("unit.txt");
+  std::ofstream(file) << "Name = Programmed\nEchoMode = Off\n";
+  r = cli({"apply", "--port", port, windowsPath(file)});
+  EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
+  EXPECT_EQ(sims[0]->control("get 1 name"), "OK Programmed");
+  EXPECT_EQ(sims[0]->control("get 1 echo"), "OK off");
+}
+
+TEST_F(Wine, FindsTheAdapterAtAnotherSpeed) {
+  const std::string port = startSim(0, {"--baud", "2400", "--flow", "on"});
+  const CliResult r = cli({"find", "--port", port});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("Baud = 2400\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("FlowControl = On\n"), std::string::npos) << r.out;
+}
+
+TEST_F(Wine, SeveralPortsRunAsChildProcessesAndAMissingPortFails) {
+  const std::string first = startSim(0);
+  const std::string second = startSim(1);
+  ASSERT_EQ(sims[1]->control("set 1 name Second"), "OK");
+  CliResult r = cli({"read", "--port", first, "--port", second});
+  EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
+  EXPECT_NE(r.out.find(second + ": Name = Second"), std::string::npos) << r.out;
+
+  sims.clear();  // the simulators end and take their links along
+  r = cli({"read", "--port", first});
+  EXPECT_EQ(r.code, kExitPortFailed) << r.err;
+  EXPECT_NE(r.err.find("Failed to open " + first), std::string::npos) << r.err;
+}
+
+}  // namespace
