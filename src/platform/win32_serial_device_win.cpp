@@ -259,8 +259,10 @@ int Win32SerialDevice::read(uint8_t* buffer, std::size_t capacity, int timeoutMs
     const DWORD woke = ::WaitForMultipleObjects(2, handles, FALSE, msLeft(deadline));
     if (woke == WAIT_OBJECT_0 || woke == WAIT_TIMEOUT) return 0;  // interrupted, or no input
     if (woke != WAIT_OBJECT_0 + 1) return errnoFromWin32(::GetLastError());
+    // Waiting for the result, now that the event is set: Wine may set it a
+    // moment before the result is there (ERROR_IO_INCOMPLETE without a wait).
     DWORD ignored = 0;
-    const BOOL ok = ::GetOverlappedResult(s.port, &s.waitIo, &ignored, FALSE);
+    const BOOL ok = ::GetOverlappedResult(s.port, &s.waitIo, &ignored, TRUE);
     s.waitPending = false;
     if (!ok) {
       const DWORD error = ::GetLastError();
@@ -294,7 +296,7 @@ int Win32SerialDevice::write(const uint8_t* data, std::size_t length, int timeou
         ::GetOverlappedResult(s.port, &s.writeIo, &written, TRUE);
         return ETIMEDOUT;
       }
-      if (!::GetOverlappedResult(s.port, &s.writeIo, &written, FALSE))
+      if (!::GetOverlappedResult(s.port, &s.writeIo, &written, TRUE))  // set: done or nearly
         return ioError(::GetLastError());
     }
     done += written;

@@ -11,6 +11,7 @@
 // Wine does not enforce a COM port's exclusive open, so the "port in use"
 // case is tested on Linux only (tests/cli).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <fstream>
@@ -113,8 +114,15 @@ TEST_F(Wine, ListsReadsAndProgramsTheAdapterOnAComPort) {
   EXPECT_EQ(sims[0]->control("get 1 echo"), "OK off");
 }
 
-TEST_F(Wine, FindsTheAdapterAtAnotherSpeed) {
+TEST_F(Wine, FindsTheAdapterAtAnotherSpeedAndCtrlCCancelsTheSearch) {
   const std::string port = startSim(0, {"--baud", "2400", "--flow", "on"});
+  // Wine turns SIGINT into the console's Ctrl-C event.
+  kx::test::CliProcess search({bin + "/kx627-cli.exe", "find", "--port", port}, kWine);
+  ASSERT_TRUE(search.waitForError("Search step 1 of 132", 30000)) << search.err();
+  search.signal(SIGINT);
+  EXPECT_EQ(search.finish(30000), kExitCancelled) << search.err();
+  EXPECT_NE(search.err().find("Cancelling..."), std::string::npos) << search.err();
+
   const CliResult r = cli({"find", "--port", port});
   ASSERT_EQ(r.code, kExitOk) << r.err;
   EXPECT_NE(r.out.find("Baud = 2400\n"), std::string::npos) << r.out;
