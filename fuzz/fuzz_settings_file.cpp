@@ -3,9 +3,12 @@
 // taken into the serial link's record. The programming of the adapter from a
 // file has its own, slower target (fuzz_settings_load).
 //
-// Checked: the records stay intact; nothing reaches the window or the
-// adapter; every text value kept is a value the file holds (never a stale or
-// cut one, never one run together from two fields), and the serial-port
+// Checked: the records stay intact; nothing reaches the adapter and no box
+// the window (a line that cannot be used is one status line, nothing else);
+// every line taken has its key exactly as the text before the line's first
+// "=" and its value as what follows it, so no value can take over another
+// key; every text value kept is the last such line's value (never a stale or
+// cut one, never one run together from two fields); and the serial-port
 // values reach the link's record unchanged.
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +18,7 @@
 
 #include "common/records.h"
 #include "common/text.h"
+#include "device/settings_check.h"
 #include "device/settings_file.h"
 #include "fuzz_support.h"
 
@@ -33,12 +37,51 @@ struct Harness {
 
 Harness* gHarness = nullptr;
 
+// The input's line `number` (1-based), without its line end.
+std::string_view lineOf(std::string_view input, int number) {
+  for (int i = 1; i < number; ++i) {
+    const std::size_t nl = input.find('\n');
+    if (nl == std::string_view::npos) return {};
+    input.remove_prefix(nl + 1);
+  }
+  std::string_view line = input.substr(0, input.find('\n'));
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// Each entry's key is the text before its line's first "=", and its value
+// the text after it; returns the last value of `key`'s lines, if any.
+std::string lastValue(const kx::SettingsFileCheck& check, std::string_view input, int key) {
+  std::string value;
+  for (const kx::SettingsLine& e : check.entries) {
+    if (e.key != key) continue;
+    const std::string_view line = lineOf(input, e.lineNumber);
+    const std::size_t eq = line.find('=');
+    KX_FUZZ_REQUIRE(eq != std::string_view::npos &&
+                        trimmed(line.substr(0, eq)) == kx::kSettingsFileKeys[key] &&
+                        trimmed(line.substr(eq + 1)) == trimmed(e.value),
+                    "line " + std::to_string(e.lineNumber) + " " + kx::escapeBytes(line) +
+                        " was taken for " + kx::kSettingsFileKeys[key] + " = " +
+                        kx::escapeBytes(e.value));
+    value = e.value;
+  }
+  return value;
+}
+
 template <std::size_t N>
-void requireFromFile(const char (&field)[N], const char* name, std::string_view input) {
-  const std::string_view text = kx::fieldView(field);
-  KX_FUZZ_REQUIRE(text.empty() || input.find(text) != std::string_view::npos,
-                  std::string("fileSettings.") + name + " holds " + kx::escapeBytes(text) +
-                      ", which the file does not");
+void requireLast(const char (&field)[N], const kx::SettingsFileCheck& check,
+                 std::string_view input, int key) {
+  const std::string want = lastValue(check, input, key);
+  KX_FUZZ_REQUIRE(kx::fieldView(field) == want,
+                  std::string(kx::kSettingsFileKeys[key]) + " holds " +
+                      kx::escapeBytes(kx::fieldView(field)) + ", the file's last line " +
+                      kx::escapeBytes(want));
 }
 
 }  // namespace
@@ -46,7 +89,7 @@ void requireFromFile(const char (&field)[N], const char* name, std::string_view 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   kx::fuzz::quietStartup();
   gHarness = new Harness;
-  gHarness->window.setRecording(false);  // only whether anything arrives matters
+  gHarness->window.setRecording(true);  // boxes are told apart from status lines
   kx::mainWindowHandle = &gHarness->window;
   kx::clearUart();
   kx::uart.handle = &gHarness->port;
@@ -61,16 +104,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   kx::readSettings(file, "fuzzed settings", 0);
   std::fclose(file);
   kx::fuzz::checkRecordInvariants();
-  require(h.window.received() == 0, "reading at start-up reported to the window");
+  require(h.window.boxes().empty(), "reading at start-up showed a box");
 
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  FILE* again = kx::fuzz::inputAsFile(data, size);
+  const kx::SettingsFileCheck check = kx::checkSettingsStream(again);
+  std::fclose(again);
+  for (int key = 0; key < kx::kSettingsFileKeyCount; ++key) lastValue(check, input, key);
   const kx::FileSettings& f = kx::fileSettings;
-  requireFromFile(f.comPort, "comPort", input);
-  requireFromFile(f.name, "name", input);
-  requireFromFile(f.pin, "pin", input);
-  requireFromFile(f.remoteAddress, "remoteAddress", input);
-  requireFromFile(f.remoteService, "remoteService", input);
-  requireFromFile(f.remoteCod, "remoteCod", input);
+  requireLast(f.comPort, check, input, kx::kKeyPort);
+  requireLast(f.name, check, input, kx::kKeyName);
+  requireLast(f.pin, check, input, kx::kKeyPin);
+  requireLast(f.remoteAddress, check, input, kx::kKeyRemoteAddress);
+  requireLast(f.remoteService, check, input, kx::kKeyRemoteService);
+  requireLast(f.remoteCod, check, input, kx::kKeyRemoteCod);
 
   kx::takeSerialSettingsFromFile();
   kx::fuzz::checkRecordInvariants();

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "atcmd/engine_hooks.h"
 #include "atcmd/receive_dispatch.h"
@@ -28,6 +30,7 @@
 #include "link/remote_config.h"
 #include "platform/clock.h"
 #include "platform/memory_form.h"
+#include "platform/serial_device.h"
 #include "serial/port_discovery.h"
 #include "serial/uart.h"
 
@@ -297,54 +300,56 @@ Check compareEntry(const SettingsLine& e) {
     return Check{want == have ? Check::Match : Check::Mismatch, want, std::string(have)};
   };
   static const char* const kModem[] = {"Disabled", "LocalLoopback", "RemoteTransfer"};
+  const Check notSet{Check::Skipped, "not set in the file", ""};
   switch (e.key) {
-    case 1:
-      return number(f.baud, uart.baud);
-    case 2:
-      return number(f.stopBits, uart.stopBits);
-    case 3:
+    case kKeyBaud:
+      return f.baud == 0 ? notSet : number(f.baud, uart.baud);
+    case kKeyStopBits:
+      return f.stopBits == 0 ? notSet : number(f.stopBits, uart.stopBits);
+    case kKeyFlowControl:
       return flag(f.flow, uart.flow);
-    case 4:
+    case kKeyParity:
       return {f.parity == uart.parity ? Check::Match : Check::Mismatch, parityName(f.parity),
               parityName(uart.parity)};
-    case 5:
+    case kKeyDisablePin:
       return flag(f.authDisabled, localDev.authDisabled);
-    case 6:
+    case kKeyName:
       return text(e.value, fieldView(localDev.name));
-    case 7:
+    case kKeyPin:
       return text(e.value, fieldView(localDev.pin));
-    case 8: {
+    case kKeyRemoteAddress: {
+      if (e.value.empty()) return notSet;
       const std::string have(fieldView(localDev.bondedAddress));
       return {sameAddress(e.value, have) ? Check::Match : Check::Mismatch, e.value, have};
     }
-    case 9:
+    case kKeyDiscoverable:
       return flag(f.discoverable, localDev.discoverable);
-    case 10:
+    case kKeyRole:
       return {f.role == localDev.role ? Check::Match : Check::Mismatch,
               f.role == 1 ? "Master" : "Slave",
               localDev.role == 1 ? "Master" : localDev.role == 2 ? "Slave" : "unknown"};
-    case 11:
+    case kKeyAutoConnect:
       return flag(f.autoConnect, localDev.autoConnect);
-    case 12:
+    case kKeyEscapeMode:
       return flag(f.escapeMode, localDev.escapeMode);
-    case 13:
+    case kKeyEchoMode:
       return flag(f.echo, localDev.echo);
-    case 14:
+    case kKeyAutoPower:
       return flag(f.sleepMode, localDev.sleepMode);
-    case 15:
+    case kKeyCommandResponse:
       return flag(f.cmdResponse, localDev.cmdResponse);
-    case 16:
+    case kKeyRemoteConfig:
       return flag(f.remoteConfig, localDev.remoteConfig);
-    case 17: {
+    case kKeyModemSignal: {
       if (isLegacyFirmware()) return {Check::Skipped, "not supported by this firmware", ""};
       const int32_t have = localDev.modemSignal;
       return {f.modemSignal == have ? Check::Match : Check::Mismatch, kModem[f.modemSignal],
               have >= 0 && have <= 2 ? kModem[have] : "unknown"};
     }
-    case 18:
+    case kKeyRemoteService:
       if (!supportsRemoteService()) return {Check::Skipped, "not supported by this firmware", ""};
       return text(e.value, fieldView(localDev.remoteService));
-    case 19:
+    case kKeyRemoteCod:
       if (!supportsRemoteCod()) return {Check::Skipped, "not read back by this firmware", ""};
       return text(e.value, fieldView(localDev.remoteCod));
     default:
@@ -353,25 +358,27 @@ Check compareEntry(const SettingsLine& e) {
 }
 
 int Session::apply() {
-  std::vector<SettingsLine> entries;
-  if (!readSettingsEntries(o_.file, &entries)) {
-    w_.printLine(settingsOpenErrorText(errno) + ": " + o_.file);
-    return kExitFileError;
+  // The file was checked before the port was opened; a file changed since
+  // is checked again, and nothing is sent from a file with a problem.
+  const SettingsFileCheck check = checkSettingsFile(o_.file);
+  if (!check.usable() || !check.problems.empty()) {
+    std::vector<std::string> messages;
+    const int r = checkSettingsFileFirst(o_.file, &messages);
+    for (const std::string& m : messages) w_.printLine(m);
+    return r == kExitOk ? kExitFileError : r;
   }
   const int c = connectAndRead();
   if (c != kExitOk) return c;
+  // The plan is the dry run's output and the total of the progress line.
+  std::vector<std::string> plan;
+  programSettings(check.entries, 1, &page_, &plan);
   if (o_.dryRun) {
-    std::vector<std::string> plan;
-    if (LoadSettings(o_.file, 1, &page_, &plan) != 1) return kExitFileError;
     for (std::string command : plan) {
       if (!command.empty() && command.back() == '\r') command.pop_back();
       std::fprintf(out_, "%s\n", command.c_str());
     }
     return kExitOk;
   }
-  // The plan gives the total for the progress line.
-  std::vector<std::string> plan;
-  if (LoadSettings(o_.file, 1, &page_, &plan) != 1) return kExitFileError;
   int sent = 0;
   const long long started = monotonicMs();
   settingsCommandHook = [&](const std::string& command) {
@@ -380,12 +387,20 @@ int Session::apply() {
     w_.printProgress(formatBounded(200, "Programming %d of %zu, %llds (%s)", ++sent, plan.size(),
                                    (monotonicMs() - started) / 1000, shown.c_str()));
   };
-  const int loaded = LoadSettings(o_.file, 1, &page_);
+  programSettings(check.entries, 1, &page_);
   settingsCommandHook = nullptr;
-  if (loaded != 1) return kExitFileError;
   if (cancel_) return kExitCancelled;
   w_.printLine("Reading the settings back to verify them...");
   if (!readAll()) return kExitFailed;
+  // A key given twice is verified once, with its last value, as the adapter
+  // was left with it.
+  std::vector<SettingsLine> entries;
+  for (const SettingsLine& e : check.entries) {
+    auto same = std::find_if(entries.begin(), entries.end(),
+                             [&](const SettingsLine& x) { return x.key == e.key; });
+    if (same != entries.end()) *same = e;
+    else entries.push_back(e);
+  }
   int mismatches = 0, matches = 0;
   for (const SettingsLine& e : entries) {
     const Check r = compareEntry(e);
@@ -511,13 +526,28 @@ int Session::inquire() {
   }
   for (std::string line : lines) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    if (o_.json) {
-      const std::string address = line.size() > 34 ? line.substr(34, 14) : std::string();
-      std::fprintf(out_, "{\"line\": %s, \"address\": %s}\n", jsonString(line).c_str(),
-                   jsonString(address).c_str());
-    } else {
+    if (!o_.json) {
       std::fprintf(out_, "%s\n", line.c_str());
+      continue;
     }
+    // A device line: name (20 columns), class of device, signal strength,
+    // then the address at column 34. Other lines (the header, the end) are
+    // not devices.
+    const std::string address = line.size() > 34 ? line.substr(34, 14) : std::string();
+    if (!isAddressText(address)) continue;
+    auto column = [&](std::size_t from, std::size_t length) {
+      std::string v = line.substr(from, length);
+      while (!v.empty() && v.back() == ' ') v.pop_back();
+      while (!v.empty() && v.front() == ' ') v.erase(v.begin());
+      return latin1ToUtf8(v);
+    };
+    nlohmann::ordered_json device;
+    device["name"] = column(0, 20);
+    device["address"] = address;
+    device["class"] = column(21, 6);
+    int rssi = 0;
+    if (std::sscanf(line.c_str() + 28, "%d", &rssi) == 1) device["rssi"] = rssi;
+    std::fprintf(out_, "%s\n", device.dump().c_str());
   }
   return cancelled ? kExitCancelled : kExitOk;
 }
@@ -549,14 +579,25 @@ int Session::connectTo() {
 int Session::disconnect() {
   const int c = connectAndRead();
   if (c != kExitOk) return c;
+  // The adapter reports a link by being in data mode when it was found (the
+  // escape brought it back) or by a CONNECT since. Without either, AT+DROP
+  // still goes out, in case the link came up otherwise, but its DISCONNECT
+  // would follow the OK at once: a short wait, not the whole time-out.
+  const bool linkKnown = localDev.connected == 1 || w_.sawStatus(kLeftDataModeStatus);
+  constexpr int kNoLinkWaitMs = 2000;
   const std::size_t mark = statusMark();
   onDisconnect(page_);
-  const int r = waitForStatus(mark, {"Local Device disconnected from remote device"}, o_.timeoutMs);
+  const int r = waitForStatus(mark, {"Local Device disconnected from remote device"},
+                              linkKnown ? o_.timeoutMs : kNoLinkWaitMs);
   if (r == 0) {
     std::fprintf(out_, "disconnected\n");
     return kExitOk;
   }
   if (cancel_) return kExitCancelled;
+  if (!linkKnown) {
+    w_.printLine("not connected: the adapter has no link to drop");
+    return kExitLinkFailed;
+  }
   w_.printLine("No DISCONNECT event within the time-out (is the adapter connected?)");
   return kExitLinkFailed;
 }
@@ -627,71 +668,68 @@ int Session::reset() {
 
 }  // namespace
 
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
+int checkSettingsFileFirst(const std::string& path, std::vector<std::string>* messages) {
+  const SettingsFileCheck check = checkSettingsFile(path);
+  if (check.readError != 0) {
+    messages->push_back("kx627-cli: cannot read the settings file " + path + ": " +
+                        errnoText(check.readError));
+    return kExitFileError;
+  }
+  if (check.problems.empty()) return kExitOk;
+  for (const SettingsProblem& p : check.problems)
+    messages->push_back(describeSettingsProblem(path, p));
+  messages->push_back(formatBounded(1024, "kx627-cli: %zu problem(s) in %s; no port was opened",
+                                    check.problems.size(), path.c_str()));
+  return kExitFileError;
+}
+
+std::string latin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
   for (unsigned char ch : text) {
-    switch (ch) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (ch < 0x20 || ch == 0x7f)
-          out += formatBounded(8, "\\u%04x", ch);
-        else
-          out += static_cast<char>(ch);
+    if (ch < 0x80) {
+      out += static_cast<char>(ch);
+    } else {
+      out += static_cast<char>(0xC0 | (ch >> 6));
+      out += static_cast<char>(0x80 | (ch & 0x3F));
     }
   }
-  return out + "\"";
+  return out;
 }
 
 std::string settingsJson(bool lineOnly) {
-  std::vector<std::pair<std::string, std::string>> f;
-  auto str = [&](const char* k, std::string_view v) { f.emplace_back(k, jsonString(std::string(v))); };
-  auto boolean = [&](const char* k, int32_t v) { f.emplace_back(k, v ? "true" : "false"); };
-  str("Port", fieldView(uart.comPort));
-  f.emplace_back("Baud", std::to_string(uart.baud));
-  f.emplace_back("StopBits", std::to_string(uart.stopBits));
-  boolean("FlowControl", uart.flow);
-  str("Parity", parityName(uart.parity));
+  nlohmann::ordered_json j;
+  auto text = [&](const char* key, std::string_view v) { j[key] = latin1ToUtf8(v); };
+  auto flag = [&](const char* key, int32_t v) { j[key] = v != 0; };
+  text("Port", fieldView(uart.comPort));
+  j["Baud"] = uart.baud;
+  j["StopBits"] = uart.stopBits;
+  flag("FlowControl", uart.flow);
+  text("Parity", parityName(uart.parity));
   if (!lineOnly) {
-    str("Address", fieldView(localDev.address));
-    str("FirmwareVersion", fieldView(localDev.fwVersion));
-    str("Name", fieldView(localDev.name));
-    str("Pin", fieldView(localDev.pin));
-    str("RemoteAddress", fieldView(localDev.bondedAddress));
-    boolean("Discoverable", localDev.discoverable);
-    boolean("DisablePin", localDev.authDisabled);
-    str("Role", localDev.role == 1 ? "Master" : localDev.role == 2 ? "Slave" : "");
-    boolean("AutoConnect", localDev.autoConnect);
-    boolean("EscapeMode", localDev.escapeMode);
-    boolean("EchoMode", localDev.echo);
-    boolean("AutoPower", localDev.sleepMode);
-    boolean("CommandResponse", localDev.cmdResponse);
-    boolean("RemoteConfig", localDev.remoteConfig);
+    text("Address", fieldView(localDev.address));
+    text("FirmwareVersion", fieldView(localDev.fwVersion));
+    text("Name", fieldView(localDev.name));
+    text("Pin", fieldView(localDev.pin));
+    text("RemoteAddress", fieldView(localDev.bondedAddress));
+    flag("Discoverable", localDev.discoverable);
+    flag("DisablePin", localDev.authDisabled);
+    text("Role", localDev.role == 1 ? "Master" : localDev.role == 2 ? "Slave" : "");
+    flag("AutoConnect", localDev.autoConnect);
+    flag("EscapeMode", localDev.escapeMode);
+    flag("EchoMode", localDev.echo);
+    flag("AutoPower", localDev.sleepMode);
+    flag("CommandResponse", localDev.cmdResponse);
+    flag("RemoteConfig", localDev.remoteConfig);
     if (!isLegacyFirmware()) {
       static const char* const kModem[] = {"Disabled", "LocalLoopback", "RemoteTransfer"};
       const int32_t m = localDev.modemSignal;
-      if (m >= 0 && m <= 2) str("ModemSignal", kModem[m]);
+      if (m >= 0 && m <= 2) text("ModemSignal", kModem[m]);
     }
-    if (supportsRemoteService()) str("RemoteService", fieldView(localDev.remoteService));
-    if (supportsRemoteCod()) str("RemoteCOD", fieldView(localDev.remoteCod));
+    if (supportsRemoteService()) text("RemoteService", fieldView(localDev.remoteService));
+    if (supportsRemoteCod()) text("RemoteCOD", fieldView(localDev.remoteCod));
   }
-  std::string out = "{";
-  for (std::size_t i = 0; i < f.size(); ++i)
-    out += (i ? ", " : "") + jsonString(f[i].first) + ": " + f[i].second;
-  return out + "}";
+  return j.dump();
 }
 
 int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
@@ -705,6 +743,16 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
   gReport = RunReport{};
   gReport.port = options.port;
   int result;
+  if (options.command == Command::Apply) {
+    std::vector<std::string> messages;
+    result = checkSettingsFileFirst(options.file, &messages);
+    for (const std::string& m : messages) window.printLine(m);
+    if (result != kExitOk) {
+      gReport.exitCode = result;
+      gReport.result = "file error";
+      return result;
+    }
+  }
   {
     Session session(options, window, out, cancel);
     result = session.run();
@@ -713,6 +761,7 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
   }
   std::fflush(out);
   gReport.exitCode = result;
+  if (result == kExitPortFailed) gReport.result = portFailureWord(UartLastOpenError());
   gReport.seconds = static_cast<double>(monotonicMs() - started) / 1000.0;
   return result;
 }
@@ -746,17 +795,53 @@ const char* resultWord(int exitCode) {
   }
 }
 
+const char* portFailureWord(int err) {
+  switch (err) {
+    case EBUSY:
+      return "port busy";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return "no such port";
+    case EISDIR:
+    case ENOTTY:
+    case EINVAL:
+      return "not a serial port";
+    case EACCES:
+    case EPERM:
+      return "permission denied";
+    default:
+      return "port failed";
+  }
+}
+
 std::string reportJson(const RunReport& r) {
-  std::string keys = "[";
-  for (std::size_t i = 0; i < r.mismatched.size(); ++i)
-    keys += (i ? ", " : "") + jsonString(r.mismatched[i]);
-  keys += "]";
-  return formatBounded(4096,
-                       "{\"port\": %s, \"address\": %s, \"name\": %s, \"result\": %s, "
-                       "\"exit\": %d, \"mismatched\": %s, \"seconds\": %.1f}",
-                       jsonString(r.port).c_str(), jsonString(r.address).c_str(),
-                       jsonString(r.name).c_str(), jsonString(resultWord(r.exitCode)).c_str(),
-                       r.exitCode, keys.c_str(), r.seconds);
+  nlohmann::ordered_json j;
+  j["port"] = latin1ToUtf8(r.port);
+  j["address"] = latin1ToUtf8(r.address);
+  j["name"] = latin1ToUtf8(r.name);
+  j["result"] = r.result.empty() ? resultWord(r.exitCode) : r.result;
+  j["exit"] = r.exitCode;
+  j["mismatched"] = r.mismatched;
+  // One decimal, as a number.
+  j["seconds"] = static_cast<double>(static_cast<long long>(r.seconds * 10 + 0.5)) / 10;
+  return j.dump();
+}
+
+std::optional<RunReport> parseReportJson(const std::string& text) {
+  const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) return std::nullopt;
+  RunReport r;
+  r.port = j.value("port", "");
+  r.address = j.value("address", "");
+  r.name = j.value("name", "");
+  r.result = j.value("result", "");
+  r.exitCode = j.value("exit", 0);
+  r.seconds = j.value("seconds", 0.0);
+  if (const auto m = j.find("mismatched"); m != j.end() && m->is_array())
+    for (const auto& key : *m)
+      if (key.is_string()) r.mismatched.push_back(key.get<std::string>());
+  return r;
 }
 
 }  // namespace kx::cli

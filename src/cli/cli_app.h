@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -22,22 +24,34 @@ namespace kx::cli {
 int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
                const std::atomic<bool>& cancel);
 
+// Checks the settings file of apply before any port is opened: the lines to
+// show (FILE:LINE: problem, one each, and a summary) are appended to
+// `messages`. kExitOk when the file can be used, else kExitFileError.
+int checkSettingsFileFirst(const std::string& path, std::vector<std::string>* messages);
+
 // What one run did, as --report writes it: a JSON object on one line.
 struct RunReport {
   std::string port, address, name;
+  std::string result;  // the result word; empty: the exit code's word
   int exitCode = 0;
   std::vector<std::string> mismatched;  // apply: the keys read back different
   double seconds = 0;
 };
 std::string reportJson(const RunReport& report);
+std::optional<RunReport> parseReportJson(const std::string& text);
 // The word for an exit code in reports and the summary ("ok", "not found").
 const char* resultWord(int exitCode);
+// The word for a port that did not open, from the errno that stopped it
+// ("port busy", "no such port", "not a serial port", "permission denied").
+const char* portFailureWord(int err);
 // The RunReport of the last runCommand (port, adapter, mismatched keys).
 RunReport lastRunReport();
 
 // The settings of `localDev` and `uart` as one JSON object (read --json), and
 // the line settings alone (find --json).
+// Texts are the adapter's 8-bit bytes, taken as Latin-1, so the JSON is valid
+// UTF-8 whatever the adapter holds.
 std::string settingsJson(bool lineOnly);
-std::string jsonString(const std::string& text);
+std::string latin1ToUtf8(std::string_view text);
 
 }  // namespace kx::cli

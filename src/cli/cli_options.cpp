@@ -5,7 +5,9 @@
 #include <cstring>
 #include <strings.h>
 
+#include "common/address.h"
 #include "common/records.h"
+#include "common/text.h"
 #include "serial/port_enum.h"
 
 namespace kx::cli {
@@ -40,17 +42,21 @@ std::string usageText() {
          "                              the line settings found\n"
          "  read   --port P [--json]    read every setting; print it in the settings-file format\n"
          "                              or as JSON\n"
-         "  apply  --port P FILE        program the adapter from a settings file, read it back and\n"
-         "                              verify each value of the file; with --dry-run print the\n"
-         "                              commands it would send, one a line, and send nothing\n"
+         "  apply  --port P FILE        check every line of a settings file (any problem: each\n"
+         "                              listed as FILE:LINE, exit 6, no port opened), program\n"
+         "                              the adapter from it, read it back and verify each value\n"
+         "                              of the file; with --dry-run print the commands it would\n"
+         "                              send, one a line, and send nothing\n"
          "  send   --port P COMMAND     send one AT command (\"AT+NAME?\"), print the answer\n"
          "  pair   --port P             pair the adapter with a second one (asks to swap them)\n"
          "  unpair --port P             undo a pairing (asks to swap them)\n"
          "  inquire --port P [--json]   run a Bluetooth inquiry; print each result line (JSON:\n"
-         "                              the line and its address); Ctrl-C cancels it\n"
+         "                              one object per device: name, address, class, rssi);\n"
+         "                              Ctrl-C cancels it\n"
          "  connect --port P ADDRESS    connect to ADDRESS (12 hex digits, hyphens allowed) and\n"
          "                              wait for the CONNECT event; prints \"connected ADDRESS\"\n"
          "  disconnect --port P         drop the connection and wait for the DISCONNECT event\n"
+         "                              (2 s when the adapter reported no link: \"not connected\")\n"
          "  remote --port P --remote-baud BPS\n"
          "                              on a connected adapter: handshake with the remote\n"
          "                              adapter, set its speed to BPS (9600 ... 921600), leave\n"
@@ -72,6 +78,8 @@ std::string usageText() {
          "  --log FILE       write the trace to FILE\n"
          "  --report FILE    write one JSON object per port (port, address, name, result,\n"
          "                   exit code, mismatched keys, seconds) to FILE\n"
+         "\n"
+         "JSON is UTF-8; the adapter's 8-bit texts are taken as Latin-1.\n"
          "  --help, -h       this text;  --version  the version\n"
          "\n"
          "read and apply take several --port options: every port is worked on at once, one\n"
@@ -83,11 +91,14 @@ std::string usageText() {
          "Exit codes:\n"
          "  0    success\n"
          "  1    the adapter refused or did not answer, or the procedure failed\n"
-         "  2    bad command line\n"
-         "  3    the port could not be opened\n"
+         "  2    bad command line (also a connect address that is not 12 hex digits, or a\n"
+         "       command longer than 28 characters)\n"
+         "  3    the port could not be opened (--report says why: no such port, not a serial\n"
+         "       port, port busy, permission denied)\n"
          "  4    the adapter did not answer with any line settings\n"
          "  5    apply: values read back differ from the file (per-key report on stdout)\n"
-         "  6    a settings file or the log file could not be read or written\n"
+         "  6    a settings file could not be read or has lines that cannot be used, or the\n"
+         "       log file could not be written\n"
          "  7    the adapter runs old firmware that this tool does not support\n"
          "  8    connect, disconnect, remote: the connection was not made or not ended, or the\n"
          "       remote adapter did not confirm a step\n"
@@ -200,7 +211,20 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (!known) return fail("unknown command " + positional[0]);
   if (o.command == Command::Apply) o.file = positional[1];
   if (o.command == Command::Send) o.atCommand = positional[1];
-  if (o.command == Command::Connect) o.address = positional[1];
+  if (o.command == Command::Connect) {
+    o.address = positional[1];
+    if (!isAddressText(o.address))
+      return fail("'" + o.address +
+                  "' is not an address: connect takes 12 hex digits, hyphens allowed "
+                  "(e.g. 0012-6F-123456)");
+  }
+  // The command and its CR fill a 30-byte buffer; "+++" goes without the CR.
+  if (o.command == Command::Send && o.atCommand != "+++" &&
+      o.atCommand.size() + 1 > static_cast<std::size_t>(kCommandSize - 1))
+    return fail(formatBounded(200,
+                              "the command is %zu characters long; at most %d (%d with the "
+                              "final CR) can be sent to the adapter",
+                              o.atCommand.size(), kCommandSize - 2, kCommandSize - 1));
   if (o.command == Command::Remote && o.remoteBaud == 0) return fail("remote needs --remote-baud");
   if (o.remoteBaud != 0 && o.command != Command::Remote) return fail("--remote-baud goes with remote");
   if (o.dryRun && o.command != Command::Apply) return fail("--dry-run goes with apply");

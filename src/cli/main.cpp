@@ -51,7 +51,16 @@ int main(int argc, char** argv) {
     std::printf("kx627-cli %s\n", KX_VERSION);
     return kExitOk;
   }
-  if (o.ports.size() > 1) return runOnEveryPort(o, std::vector<std::string>(argv, argv + argc));
+  if (o.ports.size() > 1) {
+    // A settings file with a problem stops the run before any port opens.
+    if (o.command == Command::Apply) {
+      std::vector<std::string> messages;
+      const int checked = checkSettingsFileFirst(o.file, &messages);
+      for (const std::string& m : messages) std::fprintf(stderr, "%s\n", m.c_str());
+      if (checked != kExitOk) return checked;
+    }
+    return runOnEveryPort(o, std::vector<std::string>(argv, argv + argc));
+  }
   if (!o.logPath.empty()) {
     int err = 0;
     if (!kx::openDebugLogAt(o.logPath, &err)) {

@@ -65,25 +65,6 @@ std::string readFileText(const std::string& path) {
   return s.str();
 }
 
-// One field of a child's report line ("name": "..."), for the summary.
-std::string reportField(const std::string& json, const std::string& key) {
-  const std::string tag = "\"" + key + "\": \"";
-  const auto at = json.find(tag);
-  if (at == std::string::npos) return {};
-  const auto end = json.find('"', at + tag.size());
-  return end == std::string::npos ? std::string() : json.substr(at + tag.size(), end - at - tag.size());
-}
-std::string mismatchedKeys(const std::string& json) {
-  const auto at = json.find("\"mismatched\": [");
-  if (at == std::string::npos) return {};
-  const auto end = json.find(']', at);
-  std::string keys = json.substr(at + 15, end - at - 15);
-  std::string out;
-  for (char ch : keys)
-    if (ch != '"') out += ch;
-  return out;
-}
-
 }  // namespace
 
 int runOnEveryPort(const Options& options, const std::vector<std::string>& argv) {
@@ -150,24 +131,28 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
 
   // The summary, and the reports in port order.
   std::string reports;
-  std::fprintf(stdout, "\n%-24s %-16s %-20s %-12s %-28s %s\n", "port", "address", "name",
+  std::fprintf(stdout, "\n%-24s %-16s %-20s %-17s %-28s %s\n", "port", "address", "name",
                "result", "mismatched", "seconds");
   int first = kExitOk;
   for (Child& c : children) {
     std::string json = readFileText(c.reportPath);
     while (!json.empty() && json.back() == '\n') json.pop_back();
-    if (json.empty()) {
-      RunReport r;
+    RunReport r;
+    if (const auto parsed = parseReportJson(json)) {
+      r = *parsed;
+    } else {
       r.port = c.port;
       r.exitCode = c.exitCode;
       r.seconds = c.seconds;
       json = reportJson(r);
     }
+    if (c.killed) r.result = "timed out";
+    std::string mismatched;
+    for (const std::string& key : r.mismatched) mismatched += (mismatched.empty() ? "" : ",") + key;
     reports += json + "\n";
-    std::fprintf(stdout, "%-24s %-16s %-20s %-12s %-28s %.1f\n", c.port.c_str(),
-                 reportField(json, "address").c_str(), reportField(json, "name").c_str(),
-                 c.killed ? "timed out" : resultWord(c.exitCode), mismatchedKeys(json).c_str(),
-                 c.seconds);
+    std::fprintf(stdout, "%-24s %-16s %-20s %-17s %-28s %.1f\n", c.port.c_str(), r.address.c_str(),
+                 r.name.c_str(), r.result.empty() ? resultWord(c.exitCode) : r.result.c_str(),
+                 mismatched.c_str(), c.seconds);
     if (first == kExitOk && c.exitCode != kExitOk) first = c.exitCode;
     std::error_code ignored;
     std::filesystem::remove(c.reportPath, ignored);

@@ -20,4 +20,15 @@ std::string hyphenatedAddress(std::string_view digits) {
   return out;
 }
 
+bool isAddressText(std::string_view text) {
+  int digits = 0;
+  for (char c : text) {
+    if (c == '-') continue;
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!hex) return false;
+    ++digits;
+  }
+  return digits == 12;
+}
+
 }  // namespace kx

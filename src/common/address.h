@@ -17,4 +17,8 @@ std::string addressDigits(std::string_view text);
 // the hyphens they reach.
 std::string hyphenatedAddress(std::string_view digits);
 
+// True for exactly 12 hex digits, with hyphens anywhere between them
+// ("0012-6F-100001", "00126f100001"): what a user may type for an address.
+bool isAddressText(std::string_view text);
+
 }  // namespace kx

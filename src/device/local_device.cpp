@@ -33,6 +33,12 @@ int32_t bpsToBaudIndex(int32_t bps) {
   return 4;
 }
 
+bool isAdapterSpeed(int32_t bps) {
+  for (int32_t speed : kBaudTable)
+    if (speed == bps) return true;
+  return false;
+}
+
 int32_t parityToIndex(int32_t parity) {
   switch (parity) {
     case PARITY_ODD_FLAG:

@@ -23,6 +23,7 @@ bool supportsRemoteCod();      // "v6.8"
 // Adapter baud codes 10..20 <-> bits per second.
 int32_t baudCodeToBps(int32_t code);    // any other code gives 19200
 int32_t bpsToBaudIndex(int32_t bps);    // list index 0..10; unlisted speeds give 4
+bool isAdapterSpeed(int32_t bps);       // one of the eleven speeds, 1200 to 921600
 int32_t parityToIndex(int32_t parity);  // none 0, odd 1, even 2; other 0
 
 // Checks `on` and clears the other buttons of its radio group.

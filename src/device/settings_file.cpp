@@ -2,9 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "atcmd/transmission.h"
 #include "common/address.h"
@@ -25,34 +23,7 @@ Hook<void(const std::string& command)> settingsCommandHook;
 
 namespace {
 
-constexpr int kReadPiece = 1023;  // at most 1022 characters per read
 constexpr int kModeChangeWaitMs = 3000;
-
-bool contains(const char* haystack, const char* needle) {
-  return std::strstr(haystack, needle) != nullptr;
-}
-
-// On/Off words; -1 when neither.
-int onOff(const std::string& v) {
-  if (strcasecmp(v.c_str(), "On") == 0) return 1;
-  if (strcasecmp(v.c_str(), "Off") == 0) return 0;
-  return -1;
-}
-
-// Leading sign and digits, 0 when there are none.
-int32_t leadingNumber(const std::string& v) {
-  return static_cast<int32_t>(std::strtol(v.c_str(), nullptr, 10));
-}
-
-template <std::size_t N>
-void storeText(char (&field)[N], const std::string& value, const char* key) {
-  if (value.size() > N - 1) {
-    debugLog("LoadSettings: %s value of %zu characters is longer than %zu; ignored", key,
-             value.size(), N - 1);
-    return;
-  }
-  copyField(field, value);
-}
 
 // While a dry run is under way: where the commands go instead of the port.
 std::vector<std::string>* gPlan = nullptr;
@@ -60,20 +31,33 @@ std::vector<std::string>* gPlan = nullptr;
 // Sends a command built from a file value and applies its answer; reports a
 // failure in the status window. A dry run only notes the command.
 void program(FormInterface* page, const std::string& command, const std::string& failure,
-             int waitMs) {
+             int waitMs, SettingsProgramResult& result) {
   const auto fits = checkCommandLength(command);
-  if (!fits) return;
+  if (!fits) {
+    ++result.failed;
+    return;
+  }
   if (gPlan) {
     gPlan->push_back(*fits);
     return;
   }
   settingsCommandHook(*fits);
   if (sendATCommand(fits->c_str(), 0, 0, 1000) == 0) {
+    ++result.sent;
     if (page) applyCommandResponse(*page);
     sleepMs(waitMs);
   } else {
+    ++result.failed;
     appendStatus(failure);
   }
+}
+
+// A value the adapter's firmware does not take: not sent, and said so.
+void notTaken(const std::string& setting, SettingsProgramResult& result) {
+  ++result.skipped;
+  if (gPlan) return;
+  appendStatus(formatBounded(1024, "LoadSettings: %s not sent: firmware %s does not take it",
+                             setting.c_str(), localDev.fwVersion));
 }
 
 // The message templates hold one "%s" for the command or the line.
@@ -86,203 +70,150 @@ std::string fmt1(const char* format, const std::string& arg) {
 
 const char* plusMinus(int v) { return v ? "+" : "-"; }
 
-void handleLine(const char* line, const std::string& path, bool apply, FormInterface* page) {
-  debugLog("Read Line %s", line);
-  SettingsLine parsed;
-  switch (parseSettingsLine(line, &parsed)) {
-    case SettingsLineKind::Comment:
-      return;
-    case SettingsLineKind::NoKey:
-      debugLog("Unhandled entry %s in %s file", line, path.c_str());
-      return;
-    case SettingsLineKind::NoEquals:
-      debugLog("line %s format not correct", line);
-      return;
-    case SettingsLineKind::Entry:
-      break;
-  }
-  const int key = parsed.key;
-  const std::string& value = parsed.value;
-
+// Stores one checked line in fileSettings and, when applying, programs it.
+void takeEntry(const SettingsLine& e, bool apply, FormInterface* page,
+               SettingsProgramResult& result) {
+  debugLog("Read Line %s = %s", kSettingsFileKeys[e.key], e.value.c_str());
+  const std::string& value = e.value;
+  const int32_t n = e.number;
   FileSettings& f = fileSettings;
-  // On/Off with an invalid word logged and replaced by the default.
-  auto flag = [&](const char* invalid, int defaultValue) {
-    const int r = onOff(value);
-    if (r >= 0) return r;
-    debugLog("%s", fmt1(invalid, line).c_str());
-    return defaultValue;
-  };
-  auto twoState = [&](int32_t& field, const char* invalid, int def, Flag& current,
-                      const char* cmd, const char* failure, int waitMs) {
-    field = flag(invalid, def);
+  auto twoState = [&](int32_t& field, Flag& current, const char* cmd, const char* failure,
+                      int waitMs) {
+    field = n;
     if (apply && field != current.load()) {
       const std::string command = std::string(cmd) + plusMinus(field) + "\r";
-      program(page, command, fmt1(failure, command), waitMs);
+      program(page, command, fmt1(failure, command), waitMs, result);
     }
   };
-
-  // A text setting: stored when it fits its field, and programmed when it
-  // differs from the adapter's value (and the firmware takes it).
-  auto text = [&](auto& field, const char* name, std::string_view current, const char* prefix,
-                  const char* failure, bool allowed) {
-    storeText(field, value, name);
-    if (apply && allowed && value == fieldView(field) && value != current) {
-      const std::string command = prefix + value + "\r";
-      program(page, command, fmt1(failure, command), 0);
-    }
+  // A text setting, programmed when it differs from the adapter's value.
+  auto text = [&](auto& field, std::string_view current, const char* prefix, const char* failure,
+                  bool allowed, const char* setting) {
+    copyField(field, value);
+    if (!apply || value == current) return;
+    if (!allowed) return notTaken(setting, result);
+    const std::string command = prefix + value + "\r";
+    program(page, command, fmt1(failure, command), 0, result);
   };
 
-  switch (key) {
-    case 0: {  // Port: "COM<n>" or a device path; anything else leaves it
-      int n = 0;
-      if (std::sscanf(value.c_str(), "COM%d", &n) == 1 || (!value.empty() && value[0] == '/'))
-        storeText(f.comPort, value, "Port");
+  switch (e.key) {
+    case kKeyPort:
+      copyField(f.comPort, value);
       break;
-    }
-    case 1: {
-      f.baud = leadingNumber(value);
-      if (apply && f.baud != uart.baud) {
-        if (f.baud >= 460800 && isLegacyFirmware()) {
-          debugLog("SendLoadSettings: Baud Rate = %d, firmware = %s. Not Sending Command", f.baud,
+    case kKeyBaud:
+      f.baud = n;
+      // 0: the file was written without a speed; there is nothing to set.
+      if (apply && n != 0 && n != uart.baud) {
+        if (n >= 460800 && isLegacyFirmware()) {
+          debugLog("SendLoadSettings: Baud Rate = %d, firmware = %s. Not Sending Command", n,
                    localDev.fwVersion);
+          notTaken("Baud Rate " + std::to_string(n), result);
         } else {
-          const std::string command = "AT+BAUD" + std::to_string(bpsToBaudIndex(f.baud) + 10) + "\r";
-          program(page, command, fmt1("LoadSettings: Failed to set Baud Rate %s", command), 0);
+          const std::string command = "AT+BAUD" + std::to_string(bpsToBaudIndex(n) + 10) + "\r";
+          program(page, command, fmt1("LoadSettings: Failed to set Baud Rate %s", command), 0,
+                  result);
         }
       }
       break;
-    }
-    case 2:
-      f.stopBits = leadingNumber(value);
-      if (apply && f.stopBits != uart.stopBits) {
-        const std::string command = "AT+STOP" + std::to_string(f.stopBits) + "\r";
-        program(page, command, fmt1("LoadSettings: Failed to set Stop Bits %s", command), 0);
+    case kKeyStopBits:
+      f.stopBits = n;
+      if (apply && n != 0 && n != uart.stopBits) {
+        const std::string command = "AT+STOP" + std::to_string(n) + "\r";
+        program(page, command, fmt1("LoadSettings: Failed to set Stop Bits %s", command), 0,
+                result);
       }
       break;
-    case 3:
-      f.flow = flag("Invalid value for flow control in Line %s. Using Default flow control ON", 1);
+    case kKeyFlowControl:
+      f.flow = n;
       if (apply && f.flow != uart.flow) {
         const std::string command = std::string("AT+FLOW") + plusMinus(f.flow) + "\r";
         program(page, command, fmt1("LoadSettings: Failed to set Flow Control %s", command),
-                kModeChangeWaitMs);
+                kModeChangeWaitMs, result);
       }
       break;
-    case 4: {
-      if (strcasecmp(value.c_str(), "None") == 0) {
-        f.parity = PARITY_NONE_FLAG;
-      } else if (strcasecmp(value.c_str(), "Odd") == 0) {
-        f.parity = PARITY_ODD_FLAG;
-      } else if (strcasecmp(value.c_str(), "Even") == 0) {
-        f.parity = PARITY_EVEN_FLAG;
-      } else {
-        debugLog("Invalid value for Parity in Line %s. Using Default value PARITY_NONE", line);
-        f.parity = PARITY_NONE_FLAG;
-      }
+    case kKeyParity:
+      f.parity = n;
       if (apply && f.parity != uart.parity) {
         const std::string command = "AT+PAR" + std::to_string(parityToIndex(f.parity)) + "\r";
-        program(page, command, fmt1("LoadSettings: Failed to set Parity %s", command), 0);
+        program(page, command, fmt1("LoadSettings: Failed to set Parity %s", command), 0, result);
       }
       break;
-    }
-    case 5:
-      f.authDisabled =
-          flag("Invalid value for disable pin in Line %s. Using Default value OFF", 0);
+    case kKeyDisablePin:
+      f.authDisabled = n;
       if (apply && f.authDisabled != localDev.authDisabled && f.authDisabled == 1)
-        program(page, "AT+PIN-\r", "LoadSettings: Failed to disabled authentication", 0);
+        program(page, "AT+PIN-\r", "LoadSettings: Failed to disabled authentication", 0, result);
       break;
-    case 6:
-      text(f.name, "Name", fieldView(localDev.name), "AT+NAME=",
-           "LoadSettings: Failed to set Name %s", true);
+    case kKeyName:
+      text(f.name, fieldView(localDev.name), "AT+NAME=", "LoadSettings: Failed to set Name %s",
+           true, "Name");
       break;
-    case 7:
-      text(f.pin, "Pin", fieldView(localDev.pin), "AT+PIN=", "LoadSettings: Failed to set Pin %s",
-           true);
+    case kKeyPin:
+      text(f.pin, fieldView(localDev.pin), "AT+PIN=", "LoadSettings: Failed to set Pin %s", true,
+           "Pin");
       break;
-    case 8:
-      storeText(f.remoteAddress, value, "RemoteAddress");
-      if (apply && value == fieldView(f.remoteAddress) &&
-          value != fieldView(localDev.bondedAddress)) {
+    case kKeyRemoteAddress:
+      copyField(f.remoteAddress, value);
+      // Empty: the file was written without a bonded address; nothing to set.
+      if (apply && !value.empty() && value != fieldView(localDev.bondedAddress)) {
         const std::string command = "AT+BOND=" + addressDigits(value) + "\r";
-        program(page, command, fmt1("LoadSettings: Failed to set Bonding Address %s", command), 0);
+        program(page, command, fmt1("LoadSettings: Failed to set Bonding Address %s", command), 0,
+                result);
       }
       break;
-    case 9:
-      twoState(f.discoverable,
-               "Invalid value for discoverability in Line %s. Using Default discoverability ON", 1,
-               localDev.discoverable, "AT+DCOV", "LoadSettings: Failed to set Discoverable Mode %s",
-               kModeChangeWaitMs);
+    case kKeyDiscoverable:
+      twoState(f.discoverable, localDev.discoverable, "AT+DCOV",
+               "LoadSettings: Failed to set Discoverable Mode %s", kModeChangeWaitMs);
       break;
-    case 10: {
-      if (strcasecmp(value.c_str(), "Master") == 0) {
-        f.role = 1;
-      } else if (strcasecmp(value.c_str(), "Slave") == 0) {
-        f.role = 2;
-      } else {
-        debugLog("Invalid value for role in Line %s. Using Default role Slave", line);
-        f.role = 2;
-      }
+    case kKeyRole:
+      f.role = n;
       if (apply && f.role != localDev.role) {
         const std::string command = f.role == 1 ? "AT+ROLEM\r" : "AT+ROLES\r";
         program(page, command, fmt1("LoadSettings: Failed to set Role %s", command),
-                kModeChangeWaitMs);
+                kModeChangeWaitMs, result);
       }
       break;
-    }
-    case 11:
-      twoState(f.autoConnect, "Invalid value for auto connect in Line %s. Using Default value ON",
-               1, localDev.autoConnect, "AT+ACON", "LoadSettings: Failed to set Auto-connect %s",
-               kModeChangeWaitMs);
+    case kKeyAutoConnect:
+      twoState(f.autoConnect, localDev.autoConnect, "AT+ACON",
+               "LoadSettings: Failed to set Auto-connect %s", kModeChangeWaitMs);
       break;
-    case 12:
-      twoState(f.escapeMode, "Invalid value for Escape Mode in Line %s. Using Default value ON", 1,
-               localDev.escapeMode, "AT+ESC", "LoadSettings: Failed to set Escape Mode %s", 0);
+    case kKeyEscapeMode:
+      twoState(f.escapeMode, localDev.escapeMode, "AT+ESC",
+               "LoadSettings: Failed to set Escape Mode %s", 0);
       break;
-    case 13:
-      twoState(f.echo, "Invalid value for Echo Mode in Line %s. Using Default value ON", 1,
-               localDev.echo, "AT+ECHO", "LoadSettings: Failed to set Echo Mode %s", 0);
+    case kKeyEchoMode:
+      twoState(f.echo, localDev.echo, "AT+ECHO", "LoadSettings: Failed to set Echo Mode %s", 0);
       break;
-    case 14:
-      twoState(f.sleepMode, "Invalid value for Auto Power in Line %s. Using Default value OFF", 0,
-               localDev.sleepMode, "AT+SLEEP", "LoadSettings: Failed to set Sleep Mode %s", 0);
+    case kKeyAutoPower:
+      twoState(f.sleepMode, localDev.sleepMode, "AT+SLEEP",
+               "LoadSettings: Failed to set Sleep Mode %s", 0);
       break;
-    case 15:
-      twoState(f.cmdResponse,
-               "Invalid value for Command Response in Line %s. Using Default value ON", 1,
-               localDev.cmdResponse, "AT+RESP", "LoadSettings: Failed to set Response Mode %s", 0);
+    case kKeyCommandResponse:
+      twoState(f.cmdResponse, localDev.cmdResponse, "AT+RESP",
+               "LoadSettings: Failed to set Response Mode %s", 0);
       break;
-    case 16:
-      twoState(f.remoteConfig,
-               "Invalid value for Remote Configuration in Line %s. Using Default value OFF", 0,
-               localDev.remoteConfig, "AT+RCFG",
+    case kKeyRemoteConfig:
+      twoState(f.remoteConfig, localDev.remoteConfig, "AT+RCFG",
                "LoadSettings: Failed to set Remote Config Mode %s", 0);
       break;
-    case 17: {
-      static const char* const words[] = {"Disabled", "LocalLoopback", "RemoteTransfer"};
-      int m = -1;
-      for (int i = 0; i < 3; ++i)
-        if (strcasecmp(value.c_str(), words[i]) == 0) m = i;
-      if (m < 0) {
-        debugLog(
-            "Invalid value for Modem Signal Setting in Line %s. Using Default value DISABLED",
-            line);
-        m = 0;
-      }
-      f.modemSignal = m;
-      if (apply && m != localDev.modemSignal && !isLegacyFirmware()) {
+    case kKeyModemSignal:
+      f.modemSignal = n;
+      if (apply && n != localDev.modemSignal) {
+        if (isLegacyFirmware()) return notTaken("Modem Setting", result);
         static const char* const commands[] = {"AT+MODEM-\r", "AT+MODEML\r", "AT+MODEMR\r"};
-        program(page, commands[m],
-                fmt1("LoadSettings: Failed to set Modem Setting Command %s", commands[m]), 0);
+        program(page, commands[n],
+                fmt1("LoadSettings: Failed to set Modem Setting Command %s", commands[n]), 0,
+                result);
       }
       break;
-    }
-    case 18:
-      text(f.remoteService, "RemoteService", fieldView(localDev.remoteService), "AT+RSERVICE=",
-           "LoadSettings: Failed to set Remote Service %s", supportsRemoteService());
+    case kKeyRemoteService:
+      text(f.remoteService, fieldView(localDev.remoteService), "AT+RSERVICE=",
+           "LoadSettings: Failed to set Remote Service %s", supportsRemoteService(),
+           "Remote Service");
       break;
-    case 19:
+    case kKeyRemoteCod:
       // Written for either remote-feature version, so read under the same test.
-      text(f.remoteCod, "RemoteCOD", fieldView(localDev.remoteCod), "AT+RCOD=",
-           "LoadSettings: Failed to set Remote Class of Device %s", supportsRemoteService());
+      text(f.remoteCod, fieldView(localDev.remoteCod), "AT+RCOD=",
+           "LoadSettings: Failed to set Remote Class of Device %s", supportsRemoteService(),
+           "Remote Class of Device");
       break;
     default:
       break;
@@ -291,52 +222,39 @@ void handleLine(const char* line, const std::string& path, bool apply, FormInter
 
 const char* onOffText(int32_t v) { return v ? "On" : "Off"; }
 
-}  // namespace
-
-const char* const kSettingsFileKeys[kSettingsFileKeyCount] = {
-    "Port",       "Baud",        "StopBits",    "FlowControl", "Parity",
-    "DisablePin", "Name",        "Pin",         "RemoteAddress", "Discoverable",
-    "Role",       "AutoConnect", "EscapeMode",  "EchoMode",    "AutoPower",
-    "CommandResponse", "RemoteConfig", "ModemSignal", "RemoteService", "RemoteCOD"};
-
-SettingsLineKind parseSettingsLine(const char* line, SettingsLine* out) {
-  const char* p = line;
-  while (*p == ' ' || *p == '\t') ++p;
-  if (*p == '#') return SettingsLineKind::Comment;
-  int key = -1;
-  for (int i = 0; i < kSettingsFileKeyCount && key < 0; ++i)
-    if (contains(line, kSettingsFileKeys[i])) key = i;
-  if (key < 0) return SettingsLineKind::NoKey;
-  const char* eq = std::strchr(line, '=');
-  if (!eq) return SettingsLineKind::NoEquals;
-  const char* v = eq + 1;
-  while (*v == ' ' || *v == '\t') ++v;
-  out->key = key;
-  out->value = v;
-  while (!out->value.empty() && (out->value.back() == '\n' || out->value.back() == '\r'))
-    out->value.pop_back();
-  return SettingsLineKind::Entry;
+// Takes what a check found: each unusable line is one status line (the file
+// is read at start-up too, where nobody is asked), the rest is taken.
+void takeCheckedFile(const SettingsFileCheck& check, const std::string& name, int applyMode,
+                     FormInterface* page, std::vector<std::string>* dryRun) {
+  for (const SettingsProblem& p : check.problems) {
+    const std::string line = describeSettingsProblem(name, p);
+    debugLog("LoadSettings: %s", line.c_str());
+    if (!dryRun) appendStatus(line + (p.lineNumber ? " (line ignored)" : ""));
+  }
+  programSettings(check.entries, applyMode, page, dryRun);
 }
 
-bool readSettingsEntries(const std::string& path, std::vector<SettingsLine>* entries) {
-  FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) return false;
-  std::vector<SettingsLine> found;
-  char line[kReadPiece];
-  while (std::fgets(line, sizeof line, file)) {
-    SettingsLine parsed;
-    if (parseSettingsLine(line, &parsed) != SettingsLineKind::Entry) continue;
-    bool seen = false;
-    for (SettingsLine& earlier : found)
-      if (earlier.key == parsed.key) {
-        earlier.value = parsed.value;  // a later line for the same key wins
-        seen = true;
-      }
-    if (!seen) found.push_back(std::move(parsed));
+}  // namespace
+
+SettingsProgramResult programSettings(const std::vector<SettingsLine>& entries, int applyMode,
+                                      FormInterface* page, std::vector<std::string>* plan) {
+  const bool apply = applyMode == 1;
+  gPlan = apply ? plan : nullptr;
+  const bool report = apply && !gPlan;
+  if (report) appendStatus("Programming the adapter with the loaded settings...");
+  std::memset(&fileSettings, 0, sizeof fileSettings);
+  SettingsProgramResult result;
+  for (const SettingsLine& e : entries) takeEntry(e, apply, page, result);
+  if (report) {
+    if (result.failed == 0 && result.skipped == 0)
+      appendStatus(result.sent > 0 ? "Adapter programmed with loaded settings"
+                                   : "The adapter already holds the loaded settings");
+    else
+      appendStatus(formatBounded(200, "%d of the loaded settings were not programmed",
+                                 result.failed + result.skipped));
   }
-  std::fclose(file);
-  entries->insert(entries->end(), found.begin(), found.end());
-  return true;
+  gPlan = nullptr;
+  return result;
 }
 
 std::string settingsOpenErrorText(int err) {
@@ -371,26 +289,18 @@ std::string settingsCreateErrorText(int err) {
 
 int LoadSettings(const std::string& path, int applyMode, FormInterface* page,
                  std::vector<std::string>* dryRun) {
-  FILE* file = std::fopen(path.c_str(), "r");
-  if (!file) {
-    showMessageBox(settingsOpenErrorText(errno), MsgButtons::Ok);
+  const SettingsFileCheck check = checkSettingsFile(path);
+  if (check.readError != 0) {
+    showMessageBox(settingsOpenErrorText(check.readError), MsgButtons::Ok);
     return 0;
   }
-  readSettings(file, path, applyMode, page, dryRun);
-  std::fclose(file);
+  takeCheckedFile(check, path, applyMode, page, dryRun);
   return 1;
 }
 
 void readSettings(std::FILE* file, const std::string& name, int applyMode, FormInterface* page,
                   std::vector<std::string>* dryRun) {
-  const bool apply = applyMode == 1;
-  gPlan = apply ? dryRun : nullptr;
-  if (apply && !gPlan) appendStatus("Programming the adapter with the loaded settings...");
-  std::memset(&fileSettings, 0, sizeof fileSettings);
-  char line[kReadPiece];
-  while (std::fgets(line, sizeof line, file)) handleLine(line, name, apply, page);
-  if (apply && !gPlan) appendStatus("Adapter programmed with loaded settings");
-  gPlan = nullptr;
+  takeCheckedFile(checkSettingsStream(file), name, applyMode, page, dryRun);
 }
 
 void writeSettings(std::FILE* file) {
@@ -480,8 +390,34 @@ std::optional<std::string> chooseFileFor(const char* operation, const PathChoose
 
 void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
   const auto path = chooseFileFor("load", choosePath);
-  if (path && LoadSettings(*path, 1, &page) == 0)
+  if (!path) return;
+  // Every line is checked before anything is sent: a wrong line must never
+  // program a value nobody asked for.
+  const SettingsFileCheck check = checkSettingsFile(*path);
+  if (check.readError != 0) {
+    showMessageBox(settingsOpenErrorText(check.readError), MsgButtons::Ok);
     showMessageBox("Failed to load file", MsgButtons::Ok);
+    return;
+  }
+  for (const SettingsProblem& p : check.problems)
+    debugLog("LoadSettings: %s", describeSettingsProblem(*path, p).c_str());
+  if (!check.usable()) {
+    showMessageBox("Nothing was programmed: " + *path + " holds no usable settings.\n\n" +
+                       listSettingsProblems(*path, check.problems),
+                   MsgButtons::Ok);
+    return;
+  }
+  if (!check.problems.empty()) {
+    const std::string question =
+        formatBounded(100, "%zu line(s) of the file cannot be used:\n\n", check.problems.size()) +
+        listSettingsProblems(*path, check.problems) +
+        "\nProgram the adapter with the other values of the file?";
+    if (showMessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) {
+      appendStatus("Loading " + *path + " cancelled; nothing was programmed");
+      return;
+    }
+  }
+  programSettings(check.entries, 1, &page);
 }
 
 void onSaveSettingsFile(const PathChooser& choosePath) {

@@ -14,6 +14,7 @@
 
 #include "common/hook.h"
 #include "common/records.h"
+#include "device/settings_check.h"
 #include "platform/form.h"
 
 namespace kx {
@@ -37,34 +38,29 @@ extern FileSettings fileSettings;
 // the adapter (progress for a front end). User-interface thread.
 extern Hook<void(const std::string& command)> settingsCommandHook;
 
-// The keys of a settings file, in the order a line is matched against them:
-// a line belongs to the first key it contains.
-constexpr int kSettingsFileKeyCount = 20;
-extern const char* const kSettingsFileKeys[kSettingsFileKeyCount];
-
-// One line of a settings file as the loader reads it.
-enum class SettingsLineKind { Comment, NoKey, NoEquals, Entry };
-struct SettingsLine {
-  int key = -1;       // index into kSettingsFileKeys
-  std::string value;  // after '=' and leading blanks, without the line end
+// What programming the adapter from a file's lines came to.
+struct SettingsProgramResult {
+  int sent = 0;     // commands the adapter accepted
+  int failed = 0;   // commands that failed
+  int skipped = 0;  // values this firmware does not take, not sent
 };
-SettingsLineKind parseSettingsLine(const char* line, SettingsLine* out);
 
-// The entries of a file in the order their keys first appear; a later line
-// for the same key gives the value. False when the file cannot be opened
-// (errno says why).
-bool readSettingsEntries(const std::string& path, std::vector<SettingsLine>* entries);
+// Stores checked lines in fileSettings (cleared first) in file order and, with
+// applyMode 1, programs every value that differs from the adapter's (answers
+// applied to `page`), with the status lines around it. With `plan` nothing is
+// sent: the commands that would be are appended to it, in order.
+SettingsProgramResult programSettings(const std::vector<SettingsLine>& entries, int applyMode,
+                                      FormInterface* page = nullptr,
+                                      std::vector<std::string>* plan = nullptr);
 
-// Reads `path`; with applyMode 1 programs the adapter (answers applied to
-// `page`). 1 when the file was opened, 0 when not (a message box says why).
-// With `dryRun` (and applyMode 1) nothing is sent: the commands the apply
-// would send are appended to it, in order.
+// Reads `path` and takes its good lines as programSettings does; each line
+// that cannot be used is one status-window line. 1 when the file was read,
+// 0 when not (a message box says why).
 int LoadSettings(const std::string& path, int applyMode, FormInterface* page = nullptr,
                  std::vector<std::string>* dryRun = nullptr);
 
-// What LoadSettings does once the file is open: reads the settings text from
-// `file` (not closed here) into fileSettings, programming the adapter with
-// applyMode 1. `name` names the source in the debug log.
+// What LoadSettings does once the file is open, on `file` (not closed here);
+// `name` names the source in the status lines.
 void readSettings(std::FILE* file, const std::string& name, int applyMode,
                   FormInterface* page = nullptr, std::vector<std::string>* dryRun = nullptr);
 

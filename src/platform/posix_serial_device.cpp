@@ -26,22 +26,6 @@ std::string errnoText(int err) {
   return std::string(strerror_r(err, buf, sizeof buf));
 }
 
-std::string openFailureHint(int err) {
-  switch (err) {
-    case EACCES:
-    case EPERM:
-      return "permission denied: add your user to the dialout group (sudo usermod -aG dialout $USER) and log in again";
-    case EBUSY:
-      return "the port is in use by another program";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return "no such device: is the adapter plugged in?";
-    default:
-      return errnoText(err);
-  }
-}
-
 PosixSerialDevice::~PosixSerialDevice() { close(); }
 
 int PosixSerialDevice::open(const std::string& path) {

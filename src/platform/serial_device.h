@@ -80,11 +80,22 @@ extern Hook<std::unique_ptr<SerialDevice>()> serialDeviceFactory;
 std::unique_ptr<SerialDevice> createSerialDevice();
 std::unique_ptr<SerialDevice> createNativeSerialDevice();
 
-// The system's text for an errno value ("Permission denied"), and the hint a
-// user needs for it where there is a common cause. The Windows device maps
-// its errors onto the same errno values, so one text serves both.
+// The system's text for an errno value ("Permission denied"). The Windows
+// device maps its errors onto the same errno values, so the texts below serve
+// both platforms.
 std::string errnoText(int err);
-std::string openFailureHint(int err);
+
+// Why `port` could not be opened, as one sentence for the user: no such port,
+// not a serial port, in use by another program (which, where the system
+// tells), no permission (and how to get it), or the system's own text. `err`
+// is what open() or configure() returned.
+std::string openFailureReason(int err, const std::string& port);
+
+// The other programs that hold `port` open, as "minicom (process 1234)",
+// joined by ", "; empty when there are none or the system does not tell.
+std::string portHolders(const std::string& port);
+// What a user does about a port this platform refuses to open for them.
+std::string permissionHint(const std::string& port);
 
 class PosixSerialDevice : public SerialDevice {
  public:

@@ -56,20 +56,11 @@ std::string errnoText(int err) {
   return std::generic_category().message(err);
 }
 
-std::string openFailureHint(int err) {
-  switch (err) {
-    case EBUSY:
-      return "the port is in use by another program";
-    case EACCES:
-    case EPERM:
-      return "access denied: the port is not open to this user";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return "no such port: is the adapter plugged in? (Device Manager lists the COM ports)";
-    default:
-      return errnoText(err);
-  }
+// Windows names no holder of a COM port to an ordinary program.
+std::string portHolders(const std::string&) { return {}; }
+
+std::string permissionHint(const std::string& port) {
+  return "Access to " + port + " is denied: the port is not open to this user.";
 }
 
 struct Win32SerialDevice::State {

@@ -33,6 +33,10 @@ std::mutex hardwareMutex;
 std::mutex gOpenCloseMutex;
 
 std::atomic<bool> gDeviceLost{false};
+// Why the last UartInit failed to open the port (0: it opened), and what the
+// last line-settings change of the device returned.
+std::atomic<int> gLastOpenError{0};
+std::atomic<int> gLastSettingsError{0};
 
 std::thread gReadThread;
 std::thread gStatusThread;
@@ -180,6 +184,7 @@ int32_t UartApplySettings() {
   debugLog("UART: Setting Stopbits setting to %d", s.stopBits == 2 ? 2 : 0);
 
   const int err = dev->configure(s);
+  gLastSettingsError = err;
   if (err != 0) {
     debugLog("UART: Failed to apply line settings. Error %d (%s)", err, errnoText(err).c_str());
     return 0;
@@ -341,7 +346,23 @@ void closeDevice() {
 
 unsigned gHandleCounter = 0;
 
+// The first sentence names the port as the user chose it; the second says
+// what the system reported, so the user knows what to change.
+void reportOpenFailure(int err) {
+  const std::string port(fieldView(uart.comPort));
+  const std::string reason = openFailureReason(err, port);
+  showMessageBox(formatBounded(1024,
+                               "Failed to open %s. Please check no other application is using "
+                               "the port or the right port is selected\n%s",
+                               port.c_str(), reason.c_str()),
+                 MsgButtons::Ok);
+  debugLog("UART: Failed to open %s. Error %d", port.c_str(), err);
+  debugLog("UART: %s: %s", port.c_str(), reason.c_str());
+}
+
 }  // namespace
+
+int UartLastOpenError() { return gLastOpenError; }
 
 int32_t UartInit() {
   std::unique_lock openClose(gOpenCloseMutex);
@@ -355,16 +376,11 @@ int32_t UartInit() {
 
   gDevice = createSerialDevice();
   const int openErr = gDevice->open(uart.comPort);
+  gLastOpenError = openErr;
   if (openErr != 0) {
     gDevice.reset();
     openClose.unlock();  // the box waits for the user
-    showMessageBox(formatBounded(1024,
-                                 "Failed to open %s. Please check no other application is using "
-                                 "the port or the right port is selected",
-                                 uart.comPort),
-                   MsgButtons::Ok);
-    debugLog("UART: Failed to open %s. Error %d", uart.comPort, openErr);
-    debugLog("UART: %s: %s", uart.comPort, openFailureHint(openErr).c_str());
+    reportOpenFailure(openErr);
     return 4;
   }
   uart.handle = gDevice.get();
@@ -375,9 +391,13 @@ int32_t UartInit() {
     closeDevice();
     return 1;
   }
-  if (!UartApplySettings()) {
+  if (const int err = UartApplySettings() ? 0 : gLastSettingsError.load()) {
     debugLog("Failed to apply COM port settings. %s", uart.comPort);
     closeDevice();
+    // A device that refuses serial line settings is no serial port.
+    gLastOpenError = err == EINVAL ? ENOTTY : err;
+    openClose.unlock();
+    reportOpenFailure(gLastOpenError);
     return 5;
   }
 

@@ -38,6 +38,9 @@ constexpr int kWriteTimeoutMs = 750;
 extern Hook<void(const uint8_t* data, uint32_t length)> receiveHandler;
 
 int32_t UartInit();
+// The errno that kept the last UartInit from opening the port (4) or from
+// setting its line settings (5); 0 when the port opened.
+int UartLastOpenError();
 int32_t UartApplySettings();   // nonzero when the port took the settings
 int32_t UartChangeSettings();  // 0 applied (after the settle time), 1 refused
 int32_t UartWrite(const void* buffer, uint32_t length);  // 0 written, 1 failed

@@ -215,6 +215,8 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
     connect(&timers_[i], &QTimer::timeout, this, [this, i] { onTimerTick(i); });
   }
   urlOpener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  manualInstallDir = QDir::cleanPath(QCoreApplication::applicationDirPath() + u'/' +
+                                     QStringLiteral(KX_MANUAL_DIR_FROM_BIN));
 
   startup_.installHandlers(*this);
 
@@ -372,13 +374,23 @@ void MainWindow::updateIndicators() {
 }
 
 void MainWindow::openManual(const std::string& fileName) {
-  // The manuals live in the start directory, whatever directory a file
-  // dialog has made current since; the full path leaves the current
-  // directory alone.
-  const QString path = QDir(toQt(startupDirectory)).filePath(toQt(fileName));
-  if (!QFileInfo(path).isFile()) {
-    debugLog("UI: manual %s not found", fromQt(path).c_str());
-    showMessageBox(formatBounded(1024, "%s not found", fileName.c_str()));
+  // The manuals are looked up in the start directory, whatever directory a
+  // file dialog has made current since, and then where the package installs
+  // them; the full path leaves the current directory alone.
+  const QString startDir = toQt(startupDirectory);
+  QString path;
+  for (const QString& dir : {startDir, manualInstallDir}) {
+    const QString candidate = QDir(dir).filePath(toQt(fileName));
+    if (!dir.isEmpty() && QFileInfo(candidate).isFile()) {
+      path = candidate;
+      break;
+    }
+  }
+  if (path.isEmpty()) {
+    debugLog("UI: manual %s not found in %s or %s", fileName.c_str(), startupDirectory.c_str(),
+             fromQt(manualInstallDir).c_str());
+    showMessageBox(formatBounded(1024, "%s not found\nLooked in %s and in %s", fileName.c_str(),
+                                 startupDirectory.c_str(), fromQt(manualInstallDir).c_str()));
     return;
   }
   // The desktop's opener reports only success or failure, not why.

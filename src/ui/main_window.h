@@ -83,7 +83,8 @@ class MainWindow : public QMainWindow, public WindowInterface {
   void updateIndicators();
   // The adapter went away: status line, link closed, device controls off, a box naming the port.
   void onDeviceLost(const std::string& text);
-  // Opens a manual in the start directory with the desktop's viewer.
+  // Opens a manual with the desktop's viewer: the one in the start
+  // directory, else the installed one (manualInstallDir).
   void openManual(const std::string& fileName);
   void showAbout();
   // Closes the link and saves settings; runs once (closing the window or
@@ -119,6 +120,10 @@ class MainWindow : public QMainWindow, public WindowInterface {
       messageBoxHook;
   // Opens a document with the desktop's viewer; tests replace it.
   Hook<bool(const QUrl&)> urlOpener;
+  // Where the package installs the manuals: share/doc/kx627-config beside
+  // the program's bin directory, wherever the prefix is (the build tree has
+  // the same layout). Tests may point it elsewhere.
+  QString manualInstallDir;
 
   // ---- WindowInterface
   void post(int32_t id, int64_t lParam, const std::string& text = {}) override;

@@ -102,6 +102,9 @@ TEST(CliOptions, RefusesBadCommandLines) {
       {{"read", "--port", "/dev/x", "--remote-baud", "9600"}, "goes with remote"},
       {{"read", "--port", "/dev/x", "--dry-run"}, "--dry-run goes with apply"},
       {{"connect", "--port", "/dev/x", "--timeout", "0", "0012"}, "bad timeout"},
+      {{"connect", "--port", "/dev/x", "12345"}, "connect takes 12 hex digits"},
+      {{"connect", "--port", "/dev/x", "0012-6F-12345G"}, "connect takes 12 hex digits"},
+      {{"send", "--port", "/dev/x", "AT+NAME=" + std::string(21, 'n')}, "at most 28"},
   };
   for (const Bad& row : rows) {
     const auto r = parse(row.args);
@@ -121,18 +124,25 @@ TEST(CliOptions, HelpNamesEveryCommandAndExitCode) {
     EXPECT_NE(help.find("\n  " + std::to_string(code) + " "), std::string::npos) << code;
 }
 
-TEST(CliJson, EscapesQuotesBackslashesAndControlCharacters) {
-  const struct {
-    std::string in, out;
-  } rows[] = {
-      {"KX627-1", "\"KX627-1\""},
-      {"a\"b", "\"a\\\"b\""},
-      {"a\\b", "\"a\\\\b\""},
-      {"x\r\n\t", "\"x\\r\\n\\t\""},
-      {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
-      {"", "\"\""},
-  };
-  for (const auto& row : rows) EXPECT_EQ(kx::cli::jsonString(row.in), row.out);
+TEST(CliJson, ReportsAreUtf8AndReadBack) {
+  kx::cli::RunReport r;
+  r.port = "/dev/ttyUSB0";
+  r.name = "Caf\xE9 \"7\"\r\n";  // the adapter's Latin-1 byte, a quote, a line end
+  r.result = "port busy";
+  r.exitCode = kx::cli::kExitPortFailed;
+  r.mismatched = {"Name", "Pin"};
+  r.seconds = 2.25;
+  const std::string json = kx::cli::reportJson(r);
+  EXPECT_EQ(json.find('\n'), std::string::npos) << "one line per report";
+  EXPECT_NE(json.find("Caf\xC3\xA9"), std::string::npos) << json;
+  const auto back = kx::cli::parseReportJson(json);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->name, "Caf\xC3\xA9 \"7\"\r\n");
+  EXPECT_EQ(back->result, "port busy");
+  EXPECT_EQ(back->exitCode, kx::cli::kExitPortFailed);
+  EXPECT_EQ(back->mismatched, r.mismatched);
+  EXPECT_DOUBLE_EQ(back->seconds, 2.3);
+  EXPECT_FALSE(kx::cli::parseReportJson("{\"port\": "));
 }
 
 }  // namespace

@@ -62,14 +62,14 @@ TEST_F(CliSim, ReadPrintsTheSettingsFileOfTheAdapter) {
 
 TEST_F(CliSim, ReadJsonIsOneObjectWithTheAdapterValues) {
   start({"--version", "v6.52"});
-  ASSERT_EQ(sim->control("set 1 name Q\"uote"), "OK");
+  ASSERT_EQ(sim->control("set 1 name Q\"uot\xE9"), "OK");  // an 8-bit byte: Latin-1 e-acute
   const auto r = runCli(args({"read", "--json"}));
   ASSERT_EQ(r.code, kExitOk) << r.err;
   EXPECT_EQ(r.out.front(), '{');
   EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n");
-  for (const char* field : {"\"Name\": \"Q\\\"uote\"", "\"Baud\": 19200", "\"FlowControl\": false",
-                            "\"FirmwareVersion\": \"v6.52\"", "\"Address\": \"0012-6F-100001\"",
-                            "\"Discoverable\": true", "\"RemoteService\":"})
+  for (const char* field : {"\"Name\":\"Q\\\"uot\xC3\xA9\"", "\"Baud\":19200", "\"FlowControl\":false",
+                            "\"FirmwareVersion\":\"v6.52\"", "\"Address\":\"0012-6F-100001\"",
+                            "\"Discoverable\":true", "\"RemoteService\":"})
     EXPECT_NE(r.out.find(field), std::string::npos) << field << " in " << r.out;
   // v6.52 has no remote class of device to read.
   EXPECT_EQ(r.out.find("RemoteCOD"), std::string::npos);
@@ -143,27 +143,43 @@ TEST_F(CliSim, ApplyReportsEveryValueTheAdapterDoesNotHold) {
   start({"--version", "v4.51"});  // legacy firmware: no speeds above 230400
   const std::string file = dir.file("bad.txt");
   writeFile(file,
-            "Name = A-name-longer-than-the-field\n"
             "Baud = 921600\n"
             "EscapeMode = Off\n"
             "ModemSignal = LocalLoopback\n");
   const auto r = runCli(args({"apply", file}));
   EXPECT_EQ(r.code, kExitMismatch) << r.out << r.err;
-  EXPECT_NE(r.out.find("Name: MISMATCH (file A-name-longer-than-the-field, adapter KX627-1)"),
-            std::string::npos)
-      << r.out;
   EXPECT_NE(r.out.find("Baud: MISMATCH (file 921600, adapter 19200)"), std::string::npos);
+  EXPECT_NE(r.err.find("Baud Rate 921600 not sent: firmware v4.51 does not take it"),
+            std::string::npos)
+      << r.err;
   EXPECT_NE(r.out.find("EscapeMode: ok (Off)"), std::string::npos);
   EXPECT_NE(r.out.find("ModemSignal: skipped"), std::string::npos);
-  EXPECT_NE(r.out.find("1 verified, 2 mismatched"), std::string::npos);
+  EXPECT_NE(r.out.find("1 verified, 1 mismatched"), std::string::npos);
   EXPECT_EQ(sim->control("get 1 esc"), "OK off");
 }
 
-TEST_F(CliSim, ApplyWithoutTheFileTouchesNothing) {
+// A missing file, or one with any line that cannot be used, is reported whole
+// and no port is opened, on one port or several.
+TEST_F(CliSim, ApplyWithABadFileOpensNoPort) {
   start();
-  const auto r = runCli(args({"apply", dir.file("missing.txt")}));
+  const std::string missing = dir.file("missing.txt");
+  auto r = runCli(args({"apply", missing}));
   EXPECT_EQ(r.code, kExitFileError);
-  EXPECT_NE(r.err.find("No such file present"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("cannot read the settings file " + missing + ": No such file"),
+            std::string::npos)
+      << r.err;
+  const std::string file = dir.file("bad.txt");
+  writeFile(file, "Name = Baud-Tester\nNmae = Typo\nEchoMode = Maybe\nBaud = 12345\n");
+  for (const auto& ports : {std::vector<std::string>{}, std::vector<std::string>{"--port", "/x"}}) {
+    std::vector<std::string> a = args({"apply", file});
+    a.insert(a.end(), ports.begin(), ports.end());
+    r = runCli(a);
+    EXPECT_EQ(r.code, kExitFileError);
+    for (const std::string& line : {file + ":2: unknown key \"Nmae\" (did you mean \"Name\"?)\n",
+                                   file + ":3: EchoMode: \"Maybe\" is not On or Off\n",
+                                   file + ":4: Baud: \"12345\" is not an adapter speed"})
+      EXPECT_NE(r.err.find(line), std::string::npos) << line << " in\n" << r.err;
+  }
   EXPECT_EQ(sim->control("received 1"), "OK 0");  // the port was never opened
 }
 
@@ -184,7 +200,7 @@ TEST_F(CliSim, FindSearchesTheLineSettingsWithProgress) {
 
   const auto json = runCli(args({"find", "--baud", "2400", "--flow", "on", "--json"}));
   ASSERT_EQ(json.code, kExitOk) << json.err;
-  EXPECT_NE(json.out.find("\"Baud\": 2400, \"StopBits\": 1, \"FlowControl\": true"),
+  EXPECT_NE(json.out.find("\"Baud\":2400,\"StopBits\":1,\"FlowControl\":true"),
             std::string::npos)
       << json.out;
   EXPECT_EQ(json.err.find("Search step"), std::string::npos);  // the probe answered
@@ -204,9 +220,29 @@ TEST_F(CliSim, CtrlCEndsTheSearch) {
 
 TEST_F(CliSim, PortAndUsageFailuresHaveTheirCodes) {
   start();
-  const auto missing = runCli({"read", "--port", dir.file("no-such-port")});
-  EXPECT_EQ(missing.code, kExitPortFailed) << missing.err;
-  EXPECT_NE(missing.err.find("Failed to initialise UART"), std::string::npos);
+  // Each reason the port did not open: the box's second line and the report.
+  const std::string file = dir.file("plain-file");
+  writeFile(file, "not a port\n");
+  const struct {
+    std::string port;
+    const char* reason;
+    const char* result;
+  } rows[] = {{dir.file("no-such-port"), "No such port: nothing answers to", "no such port"},
+              {dir.path(), "is not a serial port.", "not a serial port"},
+              {file, "is not a serial port.", "not a serial port"}};
+  for (const auto& row : rows) {
+    const std::string report = dir.file("report.json");
+    const auto r = runCli({"read", "--port", row.port, "--report", report});
+    EXPECT_EQ(r.code, kExitPortFailed) << r.err;
+    EXPECT_NE(r.err.find("Please check no other application is using the port or the right port "
+                         "is selected\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(row.reason), std::string::npos) << r.err;
+    EXPECT_NE(kx::test::readFile(report).find(std::string("\"result\":\"") + row.result + "\""),
+              std::string::npos)
+        << kx::test::readFile(report);
+  }
   const auto usage = runCli({"read"});
   EXPECT_EQ(usage.code, kExitUsage);
   EXPECT_NE(usage.err.find("needs --port"), std::string::npos);
@@ -295,8 +331,9 @@ TEST_F(CliSim, RadioCommandsEachInTheirOwnRun) {
   ASSERT_EQ(sim->control("set 1 role master"), "OK");
   auto r = runCli(args({"inquire", "--json"}));
   ASSERT_EQ(r.code, kExitOk) << r.err;
-  EXPECT_NE(r.out.find("{\"line\": \"Remote Device 1 "), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"address\": \"0023-45-B00001\"}\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("{\"name\":\"Remote Device 1\",\"address\":\"0023-45-B00001\""), 0u)
+      << r.out;
+  EXPECT_EQ(r.out.find("Inquiry"), std::string::npos) << "devices only";
 
   r = runCli(args({"connect", "0023-45-B00001"}));
   ASSERT_EQ(r.code, kExitOk) << r.err;
@@ -316,6 +353,10 @@ TEST_F(CliSim, RadioCommandsEachInTheirOwnRun) {
   ASSERT_EQ(r.code, kExitOk) << r.err;
   EXPECT_EQ(r.out, "disconnected\n");
   EXPECT_EQ(sim->control("get 1 peer"), "OK none");
+  // No link left: said at once, not after the whole time-out.
+  r = runCli(args({"disconnect", "--timeout", "600"}));
+  EXPECT_EQ(r.code, kExitLinkFailed);
+  EXPECT_NE(r.err.find("not connected"), std::string::npos) << r.err;
 
   // Nobody answers at this address.
   r = runCli(args({"connect", "0023-45-B0000F"}));
@@ -373,11 +414,11 @@ TEST_F(CliSim, ApplyOnSeveralPortsAtOnce) {
   EXPECT_NE(r.err.find(sims[1]->ptyPath() + ": Initializion failed."), std::string::npos) << r.err;
   const std::string lines = kx::test::readFile(report);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3) << lines;
-  EXPECT_NE(lines.find("\"port\": \"" + sims[1]->ptyPath() +
-                       "\", \"address\": \"\", \"name\": \"\", \"result\": \"not found\", \"exit\": 4"),
+  EXPECT_NE(lines.find("\"port\":\"" + sims[1]->ptyPath() +
+                       "\",\"address\":\"\",\"name\":\"\",\"result\":\"not found\",\"exit\":4"),
             std::string::npos)
       << lines;
-  EXPECT_NE(lines.find("\"name\": \"Line-9\", \"result\": \"ok\", \"exit\": 0"), std::string::npos);
+  EXPECT_NE(lines.find("\"name\":\"Line-9\",\"result\":\"ok\",\"exit\":0"), std::string::npos);
 }
 
 }  // namespace

@@ -65,6 +65,8 @@ TEST_F(SettingsFileTest, ARunWithoutDeviceOrSettingsWritesNineteenLines) {
             "CommandResponse = Off\n"
             "RemoteConfig = Off\n"
             "ModemSignal = Disabled\n");
+  EXPECT_TRUE(checkSettingsFile(dir.file("settings.txt")).problems.empty())
+      << "the empty port, speed and address of a run without a device read back";
   const auto texts = window.statusTexts();
   ASSERT_EQ(texts.size(), 2u);
   EXPECT_EQ(texts[0], "Saving Device Settings to file " + dir.file("settings.txt") + " ");
@@ -113,47 +115,129 @@ TEST_F(SettingsFileTest, WhatIsWrittenReadsBack) {
   EXPECT_EQ(uart.parity, PARITY_ODD_FLAG);
 }
 
-TEST_F(SettingsFileTest, LinesAreMatchedByTheFirstKeyTheyContain) {
-  copyField(fileSettings.comPort, "junk");
+// Each kind of line the check refuses, and lines it takes although they hold
+// other keys' names or odd spacing.
+TEST(SettingsLineCheck, EveryLineIsCheckedBeforeItIsTaken) {
+  const struct {
+    std::string line;
+    int key;
+    std::string value;
+    int32_t number;
+  } taken[] = {
+      {"Name = Baud-Tester\n", kKeyName, "Baud-Tester", 0},
+      {"Name = Portable-3\r\n", kKeyName, "Portable-3", 0},
+      {"RemoteService = SerialPort", kKeyRemoteService, "SerialPort", 0},
+      {" \tPin\t=\t12=34 ", kKeyPin, "12=34 ", 0},
+      {"FlowControl = on  ", kKeyFlowControl, "on  ", 1},
+      {"Parity = EVEN", kKeyParity, "EVEN", PARITY_EVEN_FLAG},
+      {"Baud = 921600", kKeyBaud, "921600", 921600},
+      {"RemoteAddress = 0012-6f-AABBCC", kKeyRemoteAddress, "0012-6f-AABBCC", 0},
+      {"Port = COM12", kKeyPort, "COM12", 0},
+  };
+  for (const auto& row : taken) {
+    SCOPED_TRACE(row.line);
+    SettingsLine entry;
+    std::string problem;
+    ASSERT_EQ(checkSettingsLine(row.line, &entry, &problem), SettingsLineKind::Entry) << problem;
+    EXPECT_EQ(entry.key, row.key);
+    EXPECT_EQ(entry.value, row.value);
+    EXPECT_EQ(entry.number, row.number);
+  }
+  const struct {
+    std::string line;
+    const char* problem;
+  } refused[] = {
+      {"Nmae = Typo", "unknown key \"Nmae\" (did you mean \"Name\"?)"},
+      {"echomode = On", "(did you mean \"EchoMode\"?)"},
+      {"Colour = Red", "unknown key \"Colour\""},
+      {"Name Baud-Tester", "no \"=\""},
+      {" = On", "no key before \"=\""},
+      {"EchoMode = Maybe", "EchoMode: \"Maybe\" is not On or Off"},
+      {"Role = boss", "Role: \"boss\" is not Master or Slave"},
+      {"ModemSignal = Loop", "is not Disabled, LocalLoopback or RemoteTransfer"},
+      {"Baud = 12345", "Baud: \"12345\" is not an adapter speed"},
+      {"Baud = 9600x", "is not an adapter speed"},
+      {"StopBits = 3", "StopBits: \"3\" is not 1 or 2"},
+      {"Port = PortA", "Port: \"PortA\" is not a port name"},
+      {"RemoteAddress = 0012-6F-12345", "is not an address of 12 hex digits"},
+      {"Name = " + std::string(20, 'n'), "Name: 20 characters, at most 19 fit in its field"},
+      {"RemoteService = " + std::string(17, 's'), "at most 16 fit in the command"},
+      {"Name = a\rAT+BAUD10", "control character (byte 0x0D)"},
+      {std::string(1100, 'x'), "line longer than 1022 characters"},
+  };
+  for (const auto& row : refused) {
+    SCOPED_TRACE(row.line);
+    SettingsLine entry;
+    std::string problem;
+    EXPECT_EQ(checkSettingsLine(row.line, &entry, &problem), SettingsLineKind::Problem);
+    EXPECT_NE(problem.find(row.problem), std::string::npos) << problem;
+  }
+  SettingsLine entry;
+  std::string problem;
+  EXPECT_EQ(checkSettingsLine("  # Name = x\n", &entry, &problem), SettingsLineKind::Comment);
+  EXPECT_EQ(checkSettingsLine(" \t\r\n", &entry, &problem), SettingsLineKind::Blank);
+}
+
+// Values the writer writes that hold other keys' names, blanks and the empty
+// texts of a run without a device all come back as they were.
+TEST_F(SettingsFileTest, WhatIsWrittenReadsBackWhateverTheValuesHold) {
+  const struct {
+    const char* name;
+    const char* pin;
+    const char* service;
+  } rows[] = {{"Baud-Tester", "Port", "SerialPort"}, {"Name = Pin", "=", "RemoteCOD ="},
+              {"", "", ""}};
+  copyField(localDev.fwVersion, "v6.80");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    copyField(localDev.name, row.name);
+    copyField(localDev.pin, row.pin);
+    copyField(localDev.remoteService, row.service);
+    const std::string path = dir.file("saved.txt");
+    ASSERT_EQ(SaveSettingsToFile(path), 1);
+    const SettingsFileCheck check = checkSettingsFile(path);
+    EXPECT_TRUE(check.problems.empty()) << listSettingsProblems(path, check.problems);
+    ASSERT_EQ(LoadSettings(path, 0), 1);
+    EXPECT_STREQ(fileSettings.name, row.name);
+    EXPECT_STREQ(fileSettings.pin, row.pin);
+    EXPECT_STREQ(fileSettings.remoteService, row.service);
+  }
+}
+
+// A file is read whole first: its problems carry their line numbers, the good
+// lines are taken, and a file without a single setting is a problem itself.
+TEST_F(SettingsFileTest, ProblemsAreReportedByLineAndTheGoodLinesTaken) {
   const std::string path = write("s.txt",
-                                 "   # a remark\n"
-                                 "x # not a remark\n"
-                                 "Port = COM7\n"
-                                 "Name = PortA\n"
-                                 "FlowControl = on\n"
-                                 "Discoverable = yes\n"
-                                 "Baud = 14400\n"
-                                 "StopBits\n"
-                                 "Role = master\n"
-                                 "RemoteService = SerialPort\n");
-  const std::string log = logOf([&] { EXPECT_EQ(LoadSettings(path, 0), 1); });
-  EXPECT_STREQ(fileSettings.comPort, "COM7") << "PortA does not read as COM<n>";
-  EXPECT_STREQ(fileSettings.name, "") << "a name containing Port is a Port line";
-  EXPECT_EQ(fileSettings.flow, 1);
-  EXPECT_EQ(fileSettings.discoverable, 1);
-  EXPECT_EQ(fileSettings.baud, 14400);
-  EXPECT_EQ(fileSettings.role, 1);
-  EXPECT_STREQ(fileSettings.remoteService, "") << "SerialPort makes it a Port line";
-  EXPECT_NE(log.find("Unhandled entry x # not a remark\n in " + path + " file"), std::string::npos);
-  EXPECT_EQ(log.find("Unhandled entry    # a remark"), std::string::npos);
-  EXPECT_NE(log.find("Invalid value for discoverability in Line Discoverable = yes\n. Using "
-                     "Default discoverability ON"),
-            std::string::npos);
-  EXPECT_NE(log.find("line StopBits\n format not correct"), std::string::npos);
-}
-
-TEST_F(SettingsFileTest, OverlongValuesAreRefusedNotCut) {
-  const std::string path = write("s.txt", "Name = " + std::string(50, 'n') + "\nPin = 1234\n");
-  const std::string log = logOf([&] { EXPECT_EQ(LoadSettings(path, 0), 1); });
-  EXPECT_STREQ(fileSettings.name, "");
-  EXPECT_STREQ(fileSettings.pin, "1234");
-  EXPECT_NE(log.find("Name value of 50 characters"), std::string::npos);
-}
-
-TEST_F(SettingsFileTest, VeryLongLinesArriveInPieces) {
-  const std::string path = write("s.txt", std::string(3000, 'z') + "\nBaud = 9600\n");
-  EXPECT_EQ(LoadSettings(path, 0), 1);
+                                 "# bench adapter\n"
+                                 "\n"
+                                 "Baud = 9600\n"
+                                 "Nmae = Typo\n"
+                                 "Name = Bench\n"
+                                 "EchoMode = Maybe\n");
+  ASSERT_EQ(LoadSettings(path, 0), 1);
   EXPECT_EQ(fileSettings.baud, 9600);
+  EXPECT_STREQ(fileSettings.name, "Bench");
+  EXPECT_EQ(fileSettings.echo, 0) << "a refused line leaves its field alone";
+  EXPECT_TRUE(window.boxes().empty()) << "read at start-up: status lines, never a box";
+  const auto status = window.statusTexts();
+  ASSERT_EQ(status.size(), 2u);
+  EXPECT_EQ(status[0], path + ":4: unknown key \"Nmae\" (did you mean \"Name\"?) (line ignored)");
+  EXPECT_EQ(status[1].rfind(path + ":6: EchoMode:", 0), 0u) << status[1];
+
+  std::filesystem::create_directory(dir.file("folder"));
+  EXPECT_NE(checkSettingsFile(dir.file("folder")).readError, 0);
+  for (const std::string& content : {std::string(), std::string("# only\n\n"),
+                                     std::string("\x01\xfe\x00\x7f=\n\xff", 8)}) {
+    const SettingsFileCheck check = checkSettingsFile(write("odd.txt", content));
+    EXPECT_FALSE(check.usable());
+    ASSERT_FALSE(check.problems.empty());
+    EXPECT_EQ(describeSettingsProblem("odd.txt", check.problems.back()),
+              "odd.txt: no settings in this file");
+  }
+  std::vector<SettingsProblem> many(13, SettingsProblem{2, "bad"});
+  const std::string listed = listSettingsProblems("f", many);
+  EXPECT_NE(listed.find("f:2: bad\n"), std::string::npos);
+  EXPECT_NE(listed.find("\nand 3 more\n"), std::string::npos) << listed;
 }
 
 TEST_F(SettingsFileTest, OpenFailuresAreReportedAndLeaveTheRecord) {

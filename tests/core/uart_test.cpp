@@ -184,7 +184,8 @@ TEST_F(UartPtyTest, PortHeldByAnotherProgramGives4AndStaysReopenable) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text, "Failed to open " + pty.slavePath() +
                                ". Please check no other application is using the port or the "
-                               "right port is selected");
+                               "right port is selected\nThe port is in use by another program.");
+  EXPECT_EQ(UartLastOpenError(), EBUSY);
   EXPECT_EQ(boxes[0].buttons, MsgButtons::Ok);
 
   ::close(other);

@@ -81,10 +81,11 @@ class SimWindow {
     catcher.start(20);
     window = std::make_unique<MainWindow>(applicationStartup());
     catcher.stop();
-    window->messageBoxHook = [this](const std::string& text, const std::string&, MsgButtons, MsgIcon) {
-          boxes.push_back(text);
-          return MsgResult::Ok;
-        };
+    window->messageBoxHook = [this](const std::string& text, const std::string&,
+                                    MsgButtons buttons, MsgIcon) {
+      boxes.push_back(text);
+      return answer ? answer(text, buttons) : MsgResult::Ok;
+    };
     window->show();
     selectPort(kSimPort);
   }
@@ -183,6 +184,8 @@ class SimWindow {
   std::shared_ptr<sim::InProcessTransport> link;
   std::unique_ptr<MainWindow> window;
   std::vector<std::string> boxes;
+  // Answers the boxes shown once the window is up; unset, every box gets Ok.
+  std::function<MsgResult(const std::string&, MsgButtons)> answer;
   std::vector<std::string> startupBoxes;
   std::vector<bool> dialogs;  // true for a save dialog
   std::optional<std::string> nextPath;

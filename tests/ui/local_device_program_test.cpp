@@ -311,7 +311,8 @@ class LocalDeviceProgramTest : public QObject {
     triggerMenu(*w.window, "File", "Load Settings File");
     QCOMPARE(w.dialogs, (std::vector<bool>{true, false}));
     QVERIFY(w.statusHas("Programming the adapter with the loaded settings..."));
-    QVERIFY(w.statusHas("Adapter programmed with loaded settings"));
+    QVERIFY(w.statusHas("The adapter already holds the loaded settings"));
+    QVERIFY(!w.statusHas("Adapter programmed with loaded settings"));
     QCOMPARE(w.receivedFrom(before), std::vector<std::string>{});
 
     // A changed value is programmed, one command for it.
@@ -329,6 +330,44 @@ class LocalDeviceProgramTest : public QObject {
     triggerMenu(*w.window, "File", "Load Settings File");
     QCOMPARE(w.boxes, (std::vector<std::string>{"Failed to open settings.txt file.No such file present",
                                                 "Failed to load file"}));
+  }
+
+  // Lines that cannot be used are listed in one Yes/No box before anything
+  // is sent; No sends nothing, Yes programs the other values.
+  void badLinesAreListedAndAskedAboutBeforeAnythingIsSent() {
+    SimWindow w(adapter(), settingsFor(19200));
+    QVERIFY(w.readSettings());
+    const std::string path = w.dir.filePath("bad.txt").toStdString();
+    w.writeFile("bad.txt", "Name = Baud-Tester\nNmae = Typo\nBaud = 12345\nEchoMode = On\n");
+    w.nextPath = path;
+    std::vector<std::string> questions;
+    MsgResult reply = MsgResult::No;
+    w.answer = [&](const std::string& text, MsgButtons buttons) {
+      if (buttons == MsgButtons::YesNo) questions.push_back(text);
+      return buttons == MsgButtons::YesNo ? reply : MsgResult::Ok;
+    };
+    const std::size_t before = w.received().size();
+    triggerMenu(*w.window, "File", "Load Settings File");
+    QCOMPARE(questions.size(), std::size_t{1});
+    QVERIFY(QString::fromStdString(questions[0]).contains(QString::fromStdString(
+        path + ":2: unknown key \"Nmae\" (did you mean \"Name\"?)\n" + path + ":3: Baud:")));
+    QCOMPARE(w.receivedFrom(before), std::vector<std::string>{});
+    QVERIFY(w.statusHas(QString::fromStdString("Loading " + path + " cancelled; nothing was programmed")));
+
+    reply = MsgResult::Yes;
+    triggerMenu(*w.window, "File", "Load Settings File");
+    QCOMPARE(w.receivedFrom(before),
+             (std::vector<std::string>{"AT+NAME=Baud-Tester\r", "AT+ECHO+\r"}));
+    QVERIFY(w.statusHas("Adapter programmed with loaded settings"));
+
+    // Nothing usable: a box, no question, nothing sent.
+    w.writeFile("bad.txt", std::string("\x01\x02 binary\n", 10));
+    w.boxes.clear();
+    triggerMenu(*w.window, "File", "Load Settings File");
+    QCOMPARE(questions.size(), std::size_t{2});
+    QCOMPARE(w.boxes.size(), std::size_t{1});
+    QVERIFY(QString::fromStdString(w.boxes[0]).startsWith("Nothing was programmed"));
+    QCOMPARE(w.receivedFrom(before).size(), std::size_t{2});
   }
 
   void fileMenuRefusesBeforeInitialisation() {
@@ -375,8 +414,13 @@ class LocalDeviceProgramTest : public QObject {
 
   void startupTakesTheSerialSettingsAndExitWritesTheDevice() {
     {
-      SimWindow w(adapter(), settingsFor(57600, "Even", 2, true));
+      // A line that cannot be used costs only itself, with one status line.
+      SimWindow w(adapter(), settingsFor(57600, "Even", 2, true) + "Baud = 12345\n");
       QVERIFY(w.startupBoxes.empty());
+      QCOMPARE(w.statusCount("settings.txt:6: Baud: \"12345\" is not an adapter speed (1200, "
+                             "2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800 or "
+                             "921600) (line ignored)"),
+               1);
       LocalDevicePage& p = w.page();
       QCOMPARE(p.text(ctl::kBaudRateList), std::string("57600"));
       QCOMPARE(p.text(ctl::kParityList), std::string("Even"));

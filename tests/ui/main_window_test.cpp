@@ -3,7 +3,9 @@
 // menus and the WindowInterface from other threads.
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "common/debug_log.h"
 #include "common/notify.h"
@@ -662,49 +665,84 @@ class MainWindowTest : public QObject {
     QCOMPARE(int(boxes.size()), 1);
   }
 
-  void missingManualIsReported_data() {
+  // Help opens a manual from the start directory, else from where the
+  // package installs it; only when neither holds it does the box appear,
+  // naming both places.
+  void helpOpensTheManual_data() {
     QTest::addColumn<QString>("item");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("user") << "User Manual" << "KX627 Configuration Manual.pdf not found";
-    QTest::newRow("at") << "AT Command Manual" << "AT Command Manual.pdf not found";
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("inStartDirectory");
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<bool>("openerWorks");
+    const QString user = QStringLiteral("KX627 Configuration Manual.pdf");
+    const QString at = QStringLiteral("AT Command Manual.pdf");
+    QTest::newRow("start directory first") << "User Manual" << user << true << true << true;
+    QTest::newRow("installed") << "User Manual" << user << false << true << true;
+    QTest::newRow("installed, AT") << "AT Command Manual" << at << false << true << true;
+    QTest::newRow("nowhere") << "AT Command Manual" << at << false << false << true;
+    QTest::newRow("opener fails") << "AT Command Manual" << at << true << false << false;
   }
 
-  void missingManualIsReported() {
+  void helpOpensTheManual() {
     QFETCH(QString, item);
-    QFETCH(QString, text);
-    QTemporaryDir dir;
-    startupDirectory = dir.path().toStdString();
-    bool opened = false;
-    window->urlOpener = [&](const QUrl&) { return opened = true; };
-    findAction(window->menuBar(), "Help", item)->trigger();
-    QVERIFY(!opened);
-    QCOMPARE(int(boxes.size()), 1);
-    QCOMPARE(QString::fromStdString(boxes[0]), text);
-  }
-
-  void presentManualOpensFromTheStartDirectory() {
-    QTemporaryDir dir;
-    startupDirectory = dir.path().toStdString();
-    QFile file(dir.filePath("AT Command Manual.pdf"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    QUrl openedUrl;
+    QFETCH(QString, file);
+    QFETCH(bool, inStartDirectory);
+    QFETCH(bool, installed);
+    QFETCH(bool, openerWorks);
+    QTemporaryDir start, install;
+    startupDirectory = start.path().toStdString();
+    window->manualInstallDir = install.path();
+    for (auto [dir, present] : {std::pair{&start, inStartDirectory}, std::pair{&install, installed}}) {
+      QFile pdf(dir->filePath(file));
+      QVERIFY(!present || pdf.open(QIODevice::WriteOnly));
+    }
+    QUrl opened;
     window->urlOpener = [&](const QUrl& url) {
-      openedUrl = url;
-      return true;
+      opened = url;
+      return openerWorks;
     };
     // A file dialog may have changed the current directory meanwhile.
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(QDir::tempPath());
-    window->openManual("AT Command Manual.pdf");
+    findAction(window->menuBar(), "Help", item)->trigger();
     QDir::setCurrent(cwd);
-    QCOMPARE(openedUrl, QUrl::fromLocalFile(dir.filePath("AT Command Manual.pdf")));
-    QVERIFY(boxes.empty());
 
-    window->urlOpener = [](const QUrl&) { return false; };
-    window->openManual("AT Command Manual.pdf");
-    QCOMPARE(int(boxes.size()), 1);
-    QCOMPARE(QString::fromStdString(boxes[0]), QStringLiteral("Failed to load AT Command Manual.pdf. Unknown reason"));
+    if (!inStartDirectory && !installed) {
+      QVERIFY(opened.isEmpty());
+      QCOMPARE(int(boxes.size()), 1);
+      QCOMPARE(QString::fromStdString(boxes[0]),
+               file + " not found\nLooked in " + start.path() + " and in " + install.path());
+      return;
+    }
+    QCOMPARE(opened, QUrl::fromLocalFile((inStartDirectory ? start : install).filePath(file)));
+    if (openerWorks) {
+      QVERIFY(boxes.empty());
+    } else {
+      QCOMPARE(int(boxes.size()), 1);
+      QCOMPARE(QString::fromStdString(boxes[0]), "Failed to load " + file + ". Unknown reason");
+    }
+  }
+
+  // The window looks for installed manuals beside its own bin directory, in
+  // share/doc/kx627-config: in the build tree that is where the build makes
+  // them, so Help opens the manuals this build made.
+  void helpFindsTheManualsTheBuildMade() {
+#ifndef KX_BUILT_MANUAL_DIR
+    QSKIP("this build makes no manuals");
+#else
+    QTemporaryDir start;
+    startupDirectory = start.path().toStdString();
+    QUrl opened;
+    window->urlOpener = [&](const QUrl& url) {
+      opened = url;
+      return true;
+    };
+    findAction(window->menuBar(), "Help", "User Manual")->trigger();
+    const QString built = QDir(QStringLiteral(KX_BUILT_MANUAL_DIR)).filePath("KX627 Configuration Manual.pdf");
+    QVERIFY(QFileInfo(built).isFile());
+    QCOMPARE(QFileInfo(opened.toLocalFile()).canonicalFilePath(), QFileInfo(built).canonicalFilePath());
+    QVERIFY(boxes.empty());
+#endif
   }
 };
 

@@ -1,0 +1,307 @@
+#include "device/settings_check.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <initializer_list>
+
+#include "common/address.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "device/local_device.h"
+
+namespace kx {
+
+const char* const kSettingsFileKeys[kSettingsFileKeyCount] = {
+    "Port",       "Baud",        "StopBits",    "FlowControl", "Parity",
+    "DisablePin", "Name",        "Pin",         "RemoteAddress", "Discoverable",
+    "Role",       "AutoConnect", "EscapeMode",  "EchoMode",    "AutoPower",
+    "CommandResponse", "RemoteConfig", "ModemSignal", "RemoteService", "RemoteCOD"};
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Edit distance with adjacent transpositions, enough to tell whether two keys
+// differ by one letter (missing, extra, wrong, or two swapped).
+std::size_t editDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+std::string unknownKeyProblem(std::string_view key) {
+  std::string text = "unknown key \"" + std::string(key) + "\"";
+  // Keys are short; a long "key" is some other text, and no suggestion fits it.
+  if (key.size() <= 20) {
+    for (const char* known : kSettingsFileKeys)
+      if (equalsIgnoreCase(key, known) || editDistance(key, known) == 1)
+        return text + " (did you mean \"" + known + "\"?)";
+  }
+  return text;
+}
+
+// The value's words, matched without regard to case; -1 when none matches.
+int wordIndex(std::string_view value, std::initializer_list<const char*> words) {
+  int i = 0;
+  for (const char* w : words) {
+    if (equalsIgnoreCase(value, w)) return i;
+    ++i;
+  }
+  return -1;
+}
+
+// A plain decimal number; false for anything else (signs, blanks, letters).
+bool decimal(std::string_view v, int32_t* out) {
+  if (v.empty() || v.size() > 9) return false;
+  int32_t n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  *out = n;
+  return true;
+}
+
+bool isPortName(std::string_view v) {
+  if (v.empty() || v.front() == '/') return true;  // empty: no port remembered
+  if (v.size() < 4 || v.substr(0, 3) != "COM") return false;
+  for (char c : v.substr(3))
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+std::string quoted(std::string_view v) { return "\"" + escapeBytes(v) + "\""; }
+
+// The longest text a key takes: its field, and for commands the 29
+// characters of a command with its prefix and the final CR.
+struct TextLimit {
+  int key;
+  std::size_t field;
+  const char* prefix;  // the command that carries it, or null
+};
+constexpr TextLimit kTextLimits[] = {
+    {kKeyPort, kPortNameSize - 1, nullptr},
+    {kKeyName, kNameSize - 1, "AT+NAME="},
+    {kKeyPin, kPinSize - 1, "AT+PIN="},
+    {kKeyRemoteAddress, kAddressSize - 1, nullptr},
+    {kKeyRemoteService, kRemoteServiceSize - 1, "AT+RSERVICE="},
+    {kKeyRemoteCod, kRemoteCodSize - 1, "AT+RCOD="},
+};
+
+// Checks the value of a line whose key is known; fills entry->number.
+std::string valueProblem(int key, std::string_view raw, SettingsLine* entry) {
+  const std::string name = kSettingsFileKeys[key];
+  for (unsigned char c : raw)
+    if ((c < 0x20 && c != '\t') || c == 0x7f)
+      return name + ": the value holds a control character (" +
+             formatBounded(16, "byte 0x%02X", c) + ")";
+
+  for (const TextLimit& t : kTextLimits) {
+    if (t.key != key) continue;
+    std::size_t most = t.field;
+    const char* why = "its field";
+    if (t.prefix) {
+      const std::size_t command = kCommandSize - 1 - std::strlen(t.prefix) - 1;
+      if (command < most) {
+        most = command;
+        why = "the command";
+      }
+    }
+    if (raw.size() > most)
+      return formatBounded(200, "%s: %zu characters, at most %zu fit in %s", name.c_str(),
+                           raw.size(), most, why);
+  }
+
+  // Words and numbers: the blanks a user may leave after them do not count.
+  const std::string_view v = trimmed(raw);
+  int32_t& n = entry->number;
+  switch (key) {
+    case kKeyPort:
+      if (!isPortName(raw))
+        return "Port: " + quoted(raw) + " is not a port name (COM<n> or a device path)";
+      return {};
+    case kKeyBaud:
+      // 0 is what the tool writes when it never had a speed: nothing to set.
+      if (!decimal(v, &n) || (n != 0 && !isAdapterSpeed(n)))
+        return "Baud: " + quoted(v) +
+               " is not an adapter speed (1200, 2400, 4800, 9600, 19200, 38400, 57600, "
+               "115200, 230400, 460800 or 921600)";
+      return {};
+    case kKeyStopBits:
+      if (!decimal(v, &n) || n > 2) return "StopBits: " + quoted(v) + " is not 1 or 2";
+      return {};
+    case kKeyParity: {
+      const int i = wordIndex(v, {"None", "Odd", "Even"});
+      if (i < 0) return "Parity: " + quoted(v) + " is not None, Odd or Even";
+      static constexpr int32_t kFlags[] = {PARITY_NONE_FLAG, PARITY_ODD_FLAG, PARITY_EVEN_FLAG};
+      n = kFlags[i];
+      return {};
+    }
+    case kKeyRole: {
+      const int i = wordIndex(v, {"Master", "Slave"});
+      if (i < 0) return "Role: " + quoted(v) + " is not Master or Slave";
+      n = i + 1;
+      return {};
+    }
+    case kKeyModemSignal: {
+      const int i = wordIndex(v, {"Disabled", "LocalLoopback", "RemoteTransfer"});
+      if (i < 0)
+        return "ModemSignal: " + quoted(v) + " is not Disabled, LocalLoopback or RemoteTransfer";
+      n = i;
+      return {};
+    }
+    case kKeyRemoteAddress:
+      // Empty is what the tool writes when it knows no bonded address.
+      if (!raw.empty() && !isAddressText(raw))
+        return "RemoteAddress: " + quoted(raw) +
+               " is not an address of 12 hex digits (hyphens allowed, e.g. 0012-6F-123456)";
+      return {};
+    case kKeyName:
+    case kKeyPin:
+    case kKeyRemoteService:
+    case kKeyRemoteCod:
+      return {};
+    default: {  // the On/Off settings
+      const int i = wordIndex(v, {"Off", "On"});
+      if (i < 0) return name + ": " + quoted(v) + " is not On or Off";
+      n = i;
+      return {};
+    }
+  }
+}
+
+}  // namespace
+
+SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
+                                   std::string* problem) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  const std::string_view content = trimmed(line);
+  if (content.empty()) return SettingsLineKind::Blank;
+  if (content.front() == '#') return SettingsLineKind::Comment;
+  if (line.size() > kSettingsLineMax) {
+    *problem = formatBounded(100, "line longer than %zu characters", kSettingsLineMax);
+    return SettingsLineKind::Problem;
+  }
+  const std::size_t eq = line.find('=');
+  if (eq == std::string_view::npos) {
+    const std::string_view shown = content.size() > 40 ? content.substr(0, 40) : content;
+    *problem = "no \"=\" in " + quoted(shown) + (content.size() > 40 ? "..." : "") +
+               " (settings lines read KEY = VALUE)";
+    return SettingsLineKind::Problem;
+  }
+  const std::string_view key = trimmed(line.substr(0, eq));
+  if (key.empty()) {
+    *problem = "no key before \"=\"";
+    return SettingsLineKind::Problem;
+  }
+  int index = -1;
+  for (int i = 0; i < kSettingsFileKeyCount && index < 0; ++i)
+    if (key == kSettingsFileKeys[i]) index = i;
+  if (index < 0) {
+    *problem = unknownKeyProblem(escapeBytes(key));
+    return SettingsLineKind::Problem;
+  }
+  std::string_view value = line.substr(eq + 1);
+  while (!value.empty() && isBlank(value.front())) value.remove_prefix(1);
+  SettingsLine parsed;
+  parsed.key = index;
+  *problem = valueProblem(index, value, &parsed);
+  if (!problem->empty()) return SettingsLineKind::Problem;
+  parsed.value = std::string(value);
+  *entry = std::move(parsed);
+  return SettingsLineKind::Entry;
+}
+
+SettingsFileCheck checkSettingsStream(std::FILE* file) {
+  SettingsFileCheck check;
+  std::string line;
+  int number = 0;
+  bool sawLine = false;
+  auto finishLine = [&] {
+    ++number;
+    SettingsLine entry;
+    std::string problem;
+    switch (checkSettingsLine(line, &entry, &problem)) {
+      case SettingsLineKind::Entry:
+        entry.lineNumber = number;
+        check.entries.push_back(std::move(entry));
+        break;
+      case SettingsLineKind::Problem:
+        check.problems.push_back({number, std::move(problem)});
+        break;
+      default:
+        break;
+    }
+    line.clear();
+  };
+  int c;
+  while ((c = std::getc(file)) != EOF) {
+    sawLine = true;
+    // A line past the limit is a problem whatever it holds: keep its start
+    // and its end (the line break), not the whole of it.
+    if (line.size() <= kSettingsLineMax + 1) line += static_cast<char>(c);
+    else line.back() = static_cast<char>(c);
+    if (c == '\n') {
+      finishLine();
+      sawLine = false;
+    }
+  }
+  if (std::ferror(file)) {
+    check.readError = errno ? errno : EIO;
+    check.entries.clear();
+    return check;
+  }
+  if (sawLine) finishLine();
+  if (check.entries.empty()) check.problems.push_back({0, "no settings in this file"});
+  return check;
+}
+
+SettingsFileCheck checkSettingsFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) {
+    SettingsFileCheck check;
+    check.readError = errno;
+    return check;
+  }
+  errno = 0;
+  SettingsFileCheck check = checkSettingsStream(file);
+  std::fclose(file);
+  return check;
+}
+
+std::string describeSettingsProblem(const std::string& path, const SettingsProblem& problem) {
+  if (problem.lineNumber == 0) return path + ": " + problem.text;
+  return path + ":" + std::to_string(problem.lineNumber) + ": " + problem.text;
+}
+
+std::string listSettingsProblems(const std::string& path,
+                                 const std::vector<SettingsProblem>& problems, int shown) {
+  std::string out;
+  int n = 0;
+  for (const SettingsProblem& p : problems) {
+    if (n == shown) {
+      out += formatBounded(40, "and %zu more\n", problems.size() - static_cast<std::size_t>(n));
+      break;
+    }
+    out += describeSettingsProblem(path, p) + "\n";
+    ++n;
+  }
+  return out;
+}
+
+}  // namespace kx
