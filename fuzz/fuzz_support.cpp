@@ -66,12 +66,14 @@ MsgResult FuzzWindow::messageBox(const std::string& text, const std::string&, Ms
 
 void FuzzWindow::postMessageBox(const std::string& text) {
   fold(-1, text);
+  ++boxCount_;
   if (recording_) boxes_.push_back(text);
 }
 
 void FuzzWindow::clear() {
   notifications_.clear();
   boxes_.clear();
+  boxCount_ = 0;
   received_ = 0;
   digest_ = kDigestStart;
   timers_.clear();

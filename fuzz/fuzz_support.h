@@ -86,6 +86,8 @@ class FuzzWindow : public WindowInterface {
   // Every notification and box since clear(), in order: how many, and a hash
   // of their ids, values and texts.
   std::size_t received() const { return received_; }
+  // Boxes since clear(), counted with recording on or off.
+  std::size_t boxCount() const { return boxCount_; }
   uint64_t digest() const { return digest_; }
   // "id:period" of every armed timer, in id order.
   std::string timers() const;
@@ -98,6 +100,7 @@ class FuzzWindow : public WindowInterface {
   std::vector<Notification> notifications_;
   std::vector<std::string> boxes_;
   std::size_t received_ = 0;
+  std::size_t boxCount_ = 0;
   uint64_t digest_ = kDigestStart;
   std::vector<std::pair<int32_t, int>> timers_;
   std::function<void(const Notification&)> sendHandler_;

@@ -29,9 +29,11 @@ std::string_view trimmed(std::string_view s) {
 }
 
 // Edit distance with adjacent transpositions, enough to tell whether two keys
-// differ by one letter (missing, extra, wrong, or two swapped).
+// differ by one letter (missing, extra, wrong, or two swapped). Both texts
+// are at most kMaxKeyText long.
+constexpr std::size_t kMaxKeyText = 20;
 std::size_t editDistance(std::string_view a, std::string_view b) {
-  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  std::size_t d[kMaxKeyText + 1][kMaxKeyText + 1];
   for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
   for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i)
@@ -47,10 +49,14 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
 std::string unknownKeyProblem(std::string_view key) {
   std::string text = "unknown key \"" + std::string(key) + "\"";
   // Keys are short; a long "key" is some other text, and no suggestion fits it.
-  if (key.size() <= 20) {
-    for (const char* known : kSettingsFileKeys)
+  if (key.size() <= kMaxKeyText) {
+    for (const char* known : kSettingsFileKeys) {
+      const std::size_t length = std::strlen(known);
+      const std::size_t apart = key.size() > length ? key.size() - length : length - key.size();
+      if (apart > 1) continue;  // more than one letter apart whatever they hold
       if (equalsIgnoreCase(key, known) || editDistance(key, known) == 1)
         return text + " (did you mean \"" + known + "\"?)";
+    }
   }
   return text;
 }
@@ -249,16 +255,20 @@ SettingsFileCheck checkSettingsStream(std::FILE* file) {
     }
     line.clear();
   };
-  int c;
-  while ((c = std::getc(file)) != EOF) {
-    sawLine = true;
-    // A line past the limit is a problem whatever it holds: keep its start
-    // and its end (the line break), not the whole of it.
-    if (line.size() <= kSettingsLineMax + 1) line += static_cast<char>(c);
-    else line.back() = static_cast<char>(c);
-    if (c == '\n') {
-      finishLine();
-      sawLine = false;
+  char block[4096];
+  std::size_t got;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+    for (std::size_t i = 0; i < got; ++i) {
+      const char c = block[i];
+      sawLine = true;
+      // A line past the limit is a problem whatever it holds: keep its start
+      // and its end (the line break), not the whole of it.
+      if (line.size() <= kSettingsLineMax + 1) line += c;
+      else line.back() = c;
+      if (c == '\n') {
+        finishLine();
+        sawLine = false;
+      }
     }
   }
   if (std::ferror(file)) {
