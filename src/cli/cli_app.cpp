@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "cli/log_command.h"
 #include "cli/ports_command.h"
 #include "cli/session.h"
 #include "common/records.h"
@@ -20,19 +22,33 @@
 
 namespace kx::cli {
 
-int checkSettingsFileFirst(const std::string& path, std::vector<std::string>* messages) {
-  const SettingsFileCheck check = checkSettingsFile(path);
-  if (check.readError != 0) {
-    messages->push_back("kx627-cli: cannot read the settings file " + path + ": " +
-                        errnoText(check.readError));
+namespace {
+
+int loadValues(const Options& o, UnitTemplate* values, std::vector<std::string>* messages) {
+  const std::size_t before = messages->size();
+  if (!loadUnitTemplate(o.file, o.sets, o.valuesPath, values, messages)) {
+    const std::size_t problems = messages->size() - before;
+    // A file that cannot be read at all has said so in its one line.
+    if (problems > 1 || messages->back().rfind("kx627-cli: ", 0) != 0)
+      messages->push_back(formatBounded(1024, "kx627-cli: %zu problem(s) in %s%s; no port was opened",
+                                        problems, o.file.c_str(),
+                                        o.sets.empty() && o.valuesPath.empty()
+                                            ? ""
+                                            : ", --set or the values list"));
     return kExitFileError;
   }
-  if (check.problems.empty()) return kExitOk;
-  for (const SettingsProblem& p : check.problems)
-    messages->push_back(describeSettingsProblem(path, p));
-  messages->push_back(formatBounded(1024, "kx627-cli: %zu problem(s) in %s; no port was opened",
-                                    check.problems.size(), path.c_str()));
-  return kExitFileError;
+  if (values->usesSeq && o.logDb.empty()) {
+    messages->push_back("kx627-cli: {seq} needs --log-db: the unit numbers are kept in the unit log");
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int checkSettingsFileFirst(const Options& options, std::vector<std::string>* messages) {
+  UnitTemplate values;
+  return loadValues(options, &values, messages);
 }
 
 std::string latin1ToUtf8(std::string_view text) {
@@ -87,23 +103,37 @@ std::string settingsJson(bool lineOnly) {
 int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
                const std::atomic<bool>& cancel) {
   if (options.command == Command::Ports) return listPorts(options, out);
+  if (options.command == Command::Log) return printUnitLog(options, out, stderr);
   setClockScale(options.timeScale);
   const long long started = monotonicMs();
   gReport = RunReport{};
   gReport.port = options.port;
   int result;
-  if (options.command == Command::Apply) {
+  Production production;
+  std::unique_ptr<UnitLog> log;
+  if (options.command == Command::Apply || options.command == Command::Station) {
     std::vector<std::string> messages;
-    result = checkSettingsFileFirst(options.file, &messages);
+    result = loadValues(options, &production.values, &messages);
     for (const std::string& m : messages) window.printLine(m);
+    if (result == kExitOk && !options.logDb.empty()) {
+      std::string error;
+      log = UnitLog::open(options.logDb, &error);
+      if (!log) {
+        window.printLine("kx627-cli: cannot open the unit log " + options.logDb + ": " + error);
+        result = kExitFileError;
+      }
+    }
     if (result != kExitOk) {
       gReport.exitCode = result;
-      gReport.result = "file error";
+      gReport.result = resultWord(result);
       return result;
     }
+    production.log = log.get();
+    production.station = options.station.empty() ? hostName() : options.station;
+    production.operatorName = options.operatorName.empty() ? loginName() : options.operatorName;
   }
   {
-    Session session(options, window, out, cancel);
+    Session session(options, window, out, cancel, &production);
     result = session.run();
     gReport.address = std::string(fieldView(localDev.address));
     gReport.name = std::string(fieldView(localDev.name));

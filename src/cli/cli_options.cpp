@@ -132,6 +132,14 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       o.dryRun = true;
       continue;
     }
+    if (a == "--reprogram") {
+      o.reprogram = true;
+      continue;
+    }
+    if (a == "--csv") {
+      o.csv = true;
+      continue;
+    }
     if (a.size() > 1 && a[0] == '-' && a != "-") {
       if (i + 1 >= argc) return fail(a + " needs a value");
       const char* v = argv[++i];
@@ -170,6 +178,21 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       } else if (a == "--report") {
         if (!*v) return fail("--report needs a file name");
         o.reportPath = v;
+      } else if (a == "--set") {
+        if (!std::strchr(v, '=')) return fail(std::string("--set takes KEY=VALUE, not '") + v + "'");
+        o.sets.emplace_back(v);
+      } else if (a == "--values") {
+        if (!*v) return fail("--values needs a file name");
+        o.valuesPath = v;
+      } else if (a == "--log-db") {
+        if (!*v) return fail("--log-db needs a file name or a postgresql:// address");
+        o.logDb = v;
+      } else if (a == "--station") {
+        if (!*v) return fail("--station needs a name");
+        o.station = v;
+      } else if (a == "--operator") {
+        if (!*v) return fail("--operator needs a name");
+        o.operatorName = v;
       } else if (a == "--log") {
         if (!*v) return fail("--log needs a file name");
         o.logPath = v;
@@ -196,20 +219,22 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
                    {"send", Command::Send, true},    {"pair", Command::Pair, false},
                    {"unpair", Command::Unpair, false}, {"inquire", Command::Inquire, false},
                    {"connect", Command::Connect, true}, {"disconnect", Command::Disconnect, false},
-                   {"remote", Command::Remote, false}, {"reset", Command::Reset, false}};
+                   {"remote", Command::Remote, false}, {"reset", Command::Reset, false},
+                   {"station", Command::Station, true}, {"log", Command::Log, true}};
   bool known = false;
   for (const auto& c : kCommands) {
     if (positional[0] != c.name) continue;
     known = true;
     o.command = c.command;
     if (c.takesArgument && positionals < 2)
-      return fail(positional[0] + (c.command == Command::Apply     ? " needs a FILE"
-                                   : c.command == Command::Connect ? " needs an ADDRESS"
-                                                                   : " needs a COMMAND"));
+      return fail(positional[0] + (c.command == Command::Connect ? " needs an ADDRESS"
+                                   : c.command == Command::Send  ? " needs a COMMAND"
+                                                                 : " needs a FILE"));
     if (!c.takesArgument && positionals > 1) return fail("too many arguments");
   }
   if (!known) return fail("unknown command " + positional[0]);
-  if (o.command == Command::Apply) o.file = positional[1];
+  if (o.command == Command::Apply || o.command == Command::Station || o.command == Command::Log)
+    o.file = positional[1];
   if (o.command == Command::Send) o.atCommand = positional[1];
   if (o.command == Command::Connect) {
     o.address = positional[1];
@@ -228,9 +253,21 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (o.command == Command::Remote && o.remoteBaud == 0) return fail("remote needs --remote-baud");
   if (o.remoteBaud != 0 && o.command != Command::Remote) return fail("--remote-baud goes with remote");
   if (o.dryRun && o.command != Command::Apply) return fail("--dry-run goes with apply");
-  if (o.command != Command::Ports && o.port.empty()) return fail(positional[0] + " needs --port");
-  if (o.ports.size() > 1 && o.command != Command::Read && o.command != Command::Apply)
-    return fail("several --port go with read and apply");
+  if (o.command == Command::Station && !o.reportPath.empty())
+    return fail("--report goes with the commands that end; the station's record is its unit log");
+  const bool programs = o.command == Command::Apply || o.command == Command::Station;
+  if (o.command != Command::Ports && o.command != Command::Log && o.port.empty())
+    return fail(positional[0] + " needs --port");
+  if (o.ports.size() > 1 && o.command != Command::Read && !programs)
+    return fail("several --port go with read, apply and station");
+  if (!programs && (!o.sets.empty() || !o.valuesPath.empty() || !o.logDb.empty() ||
+                    o.reprogram || !o.station.empty() || !o.operatorName.empty()))
+    return fail("--set, --values, --log-db, --reprogram, --station and --operator go with "
+                "apply and station");
+  if (o.command == Command::Station && o.logDb.empty()) return fail("station needs --log-db");
+  if (!o.valuesPath.empty() && o.logDb.empty())
+    return fail("--values needs --log-db: the unit log keeps which rows were given out");
+  if (o.csv && o.command != Command::Log) return fail("--csv goes with log");
   if (o.ports.size() > 1 && !o.logPath.empty()) return fail("--log takes one port");
   if (o.json && o.command != Command::Read && o.command != Command::Find &&
       o.command != Command::Inquire)

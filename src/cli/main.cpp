@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     // A settings file with a problem stops the run before any port opens.
     if (o.command == Command::Apply) {
       std::vector<std::string> messages;
-      const int checked = checkSettingsFileFirst(o.file, &messages);
+      const int checked = checkSettingsFileFirst(o, &messages);
       for (const std::string& m : messages) std::fprintf(stderr, "%s\n", m.c_str());
       if (checked != kExitOk) return checked;
     }

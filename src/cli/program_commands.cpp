@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "atcmd/engine_hooks.h"
 #include "atcmd/transmission.h"
 #include "cli/session.h"
@@ -132,20 +134,100 @@ Check compareEntry(const SettingsLine& e) {
 }  // namespace
 
 int Session::apply() {
-  // The file was checked before the port was opened; a file changed since
-  // is checked again, and nothing is sent from a file with a problem.
-  const SettingsFileCheck check = checkSettingsFile(o_.file);
-  if (!check.usable() || !check.problems.empty()) {
-    std::vector<std::string> messages;
-    const int r = checkSettingsFileFirst(o_.file, &messages);
-    for (const std::string& m : messages) w_.printLine(m);
-    return r == kExitOk ? kExitFileError : r;
-  }
+  // The settings file, --set and the values list were read and checked
+  // before the port was opened.
   const int c = connectAndRead();
   if (c != kExitOk) return c;
+  return programUnit();
+}
+
+namespace {
+
+std::string baseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The values sent, as the log keeps them: {"Name":"Unit-3A","Pin":"0042"}.
+std::string appliedJson(const std::vector<SettingsLine>& entries) {
+  nlohmann::ordered_json j = nlohmann::ordered_json::object();
+  for (const SettingsLine& e : entries) j[kSettingsFileKeys[e.key]] = latin1ToUtf8(e.value);
+  return j.dump();
+}
+
+}  // namespace
+
+int Session::programUnit() {
+  const Production& p = *production_;
+  const std::string address(fieldView(localDev.address));
+  gReport.address = address;
+  gReport.name = std::string(fieldView(localDev.name));
+  gReport.mismatched.clear();
+  gReport.reason.clear();
+  UnitRecord record;
+  record.port = o_.port;
+  record.address = address;
+  record.firmware = std::string(fieldView(localDev.fwVersion));
+  record.station = p.station;
+  record.operatorName = p.operatorName;
+  // Every unit that was read gets its row, whatever came of it; a dry run
+  // writes nothing.
+  auto finish = [&](int code, const std::string& result, const std::string& reason) -> int {
+    gReport.result = result;
+    gReport.reason = reason.empty() ? result : reason;
+    if (!p.log || o_.dryRun) return code;
+    record.time = utcTimestamp();
+    record.result = result.empty() ? resultWord(code) : result;
+    record.exitCode = code;
+    if (record.settings == "{}") record.settings = settingsJson(false);
+    if (!p.log->add(record)) {
+      w_.printLine("kx627-cli: cannot write the unit's row to the unit log " + o_.logDb + ": " +
+                   p.log->error());
+      gReport.result = "log failed";
+      gReport.reason = "not logged: " + p.log->error();
+      return kExitFileError;
+    }
+    return code;
+  };
+
+  UnitAssignment given;
+  if (p.log) {
+    auto logFailed = [&] {
+      w_.printLine("kx627-cli: cannot use the unit log " + o_.logDb + ": " + p.log->error());
+      gReport.result = "log failed";
+      gReport.reason = "unit log: " + p.log->error();
+      return kExitFileError;
+    };
+    bool provisioned = false;
+    if (!p.log->provisioned(address, &provisioned)) return logFailed();
+    // A unit already provisioned is given nothing new.
+    if (provisioned && !o_.reprogram) {
+      w_.printLine(address + " is already provisioned (the unit log has it as \"ok\"); "
+                   "--reprogram programs it again");
+      return finish(kExitAlreadyProvisioned, "already provisioned", "");
+    }
+    if (!p.log->assign(address, p.values.values ? baseName(p.values.values->path) : "",
+                       p.values.values ? p.values.values->lastRow() : 0, !o_.dryRun, &given))
+      return logFailed();
+    record.valuesRow = given.valuesRow;
+    if (p.values.values && !given.valuesRow) {
+      const std::string text = "no unused row left in " + baseName(p.values.values->path);
+      w_.printLine(text);
+      return finish(kExitFailed, text, "");
+    }
+  }
+  std::string problem;
+  const auto entries =
+      unitSettings(p.values, given.valuesRow.value_or(0), address, given.seq, &problem);
+  if (!entries) {
+    w_.printLine(address + ": " + problem + "; nothing was sent");
+    return finish(kExitFileError, "bad value", problem);
+  }
+  record.applied = appliedJson(*entries);
+
   // The plan is the dry run's output and the total of the progress line.
   std::vector<std::string> plan;
-  programSettings(check.entries, 1, &page_, &plan);
+  programSettings(*entries, 1, &page_, &plan);
   if (o_.dryRun) {
     for (std::string command : plan) {
       if (!command.empty() && command.back() == '\r') command.pop_back();
@@ -161,22 +243,24 @@ int Session::apply() {
     w_.printProgress(formatBounded(200, "Programming %d of %zu, %llds (%s)", ++sent, plan.size(),
                                    (monotonicMs() - started) / 1000, shown.c_str()));
   };
-  programSettings(check.entries, 1, &page_);
+  programSettings(*entries, 1, &page_);
   settingsCommandHook = nullptr;
-  if (cancel_) return kExitCancelled;
+  if (cancel_) return finish(kExitCancelled, "", "");
   w_.printLine("Reading the settings back to verify them...");
-  if (!readAll()) return kExitFailed;
+  if (!readAll()) return finish(kExitFailed, "", "the read-back failed");
+  gReport.name = std::string(fieldView(localDev.name));
+  record.settings = settingsJson(false);
   // A key given twice is verified once, with its last value, as the adapter
   // was left with it.
-  std::vector<SettingsLine> entries;
-  for (const SettingsLine& e : check.entries) {
-    auto same = std::find_if(entries.begin(), entries.end(),
+  std::vector<SettingsLine> verified;
+  for (const SettingsLine& e : *entries) {
+    auto same = std::find_if(verified.begin(), verified.end(),
                              [&](const SettingsLine& x) { return x.key == e.key; });
-    if (same != entries.end()) *same = e;
-    else entries.push_back(e);
+    if (same != verified.end()) *same = e;
+    else verified.push_back(e);
   }
   int mismatches = 0, matches = 0;
-  for (const SettingsLine& e : entries) {
+  for (const SettingsLine& e : verified) {
     const Check r = compareEntry(e);
     const char* key = kSettingsFileKeys[e.key];
     switch (r.kind) {
@@ -196,7 +280,11 @@ int Session::apply() {
     }
   }
   std::fprintf(out_, "%d verified, %d mismatched\n", matches, mismatches);
-  return mismatches ? kExitMismatch : kExitOk;
+  std::fflush(out_);
+  if (mismatches == 0) return finish(kExitOk, "", "");
+  std::string keys;
+  for (const std::string& k : gReport.mismatched) keys += (keys.empty() ? "" : ", ") + k;
+  return finish(kExitMismatch, "", "read back different: " + keys);
 }
 
 // ------------------------------------------------------------------ send

@@ -66,8 +66,9 @@ void setUpLocalPage(MemoryForm& page, int32_t baud, int32_t parity, int32_t stop
   setRadio(page, flow == 1 ? kFlowEnabled : kFlowDisabled, {kFlowEnabled, kFlowDisabled});
 }
 
-Session::Session(const Options& o, TerminalWindow& w, std::FILE* out, const std::atomic<bool>& cancel)
-    : o_(o), w_(w), out_(out), cancel_(cancel) {
+Session::Session(const Options& o, TerminalWindow& w, std::FILE* out, const std::atomic<bool>& cancel,
+                 const Production* production)
+    : o_(o), w_(w), out_(out), cancel_(cancel), production_(production) {
   gLocalPage = &page_;
   gWindow = &w;
   installCommandEngine();

@@ -21,6 +21,8 @@
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_window.h"
+#include "cli/unit_log.h"
+#include "cli/unit_values.h"
 #include "platform/memory_form.h"
 
 namespace kx::cli {
@@ -41,9 +43,18 @@ const char* onOff(int32_t v);
 void setUpLocalPage(MemoryForm& page, int32_t baud, int32_t parity, int32_t stopBits,
                     int32_t flow, const std::string& port);
 
+// What apply and the station program each unit with, and the log they
+// keep of it.
+struct Production {
+  UnitTemplate values;
+  UnitLog* log = nullptr;  // null without --log-db
+  std::string station, operatorName;
+};
+
 class Session {
  public:
-  Session(const Options& o, TerminalWindow& w, std::FILE* out, const std::atomic<bool>& cancel);
+  Session(const Options& o, TerminalWindow& w, std::FILE* out, const std::atomic<bool>& cancel,
+          const Production* production = nullptr);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -63,6 +74,9 @@ class Session {
   int find();
   int read();
   int apply();
+  // Programs the adapter just read with its unit's values, reads it back to
+  // verify them and logs the unit; fills gReport. The exit code.
+  int programUnit();
   int send();
   int reset();
   // The radio link.
@@ -82,6 +96,7 @@ class Session {
   TerminalWindow& w_;
   std::FILE* out_;
   const std::atomic<bool>& cancel_;
+  const Production* production_;
   MemoryForm page_;
   MemoryForm pairPage_;
   // The Connection page and the main window's page buttons, which the

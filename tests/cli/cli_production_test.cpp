@@ -1,0 +1,139 @@
+// kx627-cli on a production line, run as a program against adapter-sim: the
+// per-unit values (placeholders, --set, a values list whose rows go out once)
+// and the unit log that keeps them, across runs and across a killed run.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/unit_log.h"
+#include "support/cli_process.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using kx::test::CliProcess;
+using kx::test::runCli;
+using kx::test::SimProcess;
+using namespace kx::cli;
+
+class CliProduction : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> extra) {
+    sim = std::make_unique<SimProcess>(extra);
+    ASSERT_TRUE(sim->started()) << "could not start " << kx::test::adapterSimPath();
+    std::ofstream(file) << "# every unit: its name from its address and number\n"
+                           "Name = Unit-{address:6}-{seq}\n"
+                           "Pin = 0000\n"
+                           "Discoverable = On\n";
+    std::ofstream(values) << "Pin,Discoverable\r\n1111,Off\r\n2222,\r\n\"3333\",On\r\n";
+  }
+  std::vector<std::string> apply(std::vector<std::string> extra = {}) {
+    std::vector<std::string> a{"apply", "--port",   sim->ptyPath(), "--time-scale", "0.05",
+                               "--log-db", db, "--values", values, "--operator", "ann", file};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  }
+  std::vector<UnitRecord> records() {
+    std::string error;
+    auto log = UnitLog::open(db, &error);
+    std::vector<UnitRecord> out;
+    EXPECT_TRUE(log && log->records(&out)) << error;
+    return out;
+  }
+
+  kx::test::TempDir dir;
+  const std::string file = dir.file("line.txt"), values = dir.file("pins.csv"),
+                    db = dir.file("units.db");
+  std::unique_ptr<SimProcess> sim;
+};
+
+// Four adapters on one port, one run each (two for the first): each gets its
+// name from its address and number, its own row of the list, and keeps both.
+TEST_F(CliProduction, EachUnitGetsItsOwnValuesAndRowOnce) {
+  start({"--adapters", "4"});
+  const struct {
+    int plug;
+    std::vector<std::string> extra;
+    int code;
+    const char* name;  // the adapter's name afterwards
+    const char* pin;
+    const char* result;  // the log's word
+  } rows[] = {
+      {1, {}, kExitOk, "Unit-100001-1", "1111", "ok"},
+      {2, {"--set", "Discoverable=Off"}, kExitOk, "Unit-100002-2", "2222", "ok"},
+      // Filled, the name outgrows its field: that unit's error, nothing sent;
+      // its row stays its own.
+      {3, {"--set", "Name=Line-{address}-{seq:6}"}, kExitFileError, "KX627-3", "1234", "bad value"},
+      {3, {}, kExitOk, "Unit-100003-3", "3333", "ok"},
+      {4, {}, kExitFailed, "KX627-4", "1234", "no unused row left in pins.csv"},
+      {1, {}, kExitAlreadyProvisioned, "Unit-100001-1", "1111", "already provisioned"},
+      {1, {"--reprogram", "--set", "Pin=9999"}, kExitOk, "Unit-100001-1", "9999", "ok"},
+  };
+  for (const auto& row : rows) {
+    ASSERT_EQ(sim->control("plug " + std::to_string(row.plug)), "OK plugged " + std::to_string(row.plug));
+    const auto r = runCli(apply(row.extra));
+    EXPECT_EQ(r.code, row.code) << row.plug << " " << row.result << "\n" << r.err;
+    const std::string n = std::to_string(row.plug);
+    EXPECT_EQ(sim->control("get " + n + " name"), std::string("OK ") + row.name);
+    EXPECT_EQ(sim->control("get " + n + " pin"), std::string("OK ") + row.pin);
+    const auto log = records();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().result, row.result);
+    EXPECT_EQ(log.back().exitCode, row.code);
+    EXPECT_EQ(log.back().address, "0012-6F-10000" + n);
+    EXPECT_EQ(log.back().operatorName, "ann");
+  }
+  EXPECT_EQ(sim->control("get 1 dcov"), "OK off") << "the list's row over the file";
+  EXPECT_EQ(sim->control("get 2 dcov"), "OK off") << "--set over the file";
+  EXPECT_EQ(sim->control("get 3 dcov"), "OK on");
+  const auto log = records();
+  ASSERT_EQ(log.size(), std::size(rows));
+  // Rows 2, 3, 4 (the header is row 1), each to one unit; none to unit 4.
+  const std::optional<int> givenRows[] = {2, 3, 4, 4, std::nullopt, std::nullopt, 2};
+  for (std::size_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i].valuesRow, givenRows[i]) << i;
+  EXPECT_EQ(log[1].applied, "{\"Name\":\"Unit-100002-2\",\"Pin\":\"2222\",\"Discoverable\":\"Off\"}");
+  EXPECT_NE(log[1].settings.find("\"Name\":\"Unit-100002-2\""), std::string::npos);
+
+  const auto csv = runCli({"log", db, "--csv"});
+  EXPECT_EQ(csv.code, kExitOk);
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 8) << csv.out;
+  EXPECT_EQ(csv.out.rfind("time,station,operator,port,address,firmware,result,exit,values_row,"
+                          "applied,settings\r\n", 0), 0u) << csv.out;
+}
+
+// A run killed while it programs leaves the finished units' rows whole and no
+// row for its unit; the number and the list row it was given stay its own.
+TEST_F(CliProduction, KilledRunLeavesTheFinishedRows) {
+  start({"--adapters", "2", "--latency", "50"});
+  ASSERT_EQ(runCli(apply()).code, kExitOk);
+  ASSERT_EQ(sim->control("plug 2"), "OK plugged 2");
+  {
+    CliProcess p(apply());
+    ASSERT_TRUE(p.waitForError("Programming 1 of", 60000)) << p.err();
+    p.signal(SIGKILL);
+    EXPECT_EQ(p.finish(10000), 128 + SIGKILL);
+  }
+  auto log = records();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].result, "ok");
+  EXPECT_EQ(log[0].address, "0012-6F-100001");
+  const auto table = runCli({"log", db});
+  EXPECT_EQ(table.code, kExitOk);
+  EXPECT_NE(table.out.find("1 unit(s)\n"), std::string::npos) << table.out;
+
+  ASSERT_EQ(runCli(apply()).code, kExitOk);
+  EXPECT_EQ(sim->control("get 2 name"), "OK Unit-100002-2");
+  EXPECT_EQ(sim->control("get 2 pin"), "OK 2222");
+  log = records();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].valuesRow, 3);
+}
+
+}  // namespace
