@@ -51,6 +51,17 @@ int checkSettingsFileFirst(const Options& options, std::vector<std::string>* mes
   return loadValues(options, &values, messages);
 }
 
+int checkProductionFirst(const Options& options, std::vector<std::string>* messages) {
+  const int checked = checkSettingsFileFirst(options, messages);
+  if (checked != kExitOk || options.logDb.empty()) return checked;
+  std::string error;
+  if (!UnitLog::open(options.logDb, &error)) {
+    messages->push_back("kx627-cli: cannot open the unit log " + options.logDb + ": " + error);
+    return kExitFileError;
+  }
+  return kExitOk;
+}
+
 std::string latin1ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -133,7 +144,11 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
     production.operatorName = options.operatorName.empty() ? loginName() : options.operatorName;
   }
   {
-    Session session(options, window, out, cancel, &production);
+    // A station's port is not cancelled by Ctrl-C: it stops after its unit.
+    static const std::atomic<bool> kNeverCancelled{false};
+    const bool station = options.command == Command::Station;
+    if (station) production.stopAfterUnit = &cancel;
+    Session session(options, window, out, station ? kNeverCancelled : cancel, &production);
     result = session.run();
     gReport.address = std::string(fieldView(localDev.address));
     gReport.name = std::string(fieldView(localDev.name));

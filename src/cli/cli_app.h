@@ -30,6 +30,8 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
 // they can be used, kExitUsage for {seq} without a unit log, else
 // kExitFileError.
 int checkSettingsFileFirst(const Options& options, std::vector<std::string>* messages);
+// The same, and the unit log of --log-db opened (its tables created) once.
+int checkProductionFirst(const Options& options, std::vector<std::string>* messages);
 
 // What one run did, as --report writes it: a JSON object on one line.
 struct RunReport {

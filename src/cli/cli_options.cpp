@@ -63,6 +63,12 @@ std::string usageText() {
          "                              remote access\n"
          "  reset  --port P             restore factory settings, find the adapter again at the\n"
          "                              factory line settings and print its settings\n"
+         "  station FILE --port P [--port Q ...] --log-db DB\n"
+         "                              program unit after unit on every port until Ctrl-C:\n"
+         "                              wait for a unit, program and verify it, log it, show\n"
+         "                              PASS or FAIL, wait for the next; Ctrl-C finishes the\n"
+         "                              units being programmed and prints the shift's summary\n"
+         "  log    DB [--csv]           print the unit log (--csv: every column, CSV)\n"
          "\n"
          "Options:\n"
          "  --port P         the serial port (" + std::string(kExamplePortName) + ")\n" +
@@ -82,7 +88,20 @@ std::string usageText() {
          "JSON is UTF-8; the adapter's 8-bit texts are taken as Latin-1.\n"
          "  --help, -h       this text;  --version  the version\n"
          "\n"
-         "read and apply take several --port options: every port is worked on at once, one\n"
+         "Production (apply and station):\n"
+         "  --set KEY=VALUE  a settings-file line, over the file's (may be given again)\n"
+         "  --values F.csv   one row per unit: the header names settings-file keys; each row\n"
+         "                   goes to one unit only, ever (the log keeps which); needs --log-db\n"
+         "  --log-db DB      the unit log: an SQLite file, or postgresql://... for a line with\n"
+         "                   several stations; a unit it holds as \"ok\" is not programmed again\n"
+         "  --reprogram      program units the log holds as \"ok\" all the same\n"
+         "  --station NAME   the log's station (default: the host name)\n"
+         "  --operator NAME  the log's operator (default: the login name)\n"
+         "  Values may hold {address} (the adapter's 12 hex digits), {address:N} (its last N),\n"
+         "  {seq} and {seq:N} (the unit's number in the log, N digits); filled values are\n"
+         "  checked like the file's before anything is sent.\n"
+         "\n"
+         "read, apply and station take several --port options: every port is worked on at once, one\n"
          "child process each, every line prefixed with its port, and a summary table at the\n"
          "end; the exit code is 0 only when every port succeeded. Ctrl-C stops them all.\n"
          "\n"
@@ -102,6 +121,7 @@ std::string usageText() {
          "  7    the adapter runs old firmware that this tool does not support\n"
          "  8    connect, disconnect, remote: the connection was not made or not ended, or the\n"
          "       remote adapter did not confirm a step\n"
+         "  9    apply: the unit log holds this adapter as \"ok\" (already provisioned)\n"
          "  130  cancelled (Ctrl-C, or a question answered Cancel)\n";
 }
 
@@ -134,6 +154,10 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     if (a == "--reprogram") {
       o.reprogram = true;
+      continue;
+    }
+    if (a == "--station-worker") {  // the station's own children; not in --help
+      o.stationWorker = true;
       continue;
     }
     if (a == "--csv") {

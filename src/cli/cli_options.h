@@ -47,6 +47,7 @@ struct Options {
   std::string operatorName;  // --operator, else the login name
   bool reprogram = false;  // program units the log has as "ok" again
   bool csv = false;        // log: CSV instead of a table
+  bool stationWorker = false;  // --station-worker: one port of a station (internal)
   std::string atCommand;  // send
   std::string address;    // connect
   int32_t remoteBaud = 0; // remote: the remote adapter's new speed

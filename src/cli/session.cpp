@@ -131,6 +131,8 @@ int Session::run() {
       return remoteConfigure();
     case Command::Reset:
       return reset();
+    case Command::Station:
+      return station();
     default:
       return kExitUsage;
   }

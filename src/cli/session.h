@@ -49,6 +49,9 @@ struct Production {
   UnitTemplate values;
   UnitLog* log = nullptr;  // null without --log-db
   std::string station, operatorName;
+  // A station's port: set by the first Ctrl-C, to stop once the unit being
+  // programmed is done (null elsewhere).
+  const std::atomic<bool>* stopAfterUnit = nullptr;
 };
 
 class Session {
@@ -70,16 +73,22 @@ class Session {
   std::size_t completedReads() const;
   int connectAndRead();
 
-  // Reading and programming.
+  // Reading and programming (program_commands.cpp).
   int find();
   int read();
   int apply();
   // Programs the adapter just read with its unit's values, reads it back to
   // verify them and logs the unit; fills gReport. The exit code.
   int programUnit();
+  // The station's loop on one port, its events as JSON lines on `events`.
+  int station();
+  // Asks the adapter on the port for its address, opening the port at the
+  // command line's settings when it is closed: false when the port cannot
+  // be opened, an empty `address` when nothing answered.
+  bool probeAddress(std::string* address);
   int send();
   int reset();
-  // The radio link.
+  // The radio link (radio_commands.cpp).
   int pairing(bool pairNow);
   int inquire();
   int connectTo();

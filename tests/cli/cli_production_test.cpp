@@ -136,4 +136,61 @@ TEST_F(CliProduction, KilledRunLeavesTheFinishedRows) {
   EXPECT_EQ(log[1].valuesRow, 3);
 }
 
+// The station on two ports, three units in a row on each, taken out and put
+// in with the simulator's plug and unplug; a unit put back is not programmed
+// again. Ctrl-C ends the shift with its summary.
+TEST_F(CliProduction, StationProgramsUnitAfterUnitOnEveryPort) {
+  start({"--adapters", "3"});
+  SimProcess second({"--adapters", "3"});
+  ASSERT_TRUE(second.started());
+  for (const char* n : {"1", "2", "3"})
+    ASSERT_EQ(second.control(std::string("set ") + n + " addr 0012-6F-20000" + n), "OK");
+  std::ofstream(values) << "Pin\n" << "1001\n1002\n1003\n1004\n1005\n1006\n";
+  SimProcess* sims[] = {sim.get(), &second};
+  for (SimProcess* s : sims) ASSERT_EQ(s->control("unplug"), "OK unplugged");
+  CliProcess station({"station", "--port", sim->ptyPath(), "--port", second.ptyPath(),
+                      "--log-db", db, "--values", values, "--time-scale", "0.05", file});
+  // Off a terminal: one plain line per event.
+  for (SimProcess* s : sims)
+    ASSERT_TRUE(station.waitForOutput(s->ptyPath() + ": waiting for a unit\n", 30000))
+        << station.out() << station.err();
+  std::size_t mark = 0;
+  for (const char* n : {"1", "2", "3"}) {
+    for (SimProcess* s : sims) ASSERT_EQ(s->control(std::string("plug ") + n), std::string("OK plugged ") + n);
+    for (const char* base : {"1", "2"})
+      ASSERT_TRUE(station.waitForOutput(std::string("PASS 0012-6F-") + base + "0000" + n +
+                                            " Unit-" + base + "0000" + n + "-",
+                                        30000, mark))
+          << station.out();
+    mark = station.out().size();
+    for (SimProcess* s : sims) ASSERT_EQ(s->control("unplug"), "OK unplugged");
+    for (SimProcess* s : sims)
+      ASSERT_TRUE(station.waitForOutput(s->ptyPath() + ": waiting for a unit\n", 30000, mark));
+  }
+  ASSERT_EQ(sim->control("plug 2"), "OK plugged 2");
+  ASSERT_TRUE(station.waitForOutput(sim->ptyPath() + ": 0012-6F-100002 already provisioned",
+                                    30000, mark))
+      << station.out();
+  station.signal(SIGINT);
+  EXPECT_EQ(station.finish(30000), kExitOk) << station.out() << station.err();
+  EXPECT_NE(station.out().find("Shift: 6 passed, 0 failed, 1 already provisioned\n"),
+            std::string::npos)
+      << station.out();
+
+  const auto log = records();
+  ASSERT_EQ(log.size(), 7u);
+  std::vector<std::string> pins;
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(log[i].result, "ok");
+    const std::string n = log[i].address.substr(log[i].address.size() - 6);
+    EXPECT_NE(log[i].applied.find("\"Name\":\"Unit-" + n + "-"), std::string::npos) << log[i].applied;
+    pins.push_back(log[i].applied.substr(log[i].applied.find("\"Pin\":") + 7, 6));
+  }
+  std::sort(pins.begin(), pins.end());
+  EXPECT_EQ(std::unique(pins.begin(), pins.end()), pins.end()) << "a PIN given twice";
+  EXPECT_EQ(log[6].result, "already provisioned");
+  EXPECT_EQ(sim->control("get 3 pin").substr(0, 5), "OK 10");
+  EXPECT_EQ(second.control("get 3 pin").substr(0, 5), "OK 10");
+}
+
 }  // namespace
