@@ -36,7 +36,10 @@ std::string usageText() {
   return "usage: kx627-cli COMMAND [options]\n"
          "\n"
          "Commands:\n"
-         "  ports                       list the serial ports\n"
+         "  ports [--json] [--port P]   list the serial ports (or P): description, USB vendor\n"
+         "                              and product id, serial number, the /dev/serial/by-id\n"
+         "                              and by-path names that point to it (--port takes them\n"
+         "                              too) and the programs that hold it open\n"
          "  find   --port P             find the adapter: probe, then search every line setting\n"
          "                              (progress on standard error; Ctrl-C cancels) and print\n"
          "                              the line settings found\n"
@@ -282,8 +285,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   const bool programs = o.command == Command::Apply || o.command == Command::Station;
   if (o.command != Command::Ports && o.command != Command::Log && o.port.empty())
     return fail(positional[0] + " needs --port");
-  if (o.ports.size() > 1 && o.command != Command::Read && !programs)
-    return fail("several --port go with read, apply and station");
+  if (o.ports.size() > 1 && o.command != Command::Read && o.command != Command::Ports && !programs)
+    return fail("several --port go with ports, read, apply and station");
   if (!programs && (!o.sets.empty() || !o.valuesPath.empty() || !o.logDb.empty() ||
                     o.reprogram || !o.station.empty() || !o.operatorName.empty()))
     return fail("--set, --values, --log-db, --reprogram, --station and --operator go with "
@@ -294,8 +297,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (o.csv && o.command != Command::Log) return fail("--csv goes with log");
   if (o.ports.size() > 1 && !o.logPath.empty()) return fail("--log takes one port");
   if (o.json && o.command != Command::Read && o.command != Command::Find &&
-      o.command != Command::Inquire)
-    return fail("--json goes with read, find and inquire");
+      o.command != Command::Inquire && o.command != Command::Ports)
+    return fail("--json goes with ports, read, find and inquire");
   return {o, {}};
 }
 

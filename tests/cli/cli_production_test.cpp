@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -134,6 +135,27 @@ TEST_F(CliProduction, KilledRunLeavesTheFinishedRows) {
   log = records();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[1].valuesRow, 3);
+}
+
+// A fixture's port by a stable name (a link like /dev/serial/by-path/...),
+// and what `ports` says of it: who holds it open.
+TEST_F(CliProduction, PortsByStableNamesAndWhoHoldsThem) {
+  start({});
+  const std::string link = dir.file("pci-0000:00:14.0-usb-0:2.1:1.0-port0");
+  std::filesystem::create_symlink(sim->ptyPath(), link);
+  const auto read = runCli({"read", "--port", link, "--time-scale", "0.05"});
+  EXPECT_EQ(read.code, kExitOk) << read.err;
+  EXPECT_NE(read.out.find("Name = KX627-1\n"), std::string::npos);
+
+  CliProcess holder({"station", "--port", link, "--log-db", db, "--time-scale", "0.05", file});
+  ASSERT_TRUE(holder.waitForOutput("PASS 0012-6F-100001", 30000)) << holder.out();
+  const auto ports = runCli({"ports", "--json", "--port", link});
+  EXPECT_EQ(ports.code, kExitOk) << ports.err;
+  EXPECT_EQ(ports.out.rfind("{\"port\":\"" + link + "\",\"description\":\"\",\"usb_vendor\":null,", 0), 0u)
+      << ports.out;
+  EXPECT_NE(ports.out.find("\"held_by\":\"kx627-cli (process "), std::string::npos) << ports.out;
+  holder.signal(SIGINT);
+  EXPECT_EQ(holder.finish(30000), kExitOk) << holder.out();
 }
 
 // The station on two ports, three units in a row on each, taken out and put
