@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "common/text.h"
 #include "device/initialise.h"
 #include "platform/clock.h"
+#include "serial/port_enum.h"
 #include "serial/uart.h"
 
 namespace kx::cli {
@@ -58,7 +58,7 @@ bool Session::probeAddress(std::string* address) {
     clearAtCommand();
   }
   // A USB adapter pulled out takes its port with it: closed, and waited for.
-  if (r != 0 && !std::filesystem::exists(o_.port)) {
+  if (r != 0 && !portExists(o_.port)) {
     UartDeinit();
     return false;
   }
@@ -120,7 +120,6 @@ int Session::station() {
           {"reason", latin1ToUtf8(gReport.reason.empty() ? word : gReport.reason)},
           {"seconds", static_cast<double>(monotonicMs() - started) / 1000.0}});
     done = address;
-    if (uart.isUartActive == 0) UartDeinit();
   }
   out_ = events;
   return kExitOk;
