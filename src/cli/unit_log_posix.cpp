@@ -2,8 +2,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "cli/unit_log.h"
 
 namespace kx::cli {
@@ -21,8 +19,12 @@ std::string hostName() {
 }
 
 std::string loginName() {
-  if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return pw->pw_name;
-  if (const char* user = std::getenv("USER")) return user;
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
+      found->pw_name)
+    return found->pw_name;
   return "unknown";
 }
 
