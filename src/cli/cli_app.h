@@ -24,10 +24,14 @@ namespace kx::cli {
 int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
                const std::atomic<bool>& cancel);
 
-// Checks the settings file of apply before any port is opened: the lines to
-// show (FILE:LINE: problem, one each, and a summary) are appended to
-// `messages`. kExitOk when the file can be used, else kExitFileError.
-int checkSettingsFileFirst(const std::string& path, std::vector<std::string>* messages);
+// Checks the settings file of apply and station, the --set values and the
+// values list before any port is opened: the lines to show (FILE:LINE:
+// problem, one each, and a summary) are appended to `messages`. kExitOk when
+// they can be used, kExitUsage for {seq} without a unit log, else
+// kExitFileError.
+int checkSettingsFileFirst(const Options& options, std::vector<std::string>* messages);
+// The same, and the unit log of --log-db opened (its tables created) once.
+int checkProductionFirst(const Options& options, std::vector<std::string>* messages);
 
 // What one run did, as --report writes it: a JSON object on one line.
 struct RunReport {
@@ -36,6 +40,7 @@ struct RunReport {
   int exitCode = 0;
   std::vector<std::string> mismatched;  // apply: the keys read back different
   double seconds = 0;
+  std::string reason;  // why a unit failed, in a few words (not in the JSON)
 };
 std::string reportJson(const RunReport& report);
 std::optional<RunReport> parseReportJson(const std::string& text);

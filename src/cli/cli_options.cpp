@@ -36,7 +36,10 @@ std::string usageText() {
   return "usage: kx627-cli COMMAND [options]\n"
          "\n"
          "Commands:\n"
-         "  ports                       list the serial ports\n"
+         "  ports [--json] [--port P]   list the serial ports (or P): description, USB vendor\n"
+         "                              and product id, serial number, the /dev/serial/by-id\n"
+         "                              and by-path names that point to it (--port takes them\n"
+         "                              too) and the programs that hold it open\n"
          "  find   --port P             find the adapter: probe, then search every line setting\n"
          "                              (progress on standard error; Ctrl-C cancels) and print\n"
          "                              the line settings found\n"
@@ -63,6 +66,12 @@ std::string usageText() {
          "                              remote access\n"
          "  reset  --port P             restore factory settings, find the adapter again at the\n"
          "                              factory line settings and print its settings\n"
+         "  station FILE --port P [--port Q ...] --log-db DB\n"
+         "                              program unit after unit on every port until Ctrl-C:\n"
+         "                              wait for a unit, program and verify it, log it, show\n"
+         "                              PASS or FAIL, wait for the next; Ctrl-C finishes the\n"
+         "                              units being programmed and prints the shift's summary\n"
+         "  log    DB [--csv]           print the unit log (--csv: every column, CSV)\n"
          "\n"
          "Options:\n"
          "  --port P         the serial port (" + std::string(kExamplePortName) + ")\n" +
@@ -82,9 +91,25 @@ std::string usageText() {
          "JSON is UTF-8; the adapter's 8-bit texts are taken as Latin-1.\n"
          "  --help, -h       this text;  --version  the version\n"
          "\n"
+         "Production (apply and station):\n"
+         "  --set KEY=VALUE  a settings-file line, over the file's (may be given again)\n"
+         "  --values F.csv   one row per unit: the header names settings-file keys; each row\n"
+         "                   goes to one unit only, ever (the log keeps which); needs --log-db\n"
+         "  --log-db DB      the unit log: an SQLite file, or postgresql://... for a line with\n"
+         "                   several stations; a unit it holds as \"ok\" is not programmed again\n"
+         "  --reprogram      program units the log holds as \"ok\" all the same\n"
+         "  --station NAME   the log's station (default: the host name)\n"
+         "  --operator NAME  the log's operator (default: the login name)\n"
+         "  Values may hold {address} (the adapter's 12 hex digits), {address:N} (its last N),\n"
+         "  {seq} and {seq:N} (the unit's number in the log, N digits); filled values are\n"
+         "  checked like the file's before anything is sent.\n"
+         "\n"
          "read and apply take several --port options: every port is worked on at once, one\n"
          "child process each, every line prefixed with its port, and a summary table at the\n"
          "end; the exit code is 0 only when every port succeeded. Ctrl-C stops them all.\n"
+         "station works on every --port at once too: one live line per port on a terminal,\n"
+         "one line per event elsewhere, the shift's count at the end; exit code 0 when no\n"
+         "unit failed.\n"
          "\n"
          "Status lines, messages and questions go to standard error; results to standard output.\n"
          "\n"
@@ -102,6 +127,7 @@ std::string usageText() {
          "  7    the adapter runs old firmware that this tool does not support\n"
          "  8    connect, disconnect, remote: the connection was not made or not ended, or the\n"
          "       remote adapter did not confirm a step\n"
+         "  9    apply: the unit log holds this adapter as \"ok\" (already provisioned)\n"
          "  130  cancelled (Ctrl-C, or a question answered Cancel)\n";
 }
 
@@ -130,6 +156,18 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     }
     if (a == "--dry-run") {
       o.dryRun = true;
+      continue;
+    }
+    if (a == "--reprogram") {
+      o.reprogram = true;
+      continue;
+    }
+    if (a == "--station-worker") {  // the station's own children; not in --help
+      o.stationWorker = true;
+      continue;
+    }
+    if (a == "--csv") {
+      o.csv = true;
       continue;
     }
     if (a.size() > 1 && a[0] == '-' && a != "-") {
@@ -170,6 +208,21 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       } else if (a == "--report") {
         if (!*v) return fail("--report needs a file name");
         o.reportPath = v;
+      } else if (a == "--set") {
+        if (!std::strchr(v, '=')) return fail(std::string("--set takes KEY=VALUE, not '") + v + "'");
+        o.sets.emplace_back(v);
+      } else if (a == "--values") {
+        if (!*v) return fail("--values needs a file name");
+        o.valuesPath = v;
+      } else if (a == "--log-db") {
+        if (!*v) return fail("--log-db needs a file name or a postgresql:// address");
+        o.logDb = v;
+      } else if (a == "--station") {
+        if (!*v) return fail("--station needs a name");
+        o.station = v;
+      } else if (a == "--operator") {
+        if (!*v) return fail("--operator needs a name");
+        o.operatorName = v;
       } else if (a == "--log") {
         if (!*v) return fail("--log needs a file name");
         o.logPath = v;
@@ -196,20 +249,22 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
                    {"send", Command::Send, true},    {"pair", Command::Pair, false},
                    {"unpair", Command::Unpair, false}, {"inquire", Command::Inquire, false},
                    {"connect", Command::Connect, true}, {"disconnect", Command::Disconnect, false},
-                   {"remote", Command::Remote, false}, {"reset", Command::Reset, false}};
+                   {"remote", Command::Remote, false}, {"reset", Command::Reset, false},
+                   {"station", Command::Station, true}, {"log", Command::Log, true}};
   bool known = false;
   for (const auto& c : kCommands) {
     if (positional[0] != c.name) continue;
     known = true;
     o.command = c.command;
     if (c.takesArgument && positionals < 2)
-      return fail(positional[0] + (c.command == Command::Apply     ? " needs a FILE"
-                                   : c.command == Command::Connect ? " needs an ADDRESS"
-                                                                   : " needs a COMMAND"));
+      return fail(positional[0] + (c.command == Command::Connect ? " needs an ADDRESS"
+                                   : c.command == Command::Send  ? " needs a COMMAND"
+                                                                 : " needs a FILE"));
     if (!c.takesArgument && positionals > 1) return fail("too many arguments");
   }
   if (!known) return fail("unknown command " + positional[0]);
-  if (o.command == Command::Apply) o.file = positional[1];
+  if (o.command == Command::Apply || o.command == Command::Station || o.command == Command::Log)
+    o.file = positional[1];
   if (o.command == Command::Send) o.atCommand = positional[1];
   if (o.command == Command::Connect) {
     o.address = positional[1];
@@ -228,13 +283,25 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (o.command == Command::Remote && o.remoteBaud == 0) return fail("remote needs --remote-baud");
   if (o.remoteBaud != 0 && o.command != Command::Remote) return fail("--remote-baud goes with remote");
   if (o.dryRun && o.command != Command::Apply) return fail("--dry-run goes with apply");
-  if (o.command != Command::Ports && o.port.empty()) return fail(positional[0] + " needs --port");
-  if (o.ports.size() > 1 && o.command != Command::Read && o.command != Command::Apply)
-    return fail("several --port go with read and apply");
+  if (o.command == Command::Station && !o.reportPath.empty())
+    return fail("--report goes with the commands that end; the station's record is its unit log");
+  const bool programs = o.command == Command::Apply || o.command == Command::Station;
+  if (o.command != Command::Ports && o.command != Command::Log && o.port.empty())
+    return fail(positional[0] + " needs --port");
+  if (o.ports.size() > 1 && o.command != Command::Read && o.command != Command::Ports && !programs)
+    return fail("several --port go with ports, read, apply and station");
+  if (!programs && (!o.sets.empty() || !o.valuesPath.empty() || !o.logDb.empty() ||
+                    o.reprogram || !o.station.empty() || !o.operatorName.empty()))
+    return fail("--set, --values, --log-db, --reprogram, --station and --operator go with "
+                "apply and station");
+  if (o.command == Command::Station && o.logDb.empty()) return fail("station needs --log-db");
+  if (!o.valuesPath.empty() && o.logDb.empty())
+    return fail("--values needs --log-db: the unit log keeps which rows were given out");
+  if (o.csv && o.command != Command::Log) return fail("--csv goes with log");
   if (o.ports.size() > 1 && !o.logPath.empty()) return fail("--log takes one port");
   if (o.json && o.command != Command::Read && o.command != Command::Find &&
-      o.command != Command::Inquire)
-    return fail("--json goes with read, find and inquire");
+      o.command != Command::Inquire && o.command != Command::Ports)
+    return fail("--json goes with ports, read, find and inquire");
   return {o, {}};
 }
 

@@ -19,12 +19,13 @@ enum ExitCode : int {
   kExitFileError = 6,       // a settings or log file could not be read or written
   kExitOldFirmware = 7,     // the adapter runs old, unsupported firmware
   kExitLinkFailed = 8,      // connect, disconnect or remote: the radio link step failed
+  kExitAlreadyProvisioned = 9,  // the unit log holds an "ok" row for this adapter
   kExitCancelled = 130,     // Ctrl-C, or a question answered Cancel
 };
 
 enum class Command {
   None, Help, Version, Ports, Find, Read, Apply, Send, Pair, Unpair,
-  Inquire, Connect, Disconnect, Remote, Reset
+  Inquire, Connect, Disconnect, Remote, Reset, Station, Log
 };
 
 struct Options {
@@ -38,7 +39,15 @@ struct Options {
   int32_t flow = 0;
   bool json = false;
   bool yes = false;
-  std::string file;       // apply
+  std::string file;       // apply, station: the settings file; log: the unit log
+  std::vector<std::string> sets;  // --set KEY=VALUE, in order
+  std::string valuesPath;  // --values: one row per unit
+  std::string logDb;       // --log-db: an SQLite file or a postgresql:// URI
+  std::string station;     // --station, else the host name
+  std::string operatorName;  // --operator, else the login name
+  bool reprogram = false;  // program units the log has as "ok" again
+  bool csv = false;        // log: CSV instead of a table
+  bool stationWorker = false;  // --station-worker: one port of a station (internal)
   std::string atCommand;  // send
   std::string address;    // connect
   int32_t remoteBaud = 0; // remote: the remote adapter's new speed

@@ -11,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/console.h"
 #include "cli/parallel.h"
+#include "cli/station.h"
 #include "cli/terminal_window.h"
 #include "common/debug_log.h"
 #include "device/initialise.h"
@@ -20,12 +21,18 @@
 namespace {
 
 std::atomic<bool> gCancel{false};
+bool gStationWorker = false;  // set before the interrupt watch starts
 
 // The first Ctrl-C cancels what runs (the search through its abort flag, the
 // pairing through its stop request, a question as Cancel); a second one ends
 // the program at once.
 void onInterrupt(kx::cli::TerminalWindow& window) {
   if (gCancel.exchange(true)) std::_Exit(kx::cli::kExitCancelled);
+  if (gStationWorker) {
+    // A station's port finishes the unit it is programming, then stops.
+    window.wake();
+    return;
+  }
   window.printLine("Cancelling... (press Ctrl-C again to quit at once)");
   kx::onAbort();
   kx::requestPairingStop();
@@ -51,11 +58,20 @@ int main(int argc, char** argv) {
     std::printf("kx627-cli %s\n", KX_VERSION);
     return kExitOk;
   }
+  if (o.command == Command::Station && !o.stationWorker) {
+    // The values and the log are checked once, before any port opens.
+    std::vector<std::string> messages;
+    const int checked = checkProductionFirst(o, &messages);
+    for (const std::string& m : messages) std::fprintf(stderr, "%s\n", m.c_str());
+    if (checked != kExitOk) return checked;
+    return runStation(o, std::vector<std::string>(argv, argv + argc));
+  }
+  gStationWorker = o.stationWorker;
   if (o.ports.size() > 1) {
     // A settings file with a problem stops the run before any port opens.
     if (o.command == Command::Apply) {
       std::vector<std::string> messages;
-      const int checked = checkSettingsFileFirst(o.file, &messages);
+      const int checked = checkSettingsFileFirst(o, &messages);
       for (const std::string& m : messages) std::fprintf(stderr, "%s\n", m.c_str());
       if (checked != kExitOk) return checked;
     }

@@ -221,6 +221,11 @@ void TerminalWindow::print(const char* text) {
   std::fflush(out_);
 }
 
+void TerminalWindow::forgetStatusTexts() {
+  std::lock_guard lock(printMutex_);
+  status_.clear();
+}
+
 std::vector<std::string> TerminalWindow::statusTexts() const {
   std::lock_guard lock(printMutex_);
   return status_;

@@ -80,6 +80,8 @@ class TerminalWindow : public WindowInterface {
   bool questionRefused() const { return refused_.load(); }
   // Status texts printed so far (in order).
   std::vector<std::string> statusTexts() const;
+  // Forgets the status texts printed so far (a station between units).
+  void forgetStatusTexts();
   bool sawStatus(const std::string& text) const;
   // Prints one line to the error stream under the output lock.
   void printLine(const std::string& line);

@@ -12,6 +12,7 @@
 #include "device/initialise.h"
 #include "platform/window.h"
 #include "serial/port_discovery.h"
+#include "serial/port_discovery.h"
 
 namespace kx {
 
@@ -78,7 +79,10 @@ std::string adapterMovedText(const std::string& lost, const std::string& port) {
          " is away; it may be the same adapter and is selected. Press Read Settings to continue.";
 }
 
-std::string comPortStatusText(const std::string& port) { return "COM Port: " + port; }
+std::string comPortStatusText(const std::string& port) {
+  const std::string summary = port.empty() ? std::string() : portSummary(portDetails(port));
+  return "COM Port: " + port + (summary.empty() ? "" : " (" + summary + ")");
+}
 
 void noteAdapterLost(const std::string& port) {
   if (port.empty()) return;

@@ -17,7 +17,8 @@ std::string adapterBackText(const std::string& port);
 // The only new port after PORT went away: it is offered in its place.
 std::string adapterMovedText(const std::string& lost, const std::string& port);
 
-// "COM Port: PORT", the whole name of the chosen port.
+// "COM Port: PORT (what it is)", the whole name of the chosen port and,
+// when the system says, its description, USB id and serial number.
 std::string comPortStatusText(const std::string& port);
 
 // Remembers that the adapter on `port` went away (the link reported it gone).

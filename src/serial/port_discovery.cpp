@@ -54,6 +54,32 @@ void fillComPorts(FormInterface& page, const std::vector<std::string>& names) {
 
 }  // namespace
 
+Hook<PortDetails(const std::string& name)> portDescriber;
+
+PortDetails portDetails(const std::string& name) {
+  if (auto details = portDescriber.tryCall(name)) return *std::move(details);
+  return describePort(name);
+}
+
+PortDetails describePort(const std::string& name, const std::string& linksDir) {
+  PortDetails d;
+  d.name = name;
+  systemPortDetails(name, linksDir, &d);
+  return d;
+}
+
+std::string portSummary(const PortDetails& d) {
+  std::string out = d.description;
+  auto add = [&](const std::string& part) {
+    if (!part.empty()) out += (out.empty() ? "" : ", ") + part;
+  };
+  if (d.usbVendor >= 0)
+    add(formatBounded(40, "USB %04X:%04X", static_cast<unsigned>(d.usbVendor),
+                      static_cast<unsigned>(d.usbProduct)));
+  if (!d.serialNumber.empty()) add("serial " + d.serialNumber);
+  return out;
+}
+
 void discoverComPorts(FormInterface& page) { fillComPorts(page, listablePorts()); }
 
 void replaceComPorts(FormInterface& page, const std::vector<std::string>& names) {

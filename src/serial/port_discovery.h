@@ -17,6 +17,28 @@ namespace kx {
 extern Hook<std::vector<std::string>()> portEnumerator;
 std::vector<std::string> enumeratePorts();
 
+// What a port is: libserialport's description and USB identity, and the
+// stable names under /dev/serial that point to it (a fixture on a fixed hub
+// socket keeps its by-path name; an adapter keeps its by-id name wherever it
+// is plugged).
+struct PortDetails {
+  std::string name;
+  std::string description;      // the USB product or the driver's; empty when none
+  int usbVendor = -1, usbProduct = -1;  // -1: not a USB port
+  std::string manufacturer, serialNumber;
+  std::vector<std::string> byId, byPath;  // whole link paths
+};
+// Reads `name`'s details; `linksDir` is where the by-id and by-path links
+// live. Costs a few file reads per port.
+PortDetails describePort(const std::string& name, const std::string& linksDir = "/dev/serial");
+// The details as one phrase for a tooltip or a status line:
+// "CP2102 USB to UART Bridge Controller, USB 10C4:EA60, serial 0001"; empty
+// when there is nothing to say.
+std::string portSummary(const PortDetails& details);
+// Tests install their own (null restores describePort).
+extern Hook<PortDetails(const std::string& name)> portDescriber;
+PortDetails portDetails(const std::string& name);
+
 // The ports the COM Port list offers: the enumerated ones, in order, plus the
 // remembered uart.comPort when that device exists and was not listed
 // (pseudo-terminals and udev aliases are not enumerated). At most 100.

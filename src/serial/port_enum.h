@@ -24,4 +24,10 @@ extern const char* const kExamplePortName;
 // (COM3)"), or "" where it has none to give.
 std::string portDescription(const std::string& name);
 
+// Fills in what the system tells of the port: on Linux libserialport's
+// description and USB identity and the links under `linksDir` (by-id,
+// by-path) that point to it; on Windows SetupAPI's friendly name.
+struct PortDetails;
+void systemPortDetails(const std::string& name, const std::string& linksDir, PortDetails* d);
+
 }  // namespace kx

@@ -1,7 +1,12 @@
 #include <libserialport.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
 #include "common/debug_log.h"
+#include "serial/port_discovery.h"
 #include "serial/port_enum.h"
 
 namespace kx {
@@ -36,5 +41,40 @@ bool portExists(const std::string& name) {
 
 // The device paths say enough on Linux; the list keeps to them.
 std::string portDescription(const std::string&) { return {}; }
+
+void systemPortDetails(const std::string& name, const std::string& linksDir, PortDetails* d) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path device = fs::canonical(name, ec);
+  if (!ec) {
+    for (const char* kind : {"by-id", "by-path"}) {
+      std::vector<std::string>& links = kind[3] == 'i' ? d->byId : d->byPath;
+      std::error_code listError;
+      for (const fs::directory_entry& e :
+           fs::directory_iterator(fs::path(linksDir) / kind, listError)) {
+        std::error_code linkError;
+        if (fs::canonical(e.path(), linkError) == device && !linkError)
+          links.push_back(e.path().string());
+      }
+      std::sort(links.begin(), links.end());
+    }
+  }
+  sp_port* port = nullptr;
+  if (sp_get_port_by_name(ec ? name.c_str() : device.c_str(), &port) != SP_OK) return;
+  if (sp_get_port_transport(port) == SP_TRANSPORT_USB) {
+    int vid = -1, pid = -1;
+    if (sp_get_port_usb_vid_pid(port, &vid, &pid) == SP_OK) {
+      d->usbVendor = vid;
+      d->usbProduct = pid;
+    }
+    if (const char* m = sp_get_port_usb_manufacturer(port)) d->manufacturer = m;
+    if (const char* s = sp_get_port_usb_serial(port)) d->serialNumber = s;
+  }
+  // A plain port's "description" is its own name: nothing to add.
+  if (const char* text = sp_get_port_description(port);
+      text && *text && fs::path(name).filename() != text && device.filename() != text)
+    d->description = text;
+  sp_free_port(port);
+}
 
 }  // namespace kx

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "common/debug_log.h"
+#include "serial/port_discovery.h"
 #include "serial/port_enum.h"
 
 namespace kx {
@@ -100,6 +101,10 @@ std::string portDescription(const std::string& name) {
   }
   ::SetupDiDestroyDeviceInfoList(devices);
   return description;
+}
+
+void systemPortDetails(const std::string& name, const std::string&, PortDetails* d) {
+  d->description = portDescription(name);
 }
 
 }  // namespace kx

@@ -25,8 +25,11 @@ DropDownList::DropDownList(QWidget* parent) : QComboBox(parent) {
 }
 
 QString DropDownList::toolTipText() const {
-  return display_ && currentIndex() >= 0 ? currentValue() : toolTip();
+  if (!display_ || currentIndex() < 0) return toolTip();
+  return rowTip_ ? rowTip_(currentValue()) : currentValue();
 }
+
+void DropDownList::setRowTip(std::function<QString(const QString&)> tip) { rowTip_ = std::move(tip); }
 
 bool DropDownList::event(QEvent* e) {
   if (e->type() == QEvent::ToolTip && display_) {
@@ -82,6 +85,8 @@ void DropDownList::paintEvent(QPaintEvent*) {
 
 void DropDownList::showPopup() {
   beforePopup.tryCall();
+  if (rowTip_)
+    for (int row = 0; row < count(); ++row) setItemData(row, rowTip_(value(row)), Qt::ToolTipRole);
   QComboBox::showPopup();
 }
 

@@ -35,8 +35,12 @@ class DropDownList : public QComboBox {
   QString currentValue() const { return value(currentIndex()); }
   int findValue(const QString& value) const;
 
-  // The whole value of the current row when rows are shown shorter, else
-  // the box's own tooltip.
+  // A row's tooltip from its value, asked for only when a tooltip is shown
+  // or the list opens (it may cost file reads); empty: the value itself.
+  void setRowTip(std::function<QString(const QString&)> tip);
+
+  // The current row's tooltip (its whole value, or the row tip) when rows
+  // are shown shorter, else the box's own tooltip.
   QString toolTipText() const;
 
   void showPopup() override;
@@ -47,6 +51,7 @@ class DropDownList : public QComboBox {
 
  private:
   std::function<QString(const QString&)> display_;
+  std::function<QString(const QString&)> rowTip_;
 };
 
 // Makes DropDownList's accessible interface the one assistive technology

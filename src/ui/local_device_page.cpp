@@ -1,6 +1,7 @@
 #include "ui/local_device_page.h"
 
 #include "common/control_ids.h"
+#include "serial/port_discovery.h"
 #include "ui/drop_down_list.h"
 
 namespace kx {
@@ -89,6 +90,11 @@ std::span<const ControlSpec> LocalDevicePage::controlTable() { return kControls;
 
 LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kControls, parent) {
   controlAs<DropDownList>(ctl::kComPortList)->setDisplay(&portDisplayName);
+  // What the port is, under its whole name.
+  controlAs<DropDownList>(ctl::kComPortList)->setRowTip([](const QString& port) {
+    const std::string summary = portSummary(portDetails(port.toStdString()));
+    return summary.empty() ? port : port + u'\n' + QString::fromStdString(summary);
+  });
 }
 
 QString portDisplayName(const QString& port) {

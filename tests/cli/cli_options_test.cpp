@@ -7,6 +7,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
+#include "cli/unit_values.h"
 #include "common/records.h"
 
 namespace {
@@ -37,6 +38,13 @@ TEST(CliOptions, AcceptsEveryCommand) {
       {{"send", "--port", "/dev/x", "+++"}, Command::Send},
       {{"pair", "--port", "/dev/x", "--yes"}, Command::Pair},
       {{"unpair", "-y", "--port", "/dev/x"}, Command::Unpair},
+      {{"ports", "--json", "--port", "/dev/serial/by-path/x", "--port", "/dev/y"}, Command::Ports},
+      {{"station", "f.txt", "--port", "/dev/x", "--port", "/dev/y", "--log-db", "u.db"},
+       Command::Station},
+      {{"apply", "f.txt", "--port", "/dev/x", "--set", "Name=U-{seq}", "--set", "Pin=1",
+        "--values", "v.csv", "--log-db", "postgresql://h/db", "--reprogram"},
+       Command::Apply},
+      {{"log", "u.db", "--csv"}, Command::Log},
       {{"read", "--help"}, Command::Help},
       {{"--version"}, Command::Version},
   };
@@ -105,6 +113,12 @@ TEST(CliOptions, RefusesBadCommandLines) {
       {{"connect", "--port", "/dev/x", "12345"}, "connect takes 12 hex digits"},
       {{"connect", "--port", "/dev/x", "0012-6F-12345G"}, "connect takes 12 hex digits"},
       {{"send", "--port", "/dev/x", "AT+NAME=" + std::string(21, 'n')}, "at most 28"},
+      {{"station", "f.txt", "--port", "/dev/x"}, "station needs --log-db"},
+      {{"apply", "f.txt", "--port", "/dev/x", "--values", "v.csv"}, "--values needs --log-db"},
+      {{"apply", "f.txt", "--port", "/dev/x", "--set", "Name"}, "--set takes KEY=VALUE"},
+      {{"read", "--port", "/dev/x", "--log-db", "u.db"}, "go with apply and station"},
+      {{"log"}, "needs a FILE"},
+      {{"read", "--port", "/dev/x", "--csv"}, "--csv goes with log"},
   };
   for (const Bad& row : rows) {
     const auto r = parse(row.args);
@@ -143,6 +157,39 @@ TEST(CliJson, ReportsAreUtf8AndReadBack) {
   EXPECT_EQ(back->mismatched, r.mismatched);
   EXPECT_DOUBLE_EQ(back->seconds, 2.3);
   EXPECT_FALSE(kx::cli::parseReportJson("{\"port\": "));
+}
+
+}  // namespace
+
+namespace {
+
+// Placeholders filled for one unit, and the forms refused before any port
+// opens.
+TEST(UnitValues, FillsPlaceholdersAndRefusesUnknownOnes) {
+  const struct {
+    const char* value;
+    const char* filled;   // with address 0012-6f-10002a, unit 7
+    const char* problem;  // part of it; "" none
+  } rows[] = {
+      {"Unit-{address:6}", "Unit-10002A", ""},
+      {"{address}", "00126F10002A", ""},
+      {"{address:12}{seq}", "00126F10002A7", ""},
+      {"P{seq:4}", "P0007", ""},
+      {"{seq:1}-{ {1} {", "7-{ {1} {", ""},  // braces without a name: kept as written
+      {"{adress:4}", "", "unknown placeholder {adress:4}"},
+      {"{address:13}", "", "from 1 to 12"},
+      {"{seq:0}", "", "from 1 to 12"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_NE(kx::cli::placeholderProblem(row.value).find(row.problem), std::string::npos)
+        << row.value;
+    if (*row.problem) {
+      EXPECT_FALSE(kx::cli::placeholderProblem(row.value).empty()) << row.value;
+      continue;
+    }
+    EXPECT_TRUE(kx::cli::placeholderProblem(row.value).empty()) << row.value;
+    EXPECT_EQ(kx::cli::fillPlaceholders(row.value, "0012-6f-10002a", 7), row.filled) << row.value;
+  }
 }
 
 }  // namespace

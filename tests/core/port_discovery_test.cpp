@@ -1,12 +1,15 @@
 // Port discovery: enumeration order, the remembered port, the 100-entry cap.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "common/control_ids.h"
 #include "common/records.h"
 #include "common/text.h"
 #include "platform/memory_form.h"
 #include "serial/port_discovery.h"
 #include "support/pty_pair.h"
+#include "support/temp_dir.h"
 
 namespace kx::test {
 namespace {
@@ -88,6 +91,40 @@ TEST(PortEnumeration, LibserialportListsWithoutFailing) {
   portEnumerator = nullptr;
   // Whatever this machine has: names are non-empty device paths.
   for (const auto& name : enumeratePorts()) EXPECT_EQ(name.rfind("/dev/", 0), 0u) << name;
+}
+
+}  // namespace
+}  // namespace kx::test
+
+namespace kx::test {
+namespace {
+
+// The stable names of a port: the by-id and by-path links that point to it,
+// not those pointing elsewhere, whichever name the port is given by.
+TEST(PortDetailsTest, FindsTheStableNamesThatPointToThePort) {
+  PtyPair pty, other;
+  TempDir dir;
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.file("by-id"));
+  fs::create_directories(dir.file("by-path"));
+  const std::string byId = dir.file("by-id/usb-KX_KX627_Fixture_0042-if00-port0");
+  const std::string byPath = dir.file("by-path/pci-0000:00:14.0-usb-0:2.1:1.0-port0");
+  fs::create_symlink(pty.slavePath(), byId);
+  fs::create_symlink(pty.slavePath(), byPath);
+  fs::create_symlink(other.slavePath(), dir.file("by-id/usb-Other-if00-port0"));
+  for (const std::string& name : {pty.slavePath(), byPath}) {
+    const PortDetails d = describePort(name, dir.path());
+    EXPECT_EQ(d.byId, std::vector<std::string>{byId}) << name;
+    EXPECT_EQ(d.byPath, std::vector<std::string>{byPath}) << name;
+    EXPECT_EQ(d.usbVendor, -1) << "a pseudo-terminal is not USB";
+  }
+  PortDetails usb;
+  usb.description = "CP2102 USB to UART Bridge Controller";
+  usb.usbVendor = 0x10C4;
+  usb.usbProduct = 0xEA60;
+  usb.serialNumber = "0001";
+  EXPECT_EQ(portSummary(usb), "CP2102 USB to UART Bridge Controller, USB 10C4:EA60, serial 0001");
+  EXPECT_EQ(portSummary(PortDetails{}), "");
 }
 
 }  // namespace

@@ -97,13 +97,22 @@ bool CliProcess::pump(int waitMs) {
 }
 
 bool CliProcess::waitForError(const std::string& needle, int timeoutMs, std::size_t from) {
+  return waitFor(err_, needle, timeoutMs, from);
+}
+
+bool CliProcess::waitForOutput(const std::string& needle, int timeoutMs, std::size_t from) {
+  return waitFor(out_, needle, timeoutMs, from);
+}
+
+bool CliProcess::waitFor(const std::string& stream, const std::string& needle, int timeoutMs,
+                         std::size_t from) {
   const long long end = nowMs() + timeoutMs;
   while (true) {
-    if (err_.size() > from && err_.find(needle, from) != std::string::npos) return true;
+    if (stream.size() > from && stream.find(needle, from) != std::string::npos) return true;
     const long long left = end - nowMs();
     if (left <= 0) return false;
     if (!pump(static_cast<int>(std::min<long long>(left, 100)))) {
-      return err_.find(needle, from) != std::string::npos;
+      return stream.find(needle, from) != std::string::npos;
     }
   }
 }

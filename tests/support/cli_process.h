@@ -24,6 +24,8 @@ class CliProcess {
   // Waits until standard error holds `needle` (searched from byte `from` on);
   // true when it arrived within timeoutMs.
   bool waitForError(const std::string& needle, int timeoutMs, std::size_t from = 0);
+  // The same on standard output.
+  bool waitForOutput(const std::string& needle, int timeoutMs, std::size_t from = 0);
   void writeInput(const std::string& text);
   void closeInput();
   void signal(int sig);
@@ -35,6 +37,8 @@ class CliProcess {
   const std::string& err() const { return err_; }
 
  private:
+  bool waitFor(const std::string& stream, const std::string& needle, int timeoutMs,
+               std::size_t from);
   // Reads what is available within waitMs; false when both streams ended.
   bool pump(int waitMs);
 

@@ -280,10 +280,25 @@ class LocalDeviceInitTest : public QObject {
   void theComPortListFollowsThePortsWhileNoPortIsOpen() {
     const std::string longPath = "/home/user/kx627/build/run/kx627-sim";
     FakePorts ports{"/dev/ttyUSB0", kSimPort};
+    // What the system says of the port: in the status line and the tooltip.
+    portDescriber = [](const std::string& name) {
+      PortDetails d;
+      if (name != kSimPort) return d;
+      d.description = "KX627 fixture";
+      d.usbVendor = 0x10C4;
+      d.usbProduct = 0xEA60;
+      d.serialNumber = "0042";
+      return d;
+    };
+    struct Restore {
+      ~Restore() { portDescriber = nullptr; }
+    } restore;
     SimWindow w(adapterAt(19200), settingsFor(19200));
     QCOMPARE(listed(w), ports.names);
     QCOMPARE(w.page().text(ctl::kComPortList), std::string(kSimPort));
-    QVERIFY(w.statusHas(QStringLiteral("COM Port: /dev/kx-sim")));
+    QVERIFY(w.statusHas(QStringLiteral("COM Port: /dev/kx-sim (KX627 fixture, USB 10C4:EA60, serial 0042)")));
+    QCOMPARE(w.page().controlAs<DropDownList>(ctl::kComPortList)->toolTipText(),
+             QStringLiteral("/dev/kx-sim\nKX627 fixture, USB 10C4:EA60, serial 0042"));
 
     // A port appears (udev's event): added, the selection stays. A long
     // path shows its end, the whole path is its tooltip and its value.

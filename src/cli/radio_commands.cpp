@@ -1,0 +1,189 @@
+// The radio link: pair and unpair, inquire, connect, disconnect and the
+// remote adapter's configuration.
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/session.h"
+#include "common/address.h"
+#include "common/records.h"
+#include "common/text.h"
+#include "device/initialise.h"
+#include "device/local_device.h"
+#include "link/connection.h"
+#include "link/pairing.h"
+#include "link/remote_config.h"
+#include "platform/clock.h"
+
+namespace kx::cli {
+
+// ------------------------------------------------------------------ pairing
+
+int Session::pairing(bool pairNow) {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  refreshPairPage(pairPage_);
+  if (pairNow)
+    pairDevices(pairPage_, page_);
+  else
+    unpairDevices(pairPage_, page_);
+  if (w_.sawStatus(pairNow ? "Pairing Successful" : "Unpairing successful")) {
+    std::fprintf(out_, "Local device %s bonded to %s\n", localDev.address,
+                 localDev.bondedAddress);
+    return kExitOk;
+  }
+  if (cancel_ || w_.questionRefused()) return kExitCancelled;
+  return kExitFailed;
+}
+
+// ------------------------------------------------------------------ radio
+
+int Session::inquire() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  onInquireDevices(connectionPage_, page_);
+  if (localDev.inquiryActive == 0) return kExitFailed;  // the refusal has been reported
+  // The inquiry timer ends the display after 61 ticks even if the adapter
+  // never reports the end; wait a little longer than that.
+  const long long end = monotonicMs() + 70000;
+  bool cancelled = false;
+  while (localDev.inquiryActive == 1 && monotonicMs() < end) {
+    if (cancel_ && !cancelled) {
+      cancelled = true;
+      onCancelInquiry(page_);
+    }
+    w_.processPosted(100);
+  }
+  w_.processPosted(0);
+  std::vector<std::string> lines;
+  {
+    std::lock_guard lock(inquiryMutex);
+    const int count = std::min<int>(inquiry.count, kMaxInquiryResults);
+    for (int i = 0; i < count; ++i) lines.emplace_back(fieldView(inquiry.results[i]));
+  }
+  for (std::string line : lines) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    if (!o_.json) {
+      std::fprintf(out_, "%s\n", line.c_str());
+      continue;
+    }
+    // A device line: name (20 columns), class of device, signal strength,
+    // then the address at column 34. Other lines (the header, the end) are
+    // not devices.
+    const std::string address = line.size() > 34 ? line.substr(34, 14) : std::string();
+    if (!isAddressText(address)) continue;
+    auto column = [&](std::size_t from, std::size_t length) {
+      std::string v = line.substr(from, length);
+      while (!v.empty() && v.back() == ' ') v.pop_back();
+      while (!v.empty() && v.front() == ' ') v.erase(v.begin());
+      return latin1ToUtf8(v);
+    };
+    nlohmann::ordered_json device;
+    device["name"] = column(0, 20);
+    device["address"] = address;
+    device["class"] = column(21, 6);
+    int rssi = 0;
+    if (std::sscanf(line.c_str() + 28, "%d", &rssi) == 1) device["rssi"] = rssi;
+    std::fprintf(out_, "%s\n", device.dump().c_str());
+  }
+  return cancelled ? kExitCancelled : kExitOk;
+}
+
+int Session::connectTo() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  connectionPage_.setText(ctl::kSelectedDevice, addressDigits(o_.address));
+  const std::size_t mark = statusMark();
+  onConnect(connectionPage_, page_);
+  const int r = waitForStatus(mark,
+                              {"Local Device connected to remote device with address",
+                               "Local Device failed to connect to remote device."},
+                              o_.timeoutMs);
+  if (r == 0 && localDev.connected == 1) {
+    std::string peer;
+    {
+      std::lock_guard lock(remoteMutex);
+      peer = std::string(fieldView(remote.peerAddress));
+    }
+    std::fprintf(out_, "connected %s\n", peer.c_str());
+    return kExitOk;
+  }
+  if (cancel_) return kExitCancelled;
+  if (r < 0) w_.printLine("No CONNECT event within the time-out");
+  return kExitLinkFailed;
+}
+
+int Session::disconnect() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  // The adapter reports a link by being in data mode when it was found (the
+  // escape brought it back) or by a CONNECT since. Without either, AT+DROP
+  // still goes out, in case the link came up otherwise, but its DISCONNECT
+  // would follow the OK at once: a short wait, not the whole time-out.
+  const bool linkKnown = localDev.connected == 1 || w_.sawStatus(kLeftDataModeStatus);
+  constexpr int kNoLinkWaitMs = 2000;
+  const std::size_t mark = statusMark();
+  onDisconnect(page_);
+  const int r = waitForStatus(mark, {"Local Device disconnected from remote device"},
+                              linkKnown ? o_.timeoutMs : kNoLinkWaitMs);
+  if (r == 0) {
+    std::fprintf(out_, "disconnected\n");
+    return kExitOk;
+  }
+  if (cancel_) return kExitCancelled;
+  if (!linkKnown) {
+    w_.printLine("not connected: the adapter has no link to drop");
+    return kExitLinkFailed;
+  }
+  w_.printLine("No DISCONNECT event within the time-out (is the adapter connected?)");
+  return kExitLinkFailed;
+}
+
+int Session::remoteConfigure() {
+  const int c = connectAndRead();
+  if (c != kExitOk) return c;
+  initRemotePage(remotePage_);
+  // Reading the role and the auto-connect setting drops the tool's link
+  // flags; the escape from data mode at the start showed the link is up.
+  if (w_.sawStatus(kLeftDataModeStatus)) localDev.connected = 1;
+  // The handshake's, the speed change's and the exit's answers, or the
+  // 4-second timer's verdict; a little longer than the timer to be sure.
+  constexpr int kAnswerWaitMs = 6000;
+  std::size_t mark = statusMark();
+  onHandshake();
+  if (remote.handshakeState != HANDSHAKE_STARTED && remote.handshakeState != HANDSHAKE_COMPLETE)
+    return w_.questionRefused() ? kExitCancelled : kExitLinkFailed;
+  if (waitForStatus(mark, {"Handshake Complete...", "Handshake Failed...", "Handshake failed."},
+                    kAnswerWaitMs) != 0)
+    return cancel_ ? kExitCancelled : kExitLinkFailed;
+
+  bool confirmed = true;
+  // The page's Baud Rate list: the position + 1 is the remote speed code.
+  static const int32_t kSpeeds[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+  remotePage_.clearRows(ctl::kRemoteBaudList);
+  for (int32_t speed : kSpeeds) remotePage_.addRow(ctl::kRemoteBaudList, std::to_string(speed));
+  for (int i = 0; i < 8; ++i)
+    if (kSpeeds[i] == o_.remoteBaud) remotePage_.setSelection(ctl::kRemoteBaudList, i);
+  mark = statusMark();
+  onProgramRemoteDevice(remotePage_);
+  confirmed = waitForStatus(mark,
+                            {"Remote Device Baud rate changed.",
+                             "Remote Device Baud rate change failed.", "Handshake command failed."},
+                            kAnswerWaitMs) == 0;
+  // Remote access is always left again once the handshake was made.
+  mark = statusMark();
+  onExitRemoteAccess();
+  confirmed = waitForStatus(mark,
+                            {"Remote Access Mode Exited.", "Exit Remote Access Mode failed.",
+                             "Handshake command failed."},
+                            kAnswerWaitMs) == 0 &&
+              confirmed;
+  if (cancel_) return kExitCancelled;
+  return confirmed ? kExitOk : kExitLinkFailed;
+}
+
+}  // namespace kx::cli

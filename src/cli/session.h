@@ -1,0 +1,120 @@
+// The session every adapter command of kx627-cli runs in: the core's engine
+// and hooks installed on the program's main thread, as the window's
+// user-interface thread would have them, the local device page and the other
+// pages kept in memory, and the steps the commands share (find the adapter,
+// read it, wait for a status line). Each family of commands has its own file:
+// reading and programming (program_commands.cpp), the radio link
+// (radio_commands.cpp).
+//
+// Threading: a Session lives on the main thread; one at a time, since the
+// core's records and hooks are the process's own.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <mutex>
+#include <string>
+
+#include "cli/cli_app.h"
+#include "cli/cli_options.h"
+#include "cli/terminal_window.h"
+#include "cli/unit_log.h"
+#include "cli/unit_values.h"
+#include "platform/memory_form.h"
+
+namespace kx::cli {
+
+// What the current run did, for --report.
+extern RunReport gReport;
+
+// The last answer applied through the engine's hook (timer-driven commands),
+// as the adapter sent it; guarded by gAnswerMutex.
+extern std::mutex gAnswerMutex;
+extern std::string gTimerAnswer;
+extern bool gTimerAnswered;
+
+const char* parityName(int32_t parity);
+const char* onOff(int32_t v);
+
+// The local device page's serial controls, as a user would set them.
+void setUpLocalPage(MemoryForm& page, int32_t baud, int32_t parity, int32_t stopBits,
+                    int32_t flow, const std::string& port);
+
+// What apply and the station program each unit with, and the log they
+// keep of it.
+struct Production {
+  UnitTemplate values;
+  UnitLog* log = nullptr;  // null without --log-db
+  std::string station, operatorName;
+  // A station's port: set by the first Ctrl-C, to stop once the unit being
+  // programmed is done (null elsewhere).
+  const std::atomic<bool>* stopAfterUnit = nullptr;
+};
+
+class Session {
+ public:
+  Session(const Options& o, TerminalWindow& w, std::FILE* out, const std::atomic<bool>& cancel,
+          const Production* production = nullptr);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  int run();
+
+ private:
+  void notified(const TerminalWindow::Notification& n);
+
+  // Read Settings as the page's button does it, waiting for the worker.
+  int connect();
+  bool readAll();
+  std::size_t completedReads() const;
+  int connectAndRead();
+
+  // Reading and programming (program_commands.cpp).
+  int find();
+  int read();
+  int apply();
+  // Programs the adapter just read with its unit's values, reads it back to
+  // verify them and logs the unit; fills gReport. The exit code.
+  int programUnit();
+  // The station's loop on one port, its events as JSON lines on `events`.
+  int station();
+  // Asks the adapter on the port for its address, opening the port at the
+  // command line's settings when it is closed: false when the port cannot
+  // be opened, an empty `address` when nothing answered.
+  bool probeAddress(std::string* address);
+  int send();
+  int reset();
+  // The radio link (radio_commands.cpp).
+  int pairing(bool pairNow);
+  int inquire();
+  int connectTo();
+  int disconnect();
+  int remoteConfigure();
+
+  // Processes posts until one of `texts` appears among the status lines
+  // shown from `mark` on (an index into statusTexts()), or timeoutMs passes
+  // (Ctrl-C too). The index of the text found, or -1.
+  int waitForStatus(std::size_t mark, std::initializer_list<const char*> texts, int timeoutMs);
+  std::size_t statusMark() const { return w_.statusTexts().size(); }
+
+  const Options& o_;
+  TerminalWindow& w_;
+  std::FILE* out_;
+  const std::atomic<bool>& cancel_;
+  const Production* production_;
+  MemoryForm page_;
+  MemoryForm pairPage_;
+  // The Connection page and the main window's page buttons, which the
+  // inquiry timer's end unlocks; nobody shows them here.
+  MemoryForm connectionPage_;
+  MemoryForm mainControls_;
+  MemoryForm remotePage_;
+  bool searchStarted_ = false;
+  long long searchStartedMs_ = 0;
+};
+
+}  // namespace kx::cli

@@ -1,0 +1,31 @@
+// The unit log's station and operator names and its clock on Linux.
+#include <pwd.h>
+#include <unistd.h>
+
+#include "cli/unit_log.h"
+
+namespace kx::cli {
+
+std::tm utcTime(std::time_t t) {
+  std::tm utc{};
+  gmtime_r(&t, &utc);
+  return utc;
+}
+
+std::string hostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "unknown";
+  return name;
+}
+
+std::string loginName() {
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
+      found->pw_name)
+    return found->pw_name;
+  return "unknown";
+}
+
+}  // namespace kx::cli

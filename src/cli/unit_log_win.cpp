@@ -1,0 +1,26 @@
+// The unit log's station and operator names and its clock on Windows.
+#include <windows.h>
+
+#include "cli/unit_log.h"
+
+namespace kx::cli {
+
+std::tm utcTime(std::time_t t) {
+  std::tm utc{};
+  gmtime_s(&utc, &t);
+  return utc;
+}
+
+std::string hostName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  return GetComputerNameA(name, &size) ? std::string(name, size) : "unknown";
+}
+
+std::string loginName() {
+  char name[257] = {};
+  DWORD size = sizeof name;
+  return GetUserNameA(name, &size) && size > 0 ? std::string(name, size - 1) : "unknown";
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,353 @@
+#include "cli/unit_values.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "common/address.h"
+#include "common/text.h"
+#include "platform/serial_device.h"
+
+namespace kx::cli {
+namespace {
+
+constexpr const char* kPlaceholderList = "{address}, {address:N}, {seq}, {seq:N}";
+
+// One placeholder found at `at` (the "{"): its name, its width (0: none) and
+// its length; false when the braces hold no placeholder's form (a plain "{").
+struct Placeholder {
+  std::string name;
+  int width = 0;
+  std::size_t length = 0;
+  bool widthGiven = false;
+};
+bool placeholderAt(std::string_view v, std::size_t at, Placeholder* p) {
+  std::size_t i = at + 1;
+  while (i < v.size() && std::isalpha(static_cast<unsigned char>(v[i]))) ++i;
+  if (i == at + 1 || i >= v.size()) return false;
+  p->name = std::string(v.substr(at + 1, i - at - 1));
+  p->width = 0;
+  p->widthGiven = false;
+  if (v[i] == ':') {
+    const std::size_t digits = ++i;
+    while (i < v.size() && std::isdigit(static_cast<unsigned char>(v[i])) && i - digits < 3)
+      p->width = p->width * 10 + (v[i++] - '0');
+    if (i == digits) return false;
+    p->widthGiven = true;
+  }
+  if (i >= v.size() || v[i] != '}') return false;
+  p->length = i + 1 - at;
+  return true;
+}
+
+bool hasPlaceholder(std::string_view v) {
+  Placeholder p;
+  for (std::size_t at = v.find('{'); at != std::string_view::npos; at = v.find('{', at + 1))
+    if (placeholderAt(v, at, &p)) return true;
+  return false;
+}
+
+bool mentionsSeq(std::string_view v) {
+  Placeholder p;
+  for (std::size_t at = v.find('{'); at != std::string_view::npos; at = v.find('{', at + 1))
+    if (placeholderAt(v, at, &p) && p.name == "seq") return true;
+  return false;
+}
+
+std::string trimmedCopy(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
+  return std::string(s);
+}
+
+int keyIndex(std::string_view key) {
+  for (int i = 0; i < kSettingsFileKeyCount; ++i)
+    if (key == kSettingsFileKeys[i]) return i;
+  return -1;
+}
+
+// Checks `key = value` as a settings line; the problem, or empty.
+std::string checkValue(int key, const std::string& value, SettingsLine* entry) {
+  std::string problem;
+  const std::string line = std::string(kSettingsFileKeys[key]) + " = " + value;
+  if (checkSettingsLine(line, entry, &problem) != SettingsLineKind::Entry && problem.empty())
+    problem = std::string(kSettingsFileKeys[key]) + ": no value";
+  return problem;
+}
+
+// A line of the template from a key and a value as written; the problem with
+// it, or empty.
+std::string templateLine(int key, const std::string& value, TemplateLine* out) {
+  out->key = key;
+  out->value = value;
+  out->placeholders = hasPlaceholder(value);
+  std::string problem = placeholderProblem(value);
+  if (!problem.empty()) return std::string(kSettingsFileKeys[key]) + ": " + problem;
+  if (!out->placeholders) return checkValue(key, value, &out->checked);
+  return {};
+}
+
+// RFC 4180 records: commas, quoted fields with "" for a quote, CR LF or LF.
+std::vector<std::vector<std::string>> parseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    std::string& field = records.back().back();
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      records.back().emplace_back();
+    } else if (c == '\n') {
+      records.emplace_back(1);
+    } else if (c != '\r') {
+      field += c;
+    }
+  }
+  // The empty record after the last line end.
+  while (!records.empty() && records.back().size() == 1 && records.back()[0].empty())
+    records.pop_back();
+  return records;
+}
+
+std::string readWhole(const std::string& path, int* err) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *err = errno ? errno : ENOENT;
+    return {};
+  }
+  std::stringstream s;
+  s << in.rdbuf();
+  *err = 0;
+  return s.str();
+}
+
+// Lays `line` over the lines: it replaces every line of its key, at the first
+// one's place, or comes last.
+void layOver(std::vector<TemplateLine>* lines, TemplateLine line) {
+  bool placed = false;
+  for (auto it = lines->begin(); it != lines->end();) {
+    if (it->key != line.key) {
+      ++it;
+    } else if (!placed) {
+      *it++ = line;
+      placed = true;
+    } else {
+      it = lines->erase(it);
+    }
+  }
+  if (!placed) lines->push_back(std::move(line));
+}
+
+bool loadValuesList(const std::string& path, ValuesList* list,
+                    std::vector<std::string>* messages) {
+  int err = 0;
+  const std::string text = readWhole(path, &err);
+  if (err) {
+    messages->push_back("kx627-cli: cannot read the values list " + path + ": " + errnoText(err));
+    return false;
+  }
+  const auto records = parseCsv(text);
+  const std::size_t before = messages->size();
+  if (records.empty()) {
+    messages->push_back(path + ": no header row naming the settings");
+    return false;
+  }
+  list->path = path;
+  for (const std::string& name : records[0]) {
+    const std::string key = trimmedCopy(name);
+    const int index = keyIndex(key);
+    if (index < 0)
+      messages->push_back(path + ":1: \"" + escapeBytes(key) + "\" is not a settings-file key");
+    for (int k : list->keys)
+      if (k == index && index >= 0) messages->push_back(path + ":1: " + key + " named twice");
+    list->keys.push_back(index);
+  }
+  for (std::size_t r = 1; r < records.size(); ++r) {
+    const std::string where = path + ":" + std::to_string(r + 1) + ": ";
+    if (records[r].size() != list->keys.size()) {
+      messages->push_back(where + formatBounded(100, "%zu values, the header names %zu",
+                                                records[r].size(), list->keys.size()));
+      continue;
+    }
+    for (std::size_t c = 0; c < records[r].size() && messages->size() == before; ++c) {
+      if (records[r][c].empty()) continue;  // the settings file's value stands
+      TemplateLine line;
+      const std::string problem = templateLine(list->keys[c], records[r][c], &line);
+      if (!problem.empty()) messages->push_back(where + problem);
+    }
+    list->rows.push_back(records[r]);
+  }
+  return messages->size() == before;
+}
+
+}  // namespace
+
+std::string placeholderProblem(std::string_view v) {
+  Placeholder p;
+  for (std::size_t at = v.find('{'); at != std::string_view::npos; at = v.find('{', at + 1)) {
+    if (!placeholderAt(v, at, &p)) continue;
+    const std::string shown(v.substr(at, p.length));
+    if (p.name != "address" && p.name != "seq")
+      return "unknown placeholder " + shown + " (placeholders: " + kPlaceholderList + ")";
+    if (p.widthGiven && (p.width < 1 || p.width > 12))
+      return shown + ": the number of digits goes from 1 to 12";
+  }
+  return {};
+}
+
+std::string fillPlaceholders(std::string_view v, std::string_view address, long long seq) {
+  std::string digits = addressDigits(address);
+  for (char& c : digits) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string out;
+  Placeholder p;
+  std::size_t from = 0;
+  for (std::size_t at = v.find('{'); at != std::string_view::npos; at = v.find('{', at + 1)) {
+    if (!placeholderAt(v, at, &p)) continue;
+    out.append(v.substr(from, at - from));
+    if (p.name == "address") {
+      const std::size_t n = p.widthGiven ? static_cast<std::size_t>(p.width) : digits.size();
+      out += n < digits.size() ? digits.substr(digits.size() - n) : digits;
+    } else {
+      std::string number = std::to_string(seq);
+      if (p.widthGiven && number.size() < static_cast<std::size_t>(p.width))
+        number.insert(0, static_cast<std::size_t>(p.width) - number.size(), '0');
+      out += number;
+    }
+    from = at + p.length;
+    at = from - 1;
+  }
+  out.append(v.substr(from));
+  return out;
+}
+
+bool loadUnitTemplate(const std::string& file, const std::vector<std::string>& sets,
+                      const std::string& valuesPath, UnitTemplate* out,
+                      std::vector<std::string>* messages) {
+  *out = UnitTemplate{};
+  const SettingsFileCheck check = checkSettingsFile(file);
+  if (check.readError != 0) {
+    messages->push_back("kx627-cli: cannot read the settings file " + file + ": " +
+                        errnoText(check.readError));
+    return false;
+  }
+  const std::size_t before = messages->size();
+  // A line with placeholders is checked once they are filled; until then
+  // only its key and the placeholders' form count.
+  std::vector<std::pair<int, std::string>> held;  // line number, text
+  {
+    std::ifstream in(file, std::ios::binary);
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number)
+      if (hasPlaceholder(text)) held.emplace_back(number, text);
+  }
+  std::size_t next = 0;
+  auto takeHeldUpTo = [&](int lineNumber) {
+    for (; next < held.size() && held[next].first <= lineNumber; ++next) {
+      const std::string& text = held[next].second;
+      const std::size_t eq = text.find('=');
+      const int key = eq == std::string::npos ? -1 : keyIndex(trimmedCopy(text.substr(0, eq)));
+      if (key < 0) continue;  // the check's own problem stands
+      std::string value = text.substr(eq + 1);
+      while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.pop_back();
+      value.erase(0, value.find_first_not_of(" \t") == std::string::npos
+                         ? value.size()
+                         : value.find_first_not_of(" \t"));
+      TemplateLine line;
+      const std::string problem = templateLine(key, value, &line);
+      if (!problem.empty())
+        messages->push_back(describeSettingsProblem(file, {held[next].first, problem}));
+      else
+        out->lines.push_back(std::move(line));
+    }
+  };
+  auto isHeld = [&](int lineNumber) {
+    for (const auto& h : held)
+      if (h.first == lineNumber) return true;
+    return false;
+  };
+  for (const SettingsLine& e : check.entries) {
+    takeHeldUpTo(e.lineNumber);
+    if (isHeld(e.lineNumber)) continue;
+    TemplateLine line;
+    line.key = e.key;
+    line.value = e.value;
+    line.checked = e;
+    out->lines.push_back(std::move(line));
+  }
+  takeHeldUpTo(1 << 30);
+  for (const SettingsProblem& p : check.problems) {
+    if (p.lineNumber > 0 && isHeld(p.lineNumber)) continue;
+    // "No settings" of a file of placeholder lines, or one that --set fills.
+    if (p.lineNumber == 0 && (!out->lines.empty() || !sets.empty())) continue;
+    messages->push_back(describeSettingsProblem(file, p));
+  }
+
+  for (const std::string& set : sets) {
+    const std::size_t eq = set.find('=');
+    const int key = eq == std::string::npos ? -1 : keyIndex(trimmedCopy(set.substr(0, eq)));
+    if (key < 0) {
+      messages->push_back("--set " + set + ": not KEY=VALUE with a settings-file key");
+      continue;
+    }
+    TemplateLine line;
+    const std::string problem = templateLine(key, set.substr(eq + 1), &line);
+    if (!problem.empty())
+      messages->push_back("--set " + set + ": " + problem);
+    else
+      out->sets.push_back(std::move(line));
+  }
+  if (!valuesPath.empty()) {
+    ValuesList list;
+    if (loadValuesList(valuesPath, &list, messages)) out->values = std::move(list);
+  }
+  for (const auto* group : {&out->lines, &out->sets})
+    for (const TemplateLine& l : *group) out->usesSeq = out->usesSeq || mentionsSeq(l.value);
+  if (out->values)
+    for (const auto& row : out->values->rows)
+      for (const std::string& v : row) out->usesSeq = out->usesSeq || mentionsSeq(v);
+  return messages->size() == before;
+}
+
+std::optional<std::vector<SettingsLine>> unitSettings(const UnitTemplate& t, int row,
+                                                      std::string_view address, long long seq,
+                                                      std::string* problem) {
+  std::vector<TemplateLine> lines = t.lines;
+  // The list's values lie over the file's, --set over both.
+  if (t.values && row >= 2 && row <= t.values->lastRow()) {
+    const auto& values = t.values->rows[static_cast<std::size_t>(row - 2)];
+    for (std::size_t c = 0; c < values.size(); ++c) {
+      if (values[c].empty()) continue;
+      TemplateLine line;
+      templateLine(t.values->keys[c], values[c], &line);  // checked when the list was read
+      layOver(&lines, std::move(line));
+    }
+  }
+  for (const TemplateLine& set : t.sets) layOver(&lines, set);
+  std::vector<SettingsLine> out;
+  for (const TemplateLine& l : lines) {
+    if (!l.placeholders) {
+      out.push_back(l.checked);
+      continue;
+    }
+    SettingsLine entry;
+    *problem = checkValue(l.key, fillPlaceholders(l.value, address, seq), &entry);
+    if (!problem->empty()) return std::nullopt;
+    out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+}  // namespace kx::cli

@@ -1,0 +1,218 @@
+// kx627-cli on a production line, run as a program against adapter-sim: the
+// per-unit values (placeholders, --set, a values list whose rows go out once)
+// and the unit log that keeps them, across runs and across a killed run.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/unit_log.h"
+#include "support/cli_process.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using kx::test::CliProcess;
+using kx::test::runCli;
+using kx::test::SimProcess;
+using namespace kx::cli;
+
+class CliProduction : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> extra) {
+    sim = std::make_unique<SimProcess>(extra);
+    ASSERT_TRUE(sim->started()) << "could not start " << kx::test::adapterSimPath();
+    std::ofstream(file) << "# every unit: its name from its address and number\n"
+                           "Name = Unit-{address:6}-{seq}\n"
+                           "Pin = 0000\n"
+                           "Discoverable = On\n";
+    std::ofstream(values) << "Pin,Discoverable\r\n1111,Off\r\n2222,\r\n\"3333\",On\r\n";
+  }
+  std::vector<std::string> apply(std::vector<std::string> extra = {}) {
+    std::vector<std::string> a{"apply", "--port",   sim->ptyPath(), "--time-scale", "0.05",
+                               "--log-db", db, "--values", values, "--operator", "ann", file};
+    a.insert(a.end(), extra.begin(), extra.end());
+    return a;
+  }
+  std::vector<UnitRecord> records() {
+    std::string error;
+    auto log = UnitLog::open(db, &error);
+    std::vector<UnitRecord> out;
+    EXPECT_TRUE(log && log->records(&out)) << error;
+    return out;
+  }
+
+  kx::test::TempDir dir;
+  const std::string file = dir.file("line.txt"), values = dir.file("pins.csv"),
+                    db = dir.file("units.db");
+  std::unique_ptr<SimProcess> sim;
+};
+
+// Four adapters on one port, one run each (two for the first): each gets its
+// name from its address and number, its own row of the list, and keeps both.
+TEST_F(CliProduction, EachUnitGetsItsOwnValuesAndRowOnce) {
+  start({"--adapters", "4"});
+  const struct {
+    int plug;
+    std::vector<std::string> extra;
+    int code;
+    const char* name;  // the adapter's name afterwards
+    const char* pin;
+    const char* result;  // the log's word
+  } rows[] = {
+      {1, {}, kExitOk, "Unit-100001-1", "1111", "ok"},
+      {2, {"--set", "Discoverable=Off"}, kExitOk, "Unit-100002-2", "2222", "ok"},
+      // Filled, the name outgrows its field: that unit's error, nothing sent;
+      // its row stays its own.
+      {3, {"--set", "Name=Line-{address}-{seq:6}"}, kExitFileError, "KX627-3", "1234", "bad value"},
+      {3, {}, kExitOk, "Unit-100003-3", "3333", "ok"},
+      {4, {}, kExitFailed, "KX627-4", "1234", "no unused row left in pins.csv"},
+      {1, {}, kExitAlreadyProvisioned, "Unit-100001-1", "1111", "already provisioned"},
+      {1, {"--reprogram", "--set", "Pin=9999"}, kExitOk, "Unit-100001-1", "9999", "ok"},
+  };
+  for (const auto& row : rows) {
+    ASSERT_EQ(sim->control("plug " + std::to_string(row.plug)), "OK plugged " + std::to_string(row.plug));
+    const auto r = runCli(apply(row.extra));
+    EXPECT_EQ(r.code, row.code) << row.plug << " " << row.result << "\n" << r.err;
+    const std::string n = std::to_string(row.plug);
+    EXPECT_EQ(sim->control("get " + n + " name"), std::string("OK ") + row.name);
+    EXPECT_EQ(sim->control("get " + n + " pin"), std::string("OK ") + row.pin);
+    const auto log = records();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().result, row.result);
+    EXPECT_EQ(log.back().exitCode, row.code);
+    EXPECT_EQ(log.back().address, "0012-6F-10000" + n);
+    EXPECT_EQ(log.back().operatorName, "ann");
+  }
+  EXPECT_EQ(sim->control("get 1 dcov"), "OK off") << "the list's row over the file";
+  EXPECT_EQ(sim->control("get 2 dcov"), "OK off") << "--set over the file";
+  EXPECT_EQ(sim->control("get 3 dcov"), "OK on");
+  const auto log = records();
+  ASSERT_EQ(log.size(), std::size(rows));
+  // Rows 2, 3, 4 (the header is row 1), each to one unit; none to unit 4.
+  const std::optional<int> givenRows[] = {2, 3, 4, 4, std::nullopt, std::nullopt, 2};
+  for (std::size_t i = 0; i < log.size(); ++i) EXPECT_EQ(log[i].valuesRow, givenRows[i]) << i;
+  EXPECT_EQ(log[1].applied, "{\"Name\":\"Unit-100002-2\",\"Pin\":\"2222\",\"Discoverable\":\"Off\"}");
+  EXPECT_NE(log[1].settings.find("\"Name\":\"Unit-100002-2\""), std::string::npos);
+
+  const auto csv = runCli({"log", db, "--csv"});
+  EXPECT_EQ(csv.code, kExitOk);
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 8) << csv.out;
+  EXPECT_EQ(csv.out.rfind("time,station,operator,port,address,firmware,result,exit,values_row,"
+                          "applied,settings\r\n", 0), 0u) << csv.out;
+}
+
+// A run killed while it programs leaves the finished units' rows whole and no
+// row for its unit; the number and the list row it was given stay its own.
+TEST_F(CliProduction, KilledRunLeavesTheFinishedRows) {
+  start({"--adapters", "2", "--latency", "50"});
+  ASSERT_EQ(runCli(apply()).code, kExitOk);
+  ASSERT_EQ(sim->control("plug 2"), "OK plugged 2");
+  {
+    CliProcess p(apply());
+    ASSERT_TRUE(p.waitForError("Programming 1 of", 60000)) << p.err();
+    p.signal(SIGKILL);
+    EXPECT_EQ(p.finish(10000), 128 + SIGKILL);
+  }
+  auto log = records();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].result, "ok");
+  EXPECT_EQ(log[0].address, "0012-6F-100001");
+  const auto table = runCli({"log", db});
+  EXPECT_EQ(table.code, kExitOk);
+  EXPECT_NE(table.out.find("1 unit(s)\n"), std::string::npos) << table.out;
+
+  ASSERT_EQ(runCli(apply()).code, kExitOk);
+  EXPECT_EQ(sim->control("get 2 name"), "OK Unit-100002-2");
+  EXPECT_EQ(sim->control("get 2 pin"), "OK 2222");
+  log = records();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].valuesRow, 3);
+}
+
+// A fixture's port by a stable name (a link like /dev/serial/by-path/...),
+// and what `ports` says of it: who holds it open.
+TEST_F(CliProduction, PortsByStableNamesAndWhoHoldsThem) {
+  start({});
+  const std::string link = dir.file("pci-0000:00:14.0-usb-0:2.1:1.0-port0");
+  std::filesystem::create_symlink(sim->ptyPath(), link);
+  const auto read = runCli({"read", "--port", link, "--time-scale", "0.05"});
+  EXPECT_EQ(read.code, kExitOk) << read.err;
+  EXPECT_NE(read.out.find("Name = KX627-1\n"), std::string::npos);
+
+  CliProcess holder({"station", "--port", link, "--log-db", db, "--time-scale", "0.05", file});
+  ASSERT_TRUE(holder.waitForOutput("PASS 0012-6F-100001", 30000)) << holder.out();
+  const auto ports = runCli({"ports", "--json", "--port", link});
+  EXPECT_EQ(ports.code, kExitOk) << ports.err;
+  EXPECT_EQ(ports.out.rfind("{\"port\":\"" + link + "\",\"description\":\"\",\"usb_vendor\":null,", 0), 0u)
+      << ports.out;
+  EXPECT_NE(ports.out.find("\"held_by\":\"kx627-cli (process "), std::string::npos) << ports.out;
+  holder.signal(SIGINT);
+  EXPECT_EQ(holder.finish(30000), kExitOk) << holder.out();
+}
+
+// The station on two ports, three units in a row on each, taken out and put
+// in with the simulator's plug and unplug; a unit put back is not programmed
+// again. Ctrl-C ends the shift with its summary.
+TEST_F(CliProduction, StationProgramsUnitAfterUnitOnEveryPort) {
+  start({"--adapters", "3"});
+  SimProcess second({"--adapters", "3"});
+  ASSERT_TRUE(second.started());
+  for (const char* n : {"1", "2", "3"})
+    ASSERT_EQ(second.control(std::string("set ") + n + " addr 0012-6F-20000" + n), "OK");
+  std::ofstream(values) << "Pin\n" << "1001\n1002\n1003\n1004\n1005\n1006\n";
+  SimProcess* sims[] = {sim.get(), &second};
+  for (SimProcess* s : sims) ASSERT_EQ(s->control("unplug"), "OK unplugged");
+  CliProcess station({"station", "--port", sim->ptyPath(), "--port", second.ptyPath(),
+                      "--log-db", db, "--values", values, "--time-scale", "0.05", file});
+  // Off a terminal: one plain line per event.
+  for (SimProcess* s : sims)
+    ASSERT_TRUE(station.waitForOutput(s->ptyPath() + ": waiting for a unit\n", 30000))
+        << station.out() << station.err();
+  std::size_t mark = 0;
+  for (const char* n : {"1", "2", "3"}) {
+    for (SimProcess* s : sims) ASSERT_EQ(s->control(std::string("plug ") + n), std::string("OK plugged ") + n);
+    for (const char* base : {"1", "2"})
+      ASSERT_TRUE(station.waitForOutput(std::string("PASS 0012-6F-") + base + "0000" + n +
+                                            " Unit-" + base + "0000" + n + "-",
+                                        30000, mark))
+          << station.out();
+    mark = station.out().size();
+    for (SimProcess* s : sims) ASSERT_EQ(s->control("unplug"), "OK unplugged");
+    for (SimProcess* s : sims)
+      ASSERT_TRUE(station.waitForOutput(s->ptyPath() + ": waiting for a unit\n", 30000, mark));
+  }
+  ASSERT_EQ(sim->control("plug 2"), "OK plugged 2");
+  ASSERT_TRUE(station.waitForOutput(sim->ptyPath() + ": 0012-6F-100002 already provisioned",
+                                    30000, mark))
+      << station.out();
+  station.signal(SIGINT);
+  EXPECT_EQ(station.finish(30000), kExitOk) << station.out() << station.err();
+  EXPECT_NE(station.out().find("Shift: 6 passed, 0 failed, 1 already provisioned\n"),
+            std::string::npos)
+      << station.out();
+
+  const auto log = records();
+  ASSERT_EQ(log.size(), 7u);
+  std::vector<std::string> pins;
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(log[i].result, "ok");
+    const std::string n = log[i].address.substr(log[i].address.size() - 6);
+    EXPECT_NE(log[i].applied.find("\"Name\":\"Unit-" + n + "-"), std::string::npos) << log[i].applied;
+    pins.push_back(log[i].applied.substr(log[i].applied.find("\"Pin\":") + 7, 6));
+  }
+  std::sort(pins.begin(), pins.end());
+  EXPECT_EQ(std::unique(pins.begin(), pins.end()), pins.end()) << "a PIN given twice";
+  EXPECT_EQ(log[6].result, "already provisioned");
+  EXPECT_EQ(sim->control("get 3 pin").substr(0, 5), "OK 10");
+  EXPECT_EQ(second.control("get 3 pin").substr(0, 5), "OK 10");
+}
+
+}  // namespace
