@@ -1,5 +1,6 @@
 #include "cli/unit_values.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -42,31 +43,21 @@ bool placeholderAt(std::string_view v, std::size_t at, Placeholder* p) {
   return true;
 }
 
-bool hasPlaceholder(std::string_view v) {
+// Whether `v` holds a placeholder (named `name`, or any when null).
+bool hasPlaceholder(std::string_view v, const char* name = nullptr) {
   Placeholder p;
   for (std::size_t at = v.find('{'); at != std::string_view::npos; at = v.find('{', at + 1))
-    if (placeholderAt(v, at, &p)) return true;
+    if (placeholderAt(v, at, &p) && (!name || p.name == name)) return true;
   return false;
 }
 
-bool mentionsSeq(std::string_view v) {
-  Placeholder p;
-  for (std::size_t at = v.find('{'); at != std::string_view::npos; at = v.find('{', at + 1))
-    if (placeholderAt(v, at, &p) && p.name == "seq") return true;
-  return false;
-}
+bool mentionsSeq(std::string_view v) { return hasPlaceholder(v, "seq"); }
 
 std::string trimmedCopy(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
     s.remove_suffix(1);
   return std::string(s);
-}
-
-int keyIndex(std::string_view key) {
-  for (int i = 0; i < kSettingsFileKeyCount; ++i)
-    if (key == kSettingsFileKeys[i]) return i;
-  return -1;
 }
 
 // Checks `key = value` as a settings line; the problem, or empty.
@@ -168,7 +159,7 @@ bool loadValuesList(const std::string& path, ValuesList* list,
   list->path = path;
   for (const std::string& name : records[0]) {
     const std::string key = trimmedCopy(name);
-    const int index = keyIndex(key);
+    const int index = settingsKeyIndex(key);
     if (index < 0)
       messages->push_back(path + ":1: \"" + escapeBytes(key) + "\" is not a settings-file key");
     for (int k : list->keys)
@@ -245,51 +236,36 @@ bool loadUnitTemplate(const std::string& file, const std::vector<std::string>& s
   }
   const std::size_t before = messages->size();
   // A line with placeholders is checked once they are filled; until then
-  // only its key and the placeholders' form count.
-  std::vector<std::pair<int, std::string>> held;  // line number, text
-  {
-    std::ifstream in(file, std::ios::binary);
-    std::string text;
-    for (int number = 1; std::getline(in, text); ++number)
-      if (hasPlaceholder(text)) held.emplace_back(number, text);
-  }
-  std::size_t next = 0;
-  auto takeHeldUpTo = [&](int lineNumber) {
-    for (; next < held.size() && held[next].first <= lineNumber; ++next) {
-      const std::string& text = held[next].second;
-      const std::size_t eq = text.find('=');
-      const int key = eq == std::string::npos ? -1 : keyIndex(trimmedCopy(text.substr(0, eq)));
-      if (key < 0) continue;  // the check's own problem stands
-      std::string value = text.substr(eq + 1);
-      while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.pop_back();
-      value.erase(0, value.find_first_not_of(" \t") == std::string::npos
-                         ? value.size()
-                         : value.find_first_not_of(" \t"));
-      TemplateLine line;
-      const std::string problem = templateLine(key, value, &line);
-      if (!problem.empty())
-        messages->push_back(describeSettingsProblem(file, {held[next].first, problem}));
-      else
-        out->lines.push_back(std::move(line));
+  // only its key and the placeholders' form count, so a value the check
+  // refused as it stands is taken up here when it holds a placeholder.
+  std::vector<SettingsLine> taken;
+  std::vector<int> heldLines;
+  for (const SettingsLine& e : check.refusedValues)
+    if (hasPlaceholder(e.value)) {
+      taken.push_back(e);
+      heldLines.push_back(e.lineNumber);
     }
-  };
-  auto isHeld = [&](int lineNumber) {
-    for (const auto& h : held)
-      if (h.first == lineNumber) return true;
-    return false;
-  };
-  for (const SettingsLine& e : check.entries) {
-    takeHeldUpTo(e.lineNumber);
-    if (isHeld(e.lineNumber)) continue;
+  taken.insert(taken.end(), check.entries.begin(), check.entries.end());
+  std::stable_sort(taken.begin(), taken.end(), [](const SettingsLine& a, const SettingsLine& b) {
+    return a.lineNumber < b.lineNumber;
+  });
+  for (const SettingsLine& e : taken) {
     TemplateLine line;
-    line.key = e.key;
-    line.value = e.value;
-    line.checked = e;
-    out->lines.push_back(std::move(line));
+    if (!hasPlaceholder(e.value)) {  // checked as it stands
+      line.key = e.key;
+      line.value = e.value;
+      line.checked = e;
+      out->lines.push_back(std::move(line));
+      continue;
+    }
+    const std::string problem = templateLine(e.key, e.value, &line);
+    if (!problem.empty())
+      messages->push_back(describeSettingsProblem(file, {e.lineNumber, problem}));
+    else
+      out->lines.push_back(std::move(line));
   }
-  takeHeldUpTo(1 << 30);
   for (const SettingsProblem& p : check.problems) {
-    if (p.lineNumber > 0 && isHeld(p.lineNumber)) continue;
+    if (std::find(heldLines.begin(), heldLines.end(), p.lineNumber) != heldLines.end()) continue;
     // "No settings" of a file of placeholder lines, or one that --set fills.
     if (p.lineNumber == 0 && (!out->lines.empty() || !sets.empty())) continue;
     messages->push_back(describeSettingsProblem(file, p));
@@ -297,7 +273,8 @@ bool loadUnitTemplate(const std::string& file, const std::vector<std::string>& s
 
   for (const std::string& set : sets) {
     const std::size_t eq = set.find('=');
-    const int key = eq == std::string::npos ? -1 : keyIndex(trimmedCopy(set.substr(0, eq)));
+    const int key =
+        eq == std::string::npos ? -1 : settingsKeyIndex(trimmedCopy(set.substr(0, eq)));
     if (key < 0) {
       messages->push_back("--set " + set + ": not KEY=VALUE with a settings-file key");
       continue;

@@ -193,6 +193,12 @@ std::string valueProblem(int key, std::string_view raw, SettingsLine* entry) {
 
 }  // namespace
 
+int settingsKeyIndex(std::string_view name) {
+  for (int i = 0; i < kSettingsFileKeyCount; ++i)
+    if (name == kSettingsFileKeys[i]) return i;
+  return -1;
+}
+
 SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
                                    std::string* problem) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -215,9 +221,7 @@ SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
     *problem = "no key before \"=\"";
     return SettingsLineKind::Problem;
   }
-  int index = -1;
-  for (int i = 0; i < kSettingsFileKeyCount && index < 0; ++i)
-    if (key == kSettingsFileKeys[i]) index = i;
+  const int index = settingsKeyIndex(key);
   if (index < 0) {
     *problem = unknownKeyProblem(escapeBytes(key));
     return SettingsLineKind::Problem;
@@ -227,7 +231,11 @@ SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
   SettingsLine parsed;
   parsed.key = index;
   *problem = valueProblem(index, value, &parsed);
-  if (!problem->empty()) return SettingsLineKind::Problem;
+  if (!problem->empty()) {
+    entry->key = index;
+    entry->value = std::string(value);
+    return SettingsLineKind::Problem;
+  }
   parsed.value = std::string(value);
   *entry = std::move(parsed);
   return SettingsLineKind::Entry;
@@ -249,6 +257,10 @@ SettingsFileCheck checkSettingsStream(std::FILE* file) {
         break;
       case SettingsLineKind::Problem:
         check.problems.push_back({number, std::move(problem)});
+        if (entry.key >= 0) {
+          entry.lineNumber = number;
+          check.refusedValues.push_back(std::move(entry));
+        }
         break;
       default:
         break;
@@ -274,6 +286,7 @@ SettingsFileCheck checkSettingsStream(std::FILE* file) {
   if (std::ferror(file)) {
     check.readError = errno ? errno : EIO;
     check.entries.clear();
+    check.refusedValues.clear();
     return check;
   }
   if (sawLine) finishLine();

@@ -42,8 +42,12 @@ struct SettingsProblem {
 
 enum class SettingsLineKind { Comment, Blank, Entry, Problem };
 
+// The key's index for its exact name; -1 for a name that is no key.
+int settingsKeyIndex(std::string_view name);
+
 // Parses and checks one line (its line end, CR LF or LF, may still be on it).
-// Entry fills `entry` (but for its lineNumber); Problem fills `problem`.
+// Entry fills `entry` (but for its lineNumber); Problem fills `problem`, and
+// `entry`'s key and value when the key is known and only the value was refused.
 SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
                                    std::string* problem);
 
@@ -51,6 +55,9 @@ SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
 struct SettingsFileCheck {
   std::vector<SettingsLine> entries;       // the good lines, in file order
   std::vector<SettingsProblem> problems;   // in file order; "no settings" last
+  // The problems' lines whose key is known and whose value alone was refused
+  // (key, value and lineNumber), for callers that fill values in later.
+  std::vector<SettingsLine> refusedValues;
   int readError = 0;                       // errno when the file could not be read at all
 
   // Something can be programmed from it.
