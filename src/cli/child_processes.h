@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kx::cli {
@@ -59,5 +60,18 @@ class ChildProcesses {
   struct State;
   std::unique_ptr<State> s_;
 };
+
+// Appends a child's `bytes` to `pending` and hands each complete line
+// (without its "\n") to `onLine`; the unended rest stays in `pending`.
+template <typename OnLine>
+void takeLines(std::string& pending, std::string_view bytes, OnLine&& onLine) {
+  pending.append(bytes);
+  std::size_t start = 0, nl;
+  while ((nl = pending.find('\n', start)) != std::string::npos) {
+    onLine(std::string_view(pending).substr(start, nl - start));
+    start = nl + 1;
+  }
+  pending.erase(0, start);
+}
 
 }  // namespace kx::cli

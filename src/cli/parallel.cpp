@@ -48,13 +48,9 @@ std::vector<std::string> childArguments(const std::vector<std::string>& argv) {
 // Passes on the complete lines of `pending` + what was read, prefixed.
 void passLines(std::string& pending, const char* data, std::size_t n, const std::string& prefix,
                std::FILE* to) {
-  pending.append(data, n);
-  std::size_t start = 0, nl;
-  while ((nl = pending.find('\n', start)) != std::string::npos) {
-    std::fprintf(to, "%s: %s\n", prefix.c_str(), pending.substr(start, nl - start).c_str());
-    start = nl + 1;
-  }
-  pending.erase(0, start);
+  takeLines(pending, std::string_view(data, n), [&](std::string_view line) {
+    std::fprintf(to, "%s: %.*s\n", prefix.c_str(), static_cast<int>(line.size()), line.data());
+  });
   std::fflush(to);
 }
 

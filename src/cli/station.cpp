@@ -311,13 +311,8 @@ int runStation(const Options& options, const std::vector<std::string>& argv) {
         finish(p);
         continue;
       }
-      p.pending += o.bytes;
-      std::size_t start = 0, nl;
-      while ((nl = p.pending.find('\n', start)) != std::string::npos) {
-        shift.event(p, p.pending.substr(start, nl - start));
-        start = nl + 1;
-      }
-      p.pending.erase(0, start);
+      takeLines(p.pending, o.bytes,
+                [&](std::string_view line) { shift.event(p, std::string(line)); });
     }
     for (const ChildProcesses::Exit& e : exits) {
       Port& p = ports[e.child];
