@@ -10,7 +10,8 @@
 
 namespace kx {
 
-// Creates a new temporary file beside `path`, open for writing; its name in
+// Creates a new temporary file beside `path`, open for writing text (each
+// "\n" becomes the system's line end: CR LF on Windows); its name in
 // *tmpPath. Null with the errno in *err on failure.
 std::FILE* createFileBeside(const std::string& path, std::string* tmpPath, int* err);
 

@@ -21,8 +21,9 @@ std::FILE* createFileBeside(const std::string& path, std::string* tmpPath, int* 
       *err = errnoFromWin32(error);
       return nullptr;
     }
-    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
-    std::FILE* file = fd >= 0 ? ::_fdopen(fd, "wb") : nullptr;
+    // A text stream: lines end in CR LF, as Windows text files do.
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_TEXT);
+    std::FILE* file = fd >= 0 ? ::_fdopen(fd, "w") : nullptr;
     if (!file) {
       *err = errno;
       if (fd >= 0)

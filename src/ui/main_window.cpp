@@ -567,7 +567,14 @@ MsgResult MainWindow::messageBox(const std::string& text, const std::string& cap
 
 MsgResult MainWindow::showBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                               MsgIcon icon) {
-  if (const auto answer = messageBoxHook.tryCall(text, caption, buttons, icon)) return *answer;
+  const auto hooked = messageBoxHook.tryCall(text, caption, buttons, icon);
+  const MsgResult answer = hooked ? *hooked : askUser(text, caption, buttons, icon);
+  afterMessageBox(text, answer);
+  return answer;
+}
+
+MsgResult MainWindow::askUser(const std::string& text, const std::string& caption, MsgButtons buttons,
+                              MsgIcon icon) {
   QMessageBox::StandardButtons choice = QMessageBox::Ok;
   if (buttons == MsgButtons::YesNo) choice = QMessageBox::Yes | QMessageBox::No;
   if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;

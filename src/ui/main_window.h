@@ -118,6 +118,8 @@ class MainWindow : public QMainWindow, public WindowInterface {
   // Replaces the message boxes (tests, scripted runs); empty shows them.
   Hook<MsgResult(const std::string& text, const std::string& caption, MsgButtons, MsgIcon)>
       messageBoxHook;
+  // Told of every box's answer, on the UI thread, once the box is gone.
+  Hook<void(const std::string& text, MsgResult answer)> afterMessageBox;
   // Opens a document with the desktop's viewer; tests replace it.
   Hook<bool(const QUrl&)> urlOpener;
   // Where the package installs the manuals: share/doc/kx627-config beside
@@ -148,6 +150,7 @@ class MainWindow : public QMainWindow, public WindowInterface {
   void rebuildStatusWidget();
   void showNewestStatus();
   MsgResult showBox(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon);
+  MsgResult askUser(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon);
 
   Startup startup_;
   FormPage* controls_ = nullptr;

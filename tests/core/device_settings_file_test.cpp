@@ -91,6 +91,15 @@ TEST_F(SettingsFileTest, WhatIsWrittenReadsBack) {
   localDev.modemSignal = 2;
   const std::string path = dir.file("saved.txt");
   ASSERT_EQ(SaveSettingsToFile(path), 1);
+  // A text file as the system writes them: CR LF on Windows, LF elsewhere.
+  std::ifstream raw(path, std::ios::binary);
+  std::string first;
+  std::getline(raw, first);
+#ifdef _WIN32
+  EXPECT_EQ(first, "# KX627 Configuration Utility Settings\r");
+#else
+  EXPECT_EQ(first, "# KX627 Configuration Utility Settings");
+#endif
   ASSERT_EQ(LoadSettings(path, 0), 1);
   EXPECT_STREQ(fileSettings.comPort, "/dev/ttyUSB3");
   EXPECT_EQ(fileSettings.baud, 115200);

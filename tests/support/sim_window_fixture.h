@@ -4,8 +4,6 @@
 // land there); message boxes and file dialogs are answered by the fixture.
 #pragma once
 
-#include <unistd.h>
-
 // The simulator's headers come before Qt's: Qt defines `emit` as a macro,
 // and the world has a member of that name.
 #include "sim/in_process.h"
@@ -173,9 +171,10 @@ class SimWindow {
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(content.data(), static_cast<qint64>(content.size()));
   }
+  // Read as text: Windows' CR LF line ends come back as "\n".
   QString readFile(const QString& name) const {
     QFile f(dir.filePath(name));
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
     return QString::fromUtf8(f.readAll());
   }
 

@@ -495,7 +495,7 @@ class MainWindowTest : public QObject {
     QTest::mouseClick(box(ctl::kMainRts), Qt::LeftButton);
     closeDebugLog();
     QFile file(QString::fromStdString(log));
-    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
     const QByteArray text = file.readAll();
     QVERIFY2(text.contains("\nSet DTR failed: 9\n"), text.constData());
     QVERIFY(text.contains("\nSet RTS failed: 9\n"));
@@ -651,9 +651,14 @@ class MainWindowTest : public QObject {
     debug->trigger();
     QVERIFY(!debug->isChecked());
     QCOMPARE(debugFlag.load(), 0);
+    // A text file as the system writes them: CR LF on Windows.
     QFile log(dir.filePath("Debug.txt"));
     QVERIFY(log.open(QIODevice::ReadOnly));
+#ifdef _WIN32
+    QCOMPARE(log.readLine(), QByteArray("Setting debugFlag = TRUE\r\n"));
+#else
     QCOMPARE(log.readLine(), QByteArray("Setting debugFlag = TRUE\n"));
+#endif
   }
 
   void debugMenuStaysUncheckedWhenTheLogCannotOpen() {

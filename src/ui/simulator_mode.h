@@ -1,0 +1,40 @@
+// The window in front of simulated adapters inside the process, for trying
+// the tool without an adapter on any system (`kx627-config --simulator`):
+// two adapters, one plugged into the port, and remote devices in range.
+// Whatever port the page opens reaches the plugged adapter. Answering OK to
+// the pairing prompt "Connect Device N to ... and then Press OK" plugs
+// adapter N, as a person swaps the adapters on the port.
+//
+// Threading: built and destroyed on the UI thread; it must outlive the
+// window's serial link (destroy the window first).
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace kx {
+
+class MainWindow;
+
+class SimulatorMode {
+ public:
+  // The port name the page preselects.
+  static constexpr const char* kPortName = "SIM";
+
+  SimulatorMode();
+  ~SimulatorMode();
+  SimulatorMode(const SimulatorMode&) = delete;
+  SimulatorMode& operator=(const SimulatorMode&) = delete;
+
+  // Lets the window's pairing prompts plug the adapter they name.
+  void attachTo(MainWindow& window);
+
+  // The adapter a pairing prompt's text asks for, or 0 for any other text.
+  static int promptedDevice(const std::string& boxText);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace kx
