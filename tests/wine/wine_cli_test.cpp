@@ -13,8 +13,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -141,6 +145,60 @@ TEST_F(Wine, SeveralPortsRunAsChildProcessesAndAMissingPortFails) {
   r = cli({"read", "--port", first});
   EXPECT_EQ(r.code, kExitPortFailed) << r.err;
   EXPECT_NE(r.err.find("Failed to open " + first), std::string::npos) << r.err;
+}
+
+// The real window under Wine's own display driver (Xvfb), as a user meets it
+// on Windows: started in a folder whose name is outside ASCII, it takes the
+// port from settings.txt there, finds the adapter at another speed when Read
+// Settings is clicked, reads it, and on Alt+F4 closes and writes settings.txt
+// with what it found, in Windows' CR LF lines. Driven from outside with
+// xdotool (Wine offers no accessibility tree to read).
+TEST_F(Wine, TheWindowFindsReadsAndClosesCleanly) {
+  if (env("KX_WIN_DISPLAY").empty() || env("DISPLAY") != env("KX_WIN_DISPLAY"))
+    GTEST_SKIP() << "needs Wine on an X display of its own (scripts/test-windows starts Xvfb)";
+  const std::string port = startSim(0, {"--baud", "38400"});
+  ASSERT_EQ(sims[0]->control("set 1 name Window Unit"), "OK");
+  const std::string start = dir.file("J\xC3\xBCrgen");
+  ASSERT_TRUE(std::filesystem::create_directory(start));
+  std::ofstream(start + "/settings.txt")
+      << "Port = " << port << "\nBaud = 9600\nStopBits = 1\nParity = None\nFlowControl = Off\n";
+
+  kx::test::CliProcess window({"-c", "cd \"$0\" && exec \"$1\" \"$2\"", start, kWine,
+                               bin + "/kx627-config.exe"},
+                              "/bin/sh");
+  const auto xdotool = [](std::vector<std::string> args) {
+    return kx::test::runProgram("/usr/bin/xdotool", std::move(args), 60000);
+  };
+  const CliResult found = xdotool({"search", "--sync", "--onlyvisible", "--name", "^KX627 Configuration Tool$"});
+  ASSERT_EQ(found.code, 0) << found.err << window.err();
+  const std::string id = found.out.substr(0, found.out.find('\n'));
+  const CliResult geometry = xdotool({"getwindowgeometry", "--shell", id});
+  // Read Settings sits at 371 x 52 dialog units of the 435 x 347 window,
+  // below a menu bar of about 20 pixels.
+  int width = 0, height = 0;
+  std::sscanf(geometry.out.c_str() + geometry.out.find("WIDTH="), "WIDTH=%d\nHEIGHT=%d", &width, &height);
+  ASSERT_GT(width, 0) << geometry.out;
+  const int x = width * 371 / 435;
+  const int y = 20 + (height - 20) * 52 / 347;
+  const CliResult click = xdotool({"mousemove", "--window", id, std::to_string(x), std::to_string(y), "click", "1"});
+  ASSERT_EQ(click.code, 0) << click.err;
+
+  // The read ends with the remote class of device; the search comes first.
+  bool read = false;
+  for (int i = 0; i < 1800 && !read; ++i) {
+    read = sims[0]->control("received 1").find("AT+RCOD?") != std::string::npos;
+    if (!read) ::usleep(100 * 1000);
+  }
+  ASSERT_TRUE(read) << "the window did not read the adapter";
+  const CliResult close = xdotool({"key", "--clearmodifiers", "alt+F4"});
+  EXPECT_EQ(close.code, 0) << close.err;
+  ASSERT_EQ(window.finish(60000), 0) << window.err();
+
+  std::ifstream in(start + "/settings.txt", std::ios::binary);
+  const std::string saved{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  for (const std::string& line : {"Port = " + port + "\r\n", std::string("Baud = 38400\r\n"),
+                                  std::string("Name = Window Unit\r\n")})
+    EXPECT_NE(saved.find(line), std::string::npos) << line << " in\n" << saved;
 }
 
 }  // namespace
