@@ -148,8 +148,9 @@ TEST_F(Wine, SeveralPortsRunAsChildProcessesAndAMissingPortFails) {
 }
 
 // The real window under Wine's own display driver (Xvfb), as a user meets it
-// on Windows: started in a folder whose name is outside ASCII, it takes the
-// port from settings.txt there, finds the adapter at another speed when Read
+// on Windows: the package (KX_WIN_APP, the unpacked zip, or the build's bin
+// directory) copied into a folder whose name is outside ASCII, the window
+// started there takes the port from settings.txt, finds the adapter at another speed when Read
 // Settings is clicked, reads it, and on Alt+F4 closes and writes settings.txt
 // with what it found, in Windows' CR LF lines. Driven from outside with
 // xdotool (Wine offers no accessibility tree to read).
@@ -158,13 +159,22 @@ TEST_F(Wine, TheWindowFindsReadsAndClosesCleanly) {
     GTEST_SKIP() << "needs Wine on an X display of its own (scripts/test-windows starts Xvfb)";
   const std::string port = startSim(0, {"--baud", "38400"});
   ASSERT_EQ(sims[0]->control("set 1 name Window Unit"), "OK");
+  namespace fs = std::filesystem;
   const std::string start = dir.file("J\xC3\xBCrgen");
-  ASSERT_TRUE(std::filesystem::create_directory(start));
+  const fs::path app = env("KX_WIN_APP").empty() ? bin : env("KX_WIN_APP");
+  ASSERT_TRUE(fs::create_directory(start));
+  fs::copy_file(app / "kx627-config.exe", fs::path(start) / "kx627-config.exe");
+  if (app != fs::path(bin)) {
+    // The package holds the window, the command-line tool, both manuals
+    // (Help finds them beside the program) and the notes.
+    for (const char* file : {"kx627-cli.exe", "KX627 Configuration Manual.pdf", "AT Command Manual.pdf",
+                             "README-Windows.txt", "README.md"})
+      EXPECT_TRUE(fs::is_regular_file(app / file)) << file << " is missing from the package";
+  }
   std::ofstream(start + "/settings.txt")
       << "Port = " << port << "\nBaud = 9600\nStopBits = 1\nParity = None\nFlowControl = Off\n";
 
-  kx::test::CliProcess window({"-c", "cd \"$0\" && exec \"$1\" \"$2\"", start, kWine,
-                               bin + "/kx627-config.exe"},
+  kx::test::CliProcess window({"-c", "cd \"$0\" && exec \"$1\" kx627-config.exe", start, kWine},
                               "/bin/sh");
   const auto xdotool = [](std::vector<std::string> args) {
     return kx::test::runProgram("/usr/bin/xdotool", std::move(args), 60000);
