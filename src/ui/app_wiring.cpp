@@ -3,7 +3,10 @@
 #include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QSocketNotifier>
 #include <QThread>
 
@@ -46,10 +49,25 @@ int32_t applyToLocalPage() {
   return page ? applyCommandResponse(*page) : 0;
 }
 
+// Where the settings-file dialogs start: the folder last used in this run;
+// before that, on Windows the user's Documents (where a Windows user keeps
+// files, rather than the program's own folder), elsewhere the current
+// directory.
+QString gLastFileDir;
+
+QString fileDialogStartDir() {
+  if (!gLastFileDir.isEmpty()) return gLastFileDir;
+#ifdef Q_OS_WIN
+  return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+#else
+  return QDir::currentPath();
+#endif
+}
+
 std::optional<std::string> chooseFile(QWidget* owner, bool save) {
   if (auto chosen = fileDialogHook.tryCall(save)) return *chosen;
   QFileDialog dialog(owner, save ? QStringLiteral("Save settings file as...")
-                                 : QStringLiteral("Select settings file"));
+                                 : QStringLiteral("Select settings file"), fileDialogStartDir());
   dialog.setNameFilter(QStringLiteral("Text Files (*.txt)"));
   if (save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -58,7 +76,9 @@ std::optional<std::string> chooseFile(QWidget* owner, bool save) {
     dialog.setFileMode(QFileDialog::ExistingFile);
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return fromQt(dialog.selectedFiles().first());
+  const QString chosen = dialog.selectedFiles().first();
+  gLastFileDir = QFileInfo(chosen).absolutePath();
+  return fromQt(chosen);
 }
 
 // Ends the initialisation worker and any pairing before the port closes.

@@ -110,7 +110,9 @@ TEST_F(Wine, ListsReadsAndProgramsTheAdapterOnAComPort) {
                                  std::string("Baud = 19200\n")})
     EXPECT_NE(r.out.find(line), std::string::npos) << line << " in\n" << r.out;
 
-  const std::string file = dir.file("unit.txt");
+  // A name outside every Western 8-bit code page (Ψ): the manifest's UTF-8
+  // code page carries it through the program's narrow argv and fopen.
+  const std::string file = dir.file("unit-\xCE\xA8.txt");
   std::ofstream(file) << "Name = Programmed\nEchoMode = Off\n";
   r = cli({"apply", "--port", port, windowsPath(file)});
   EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
@@ -149,7 +151,7 @@ TEST_F(Wine, SeveralPortsRunAsChildProcessesAndAMissingPortFails) {
 
 // The real window under Wine's own display driver (Xvfb), as a user meets it
 // on Windows: the package (KX_WIN_APP, the unpacked zip, or the build's bin
-// directory) copied into a folder whose name is outside ASCII, the window
+// directory) copied into a folder whose name is outside every 8-bit code page, the window
 // started there takes the port from settings.txt, finds the adapter at another speed when Read
 // Settings is clicked, reads it, and on Alt+F4 closes and writes settings.txt
 // with what it found, in Windows' CR LF lines. Driven from outside with
@@ -160,7 +162,9 @@ TEST_F(Wine, TheWindowFindsReadsAndClosesCleanly) {
   const std::string port = startSim(0, {"--baud", "38400"});
   ASSERT_EQ(sims[0]->control("set 1 name Window Unit"), "OK");
   namespace fs = std::filesystem;
-  const std::string start = dir.file("J\xC3\xBCrgen");
+  // "Jürgen-Ψ": Ψ is in no Western 8-bit code page, so only the manifest's
+  // UTF-8 code page lets the window's narrow file names reach this folder.
+  const std::string start = dir.file("J\xC3\xBCrgen-\xCE\xA8");
   const fs::path app = env("KX_WIN_APP").empty() ? bin : env("KX_WIN_APP");
   ASSERT_TRUE(fs::create_directory(start));
   fs::copy_file(app / "kx627-config.exe", fs::path(start) / "kx627-config.exe");
