@@ -1,0 +1,7 @@
+#include "platform/parent_console.h"
+
+namespace kx {
+
+void attachParentConsole() {}
+
+}  // namespace kx
