@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 
 namespace kx::cli {
 namespace {
+
+using namespace kx::production;
 
 const char* const kColumns[] = {"time",   "station", "operator",   "port",    "address", "firmware",
                                 "result", "exit",    "values_row", "applied", "settings"};

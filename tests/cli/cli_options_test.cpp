@@ -7,7 +7,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
-#include "cli/unit_values.h"
+#include "production/unit_values.h"
 #include "common/records.h"
 
 namespace {
@@ -181,14 +181,14 @@ TEST(UnitValues, FillsPlaceholdersAndRefusesUnknownOnes) {
       {"{seq:0}", "", "from 1 to 12"},
   };
   for (const auto& row : rows) {
-    EXPECT_NE(kx::cli::placeholderProblem(row.value).find(row.problem), std::string::npos)
+    EXPECT_NE(kx::production::placeholderProblem(row.value).find(row.problem), std::string::npos)
         << row.value;
     if (*row.problem) {
-      EXPECT_FALSE(kx::cli::placeholderProblem(row.value).empty()) << row.value;
+      EXPECT_FALSE(kx::production::placeholderProblem(row.value).empty()) << row.value;
       continue;
     }
-    EXPECT_TRUE(kx::cli::placeholderProblem(row.value).empty()) << row.value;
-    EXPECT_EQ(kx::cli::fillPlaceholders(row.value, "0012-6f-10002a", 7), row.filled) << row.value;
+    EXPECT_TRUE(kx::production::placeholderProblem(row.value).empty()) << row.value;
+    EXPECT_EQ(kx::production::fillPlaceholders(row.value, "0012-6f-10002a", 7), row.filled) << row.value;
   }
 }
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 #include "support/cli_process.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
@@ -24,6 +24,7 @@
 namespace {
 
 using namespace kx::cli;
+using namespace kx::production;
 namespace fs = std::filesystem;
 
 // A PostgreSQL server of its own: initdb into the test's directory, then

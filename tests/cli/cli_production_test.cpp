@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 #include "support/cli_process.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
@@ -23,6 +23,7 @@ using kx::test::CliProcess;
 using kx::test::runCli;
 using kx::test::SimProcess;
 using namespace kx::cli;
+using namespace kx::production;
 
 class CliProduction : public ::testing::Test {
  protected:

@@ -1,4 +1,4 @@
-#include "cli/unit_values.h"
+#include "production/unit_values.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include "common/text.h"
 #include "platform/serial_device.h"
 
-namespace kx::cli {
+namespace kx::production {
 namespace {
 
 constexpr const char* kPlaceholderList = "{address}, {address:N}, {seq}, {seq:N}";
@@ -327,4 +327,4 @@ std::optional<std::vector<SettingsLine>> unitSettings(const UnitTemplate& t, int
   return out;
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production

@@ -1,4 +1,4 @@
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 
 #include "common/text.h"
 
-namespace kx::cli {
+namespace kx::production {
 namespace {
 
 // "time", "operator" and "exit" are quoted: words of SQL in one database or
@@ -188,4 +188,4 @@ std::string utcTimestamp() {
   return formatBounded(40, "%s.%03lldZ", text, ms);
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production

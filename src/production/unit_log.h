@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-namespace kx::cli {
+namespace kx::production {
 
 // A connection to an SQL database as the unit log uses it: statements with
 // text parameters $1, $2, ... and text results.
@@ -108,4 +108,4 @@ std::tm utcTime(std::time_t t);
 std::string hostName();
 std::string loginName();
 
-}  // namespace kx::cli
+}  // namespace kx::production
