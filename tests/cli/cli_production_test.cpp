@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -220,7 +221,42 @@ TEST_F(CliProduction, StationProgramsUnitAfterUnitOnEveryPort) {
 
 namespace {
 
+using kx::test::CliProcess;
+using kx::test::SimProcess;
 using namespace kx::cli;
+
+// A station killed with SIGKILL takes its workers along at once: none is
+// left holding a port or programming units that nobody reports, and the
+// next station opens both ports.
+TEST(CliStation, KilledStationLeavesNoWorker) {
+  kx::test::TempDir dir;
+  const std::string file = dir.file("line.txt"), db = dir.file("units.db");
+  std::ofstream(file) << "Name = Unit-{address:6}\n";
+  SimProcess first({}), second({});
+  ASSERT_TRUE(first.started() && second.started());
+  ASSERT_EQ(second.control("set 1 addr 0012-6F-200001"), "OK");
+  const std::vector<std::string> station{
+      "station",  "--port", first.ptyPath(), "--port", second.ptyPath(),
+      "--log-db", db,       "--time-scale",  "0.05",   file};
+  CliProcess killed(station);
+  for (const char* unit : {"PASS 0012-6F-100001", "PASS 0012-6F-200001"})
+    ASSERT_TRUE(killed.waitForOutput(unit, 30000)) << killed.out() << killed.err();
+  // The workers: the same command line with --station-worker.
+  const auto workers = kx::test::processesWith(db, killed.pid());
+  ASSERT_EQ(workers.size(), 2u);
+  killed.signal(SIGKILL);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_TRUE(kx::test::waitForEnds(workers, 10000));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+  EXPECT_EQ(killed.finish(10000), 128 + SIGKILL);
+
+  CliProcess next(station);
+  for (const char* unit :
+       {"0012-6F-100001 already provisioned", "0012-6F-200001 already provisioned"})
+    EXPECT_TRUE(next.waitForOutput(unit, 30000)) << next.out() << next.err();
+  next.signal(SIGINT);
+  EXPECT_EQ(next.finish(30000), kExitOk) << next.out() << next.err();
+}
 
 // A password in the log's address shows in no message, report or trace.
 TEST(CliUnitLog, ShowsNoPassword) {
