@@ -132,8 +132,9 @@ void replaceAll(std::string& text, const std::string& secret) {
 std::string shownAddress(const std::string& where) {
   std::string out = where;
   const auto spans = passwordSpans(where);
-  for (auto it = spans.rbegin(); it != spans.rend(); ++it)
-    out.replace(it->begin, it->end - it->begin, "***");
+  // From the last, so that the earlier spans stay where they were.
+  for (std::size_t i = spans.size(); i-- > 0;)
+    out.replace(spans[i].begin, spans[i].end - spans[i].begin, "***");
   return out;
 }
 
