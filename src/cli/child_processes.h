@@ -5,7 +5,10 @@
 //
 // Each child runs with standard output and error piped back and standard
 // input empty, in a process group of its own, so that the terminal's Ctrl-C
-// reaches the parent alone, which passes it on. While a ChildProcesses lives
+// reaches the parent alone, which passes it on. A child dies with its parent,
+// however the parent ends (Linux: the parent-death signal SIGKILL; Windows: a
+// job object that kills its processes when the parent's handle to it
+// closes), so none is left holding a port. While a ChildProcesses lives
 // it takes the parent's Ctrl-C (and SIGTERM) and reports them from wait().
 //
 // Threading: one thread uses a ChildProcesses.

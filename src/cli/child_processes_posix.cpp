@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,12 +74,19 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
   std::vector<char*> cargv;
   for (std::string& a : argv) cargv.push_back(a.data());
   cargv.push_back(nullptr);
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
     return false;
   }
   if (pid == 0) {
+    // It dies with this program, however that ends (a kill -9, a crash, a
+    // closed terminal): a child left alone would go on holding its port and
+    // programming units that nobody reports. The parent may have died
+    // before the request took hold; then the child was handed to another
+    // process and ends here.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
     // Its own process group: the terminal's Ctrl-C reaches the parent
     // alone, which passes it on once.
     ::setpgid(0, 0);

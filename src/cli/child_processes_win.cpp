@@ -58,6 +58,8 @@ BOOL WINAPI countInterrupt(DWORD event) {
 }  // namespace
 
 struct ChildProcesses::State {
+  // The children's job: closed with this process, it ends them all.
+  HANDLE job = nullptr;
   std::vector<Child> children;
   std::vector<std::thread> readers;  // one per pipe, each ends with its pipe
   std::mutex mutex;
@@ -80,6 +82,14 @@ struct ChildProcesses::State {
 };
 
 ChildProcesses::ChildProcesses() : s_(std::make_unique<State>()) {
+  s_->job = ::CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (s_->job && !::SetInformationJobObject(s_->job, JobObjectExtendedLimitInformation, &limits,
+                                            sizeof limits)) {
+    ::CloseHandle(s_->job);
+    s_->job = nullptr;
+  }
   gInterrupts = 0;
   gWakeMutex = &s_->mutex;
   gWake = &s_->changed;
@@ -98,6 +108,7 @@ ChildProcesses::~ChildProcesses() {
   for (std::thread& t : s_->readers) t.join();
   for (Child& c : s_->children)
     if (c.process) ::CloseHandle(c.process);
+  if (s_->job) ::CloseHandle(s_->job);
 }
 
 std::string ChildProcesses::selfPath() {
@@ -143,9 +154,19 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
   PROCESS_INFORMATION info{};
   // A process group of its own: the console's Ctrl-C reaches the parent
   // alone, which passes it on as Ctrl-Break (the one event a group gets).
-  const bool started = piped && input != INVALID_HANDLE_VALUE &&
-                       ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &info);
+  // Started suspended, and run only once it is in the job: a child that could
+  // outlive this program never runs at all.
+  bool started = s_->job && piped && input != INVALID_HANDLE_VALUE &&
+                 ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                  CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr,
+                                  &startup, &info);
+  if (started && (!::AssignProcessToJobObject(s_->job, info.hProcess) ||
+                  ::ResumeThread(info.hThread) == static_cast<DWORD>(-1))) {
+    ::TerminateProcess(info.hProcess, kKilledExitCode);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    started = false;
+  }
   for (HANDLE h : {input, outWrite, errWrite})
     if (h && h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
   if (!started) {

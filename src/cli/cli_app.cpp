@@ -56,7 +56,8 @@ int checkProductionFirst(const Options& options, std::vector<std::string>* messa
   if (checked != kExitOk || options.logDb.empty()) return checked;
   std::string error;
   if (!UnitLog::open(options.logDb, &error)) {
-    messages->push_back("kx627-cli: cannot open the unit log " + options.logDb + ": " + error);
+    messages->push_back("kx627-cli: cannot open the unit log " + shownAddress(options.logDb) +
+                        ": " + error);
     return kExitFileError;
   }
   return kExitOk;
@@ -130,7 +131,8 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
       std::string error;
       log = UnitLog::open(options.logDb, &error);
       if (!log) {
-        window.printLine("kx627-cli: cannot open the unit log " + options.logDb + ": " + error);
+        window.printLine("kx627-cli: cannot open the unit log " + shownAddress(options.logDb) +
+                         ": " + error);
         result = kExitFileError;
       }
     }

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 
 namespace kx::cli {
 namespace {
+
+using namespace kx::production;
 
 const char* const kColumns[] = {"time",   "station", "operator",   "port",    "address", "firmware",
                                 "result", "exit",    "values_row", "applied", "settings"};
@@ -37,7 +39,7 @@ int printUnitLog(const Options& o, std::FILE* out, std::FILE* err) {
   const auto log = UnitLog::open(o.file, &error);
   std::vector<UnitRecord> records;
   if (!log || !log->records(&records)) {
-    std::fprintf(err, "kx627-cli: cannot read the unit log %s: %s\n", o.file.c_str(),
+    std::fprintf(err, "kx627-cli: cannot read the unit log %s: %s\n", shownAddress(o.file).c_str(),
                  log ? log->error().c_str() : error.c_str());
     return kExitFileError;
   }

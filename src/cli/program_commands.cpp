@@ -181,8 +181,8 @@ int Session::programUnit() {
     record.exitCode = code;
     if (record.settings == "{}") record.settings = settingsJson(false);
     if (!p.log->add(record)) {
-      w_.printLine("kx627-cli: cannot write the unit's row to the unit log " + o_.logDb + ": " +
-                   p.log->error());
+      w_.printLine("kx627-cli: cannot write the unit's row to the unit log " +
+                   shownAddress(o_.logDb) + ": " + p.log->error());
       gReport.result = "log failed";
       gReport.reason = "not logged: " + p.log->error();
       return kExitFileError;
@@ -193,7 +193,8 @@ int Session::programUnit() {
   UnitAssignment given;
   if (p.log) {
     auto logFailed = [&] {
-      w_.printLine("kx627-cli: cannot use the unit log " + o_.logDb + ": " + p.log->error());
+      w_.printLine("kx627-cli: cannot use the unit log " + shownAddress(o_.logDb) + ": " +
+                   p.log->error());
       gReport.result = "log failed";
       gReport.reason = "unit log: " + p.log->error();
       return kExitFileError;

@@ -21,11 +21,15 @@
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
 #include "cli/terminal_window.h"
-#include "cli/unit_log.h"
-#include "cli/unit_values.h"
 #include "platform/memory_form.h"
+#include "production/unit_log.h"
+#include "production/unit_values.h"
 
 namespace kx::cli {
+
+// The unit log and the per-unit values, as every command that programs units
+// uses them.
+using namespace kx::production;
 
 // What the current run did, for --report.
 extern RunReport gReport;

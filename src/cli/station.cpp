@@ -69,9 +69,10 @@ bool Session::probeAddress(std::string* address) {
 int Session::station() {
   std::FILE* const events = out_;
   out_ = stderr;  // apply's per-key lines: the trace, not the events
+  // False when the station can no longer read the events.
   auto emit = [&](nlohmann::ordered_json event) {
     std::fprintf(events, "%s\n", event.dump().c_str());
-    std::fflush(events);
+    return std::fflush(events) == 0 && !std::ferror(events);
   };
   const std::atomic<bool>& stop = *production_->stopAfterUnit;
   std::string done;  // the unit just programmed, until it goes
@@ -98,7 +99,11 @@ int Session::station() {
       w_.processPosted(kProbeIntervalMs);
       continue;
     }
-    emit({{"state", "programming"}, {"address", address}});
+    // A unit is programmed only when its result can be reported.
+    if (!emit({{"state", "programming"}, {"address", address}})) {
+      out_ = events;
+      return kExitFailed;
+    }
     w_.forgetStatusTexts();
     const long long started = monotonicMs();
     gReport = RunReport{};

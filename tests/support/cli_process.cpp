@@ -4,11 +4,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -169,6 +173,42 @@ CliResult runProgram(const std::string& program, const std::vector<std::string>&
   p.closeInput();
   const int code = p.finish(timeoutMs);
   return {code, p.out(), p.err()};
+}
+
+std::vector<pid_t> processesWith(const std::string& marker, pid_t except) {
+  std::vector<pid_t> out;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(e.path() / "cmdline", std::ios::binary);
+    const std::string cmdline{std::istreambuf_iterator<char>(in), {}};
+    const pid_t pid = static_cast<pid_t>(std::stol(name));
+    if (pid != except && cmdline.find(marker) != std::string::npos) out.push_back(pid);
+  }
+  return out;
+}
+
+bool waitForEnds(const std::vector<pid_t>& pids, int timeoutMs) {
+  // A pidfd turns readable when its process ends; one that is already gone
+  // cannot be opened.
+  std::vector<pollfd> fds;
+  for (pid_t pid : pids) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+  }
+  const long long end = nowMs() + timeoutMs;
+  while (!fds.empty()) {
+    const long long left = end - nowMs();
+    if (left <= 0 || ::poll(fds.data(), fds.size(), static_cast<int>(left)) < 0) break;
+    std::erase_if(fds, [](const pollfd& p) {
+      if (!(p.revents & POLLIN)) return false;
+      ::close(p.fd);
+      return true;
+    });
+  }
+  for (const pollfd& p : fds) ::close(p.fd);
+  return fds.empty();
 }
 
 }  // namespace kx::test

@@ -21,6 +21,7 @@ class CliProcess {
   CliProcess& operator=(const CliProcess&) = delete;
 
   bool started() const { return pid_ > 0 || exitCode_ >= 0; }
+  pid_t pid() const { return pid_; }
   // Waits until standard error holds `needle` (searched from byte `from` on);
   // true when it arrived within timeoutMs.
   bool waitForError(const std::string& needle, int timeoutMs, std::size_t from = 0);
@@ -60,5 +61,12 @@ CliResult runCli(const std::vector<std::string>& args, int timeoutMs = 60000,
 // The same for another program (the Windows one under Wine).
 CliResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      int timeoutMs = 60000);
+
+// The running processes (Linux /proc; Wine's Windows processes too) whose
+// command line holds `marker`, but `except`.
+std::vector<pid_t> processesWith(const std::string& marker, pid_t except = -1);
+// Waits until each of `pids` has ended (a zombie counts as ended: it holds
+// nothing open); true when they all did within timeoutMs.
+bool waitForEnds(const std::vector<pid_t>& pids, int timeoutMs);
 
 }  // namespace kx::test

@@ -17,7 +17,7 @@
 
 #include "device/settings_check.h"
 
-namespace kx::cli {
+namespace kx::production {
 
 // One value before filling: a checked line when it holds no placeholder.
 struct TemplateLine {
@@ -66,4 +66,4 @@ std::optional<std::vector<SettingsLine>> unitSettings(const UnitTemplate& t, int
                                                       std::string_view address, long long seq,
                                                       std::string* problem);
 
-}  // namespace kx::cli
+}  // namespace kx::production

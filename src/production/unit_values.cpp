@@ -1,4 +1,4 @@
-#include "cli/unit_values.h"
+#include "production/unit_values.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,7 +11,7 @@
 #include "common/text.h"
 #include "platform/serial_device.h"
 
-namespace kx::cli {
+namespace kx::production {
 namespace {
 
 constexpr const char* kPlaceholderList = "{address}, {address:N}, {seq}, {seq:N}";
@@ -81,8 +81,10 @@ std::string templateLine(int key, const std::string& value, TemplateLine* out) {
   return {};
 }
 
-// RFC 4180 records: commas, quoted fields with "" for a quote, CR LF or LF.
-std::vector<std::vector<std::string>> parseCsv(const std::string& text) {
+// RFC 4180 records: quoted fields with "" for a quote, CR LF or LF. The
+// cells are separated by `separator`: ',' or, as spreadsheets in locales with
+// a decimal comma save them, ';'.
+std::vector<std::vector<std::string>> parseCsv(std::string_view text, char separator) {
   std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
   bool quoted = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -99,7 +101,7 @@ std::vector<std::vector<std::string>> parseCsv(const std::string& text) {
       }
     } else if (c == '"') {
       quoted = true;
-    } else if (c == ',') {
+    } else if (c == separator) {
       records.back().emplace_back();
     } else if (c == '\n') {
       records.emplace_back(1);
@@ -111,6 +113,44 @@ std::vector<std::vector<std::string>> parseCsv(const std::string& text) {
   while (!records.empty() && records.back().size() == 1 && records.back()[0].empty())
     records.pop_back();
   return records;
+}
+
+// The list's separator: ';' when its header row has ';' and no ',', else ','.
+char csvSeparator(std::string_view text) {
+  const std::string_view header = text.substr(0, text.find('\n'));
+  return header.find(';') != std::string_view::npos && header.find(',') == std::string_view::npos
+             ? ';'
+             : ',';
+}
+
+// A cell as the adapter's 8-bit text (Latin-1) from the list's UTF-8; the
+// problem, when it is not UTF-8 or holds a character Latin-1 lacks.
+std::string utf8ToLatin1(const std::string& cell, std::string* out) {
+  out->clear();
+  for (std::size_t i = 0; i < cell.size();) {
+    const auto b = static_cast<unsigned char>(cell[i]);
+    if (b < 0x80) {
+      *out += static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    if (length == 0 || b >= 0xF8 || i + length > cell.size())
+      return "\"" + escapeBytes(cell) + "\" is not UTF-8 text (save the list as CSV UTF-8)";
+    char32_t code = b & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(cell[i + k]);
+      if ((next & 0xC0) != 0x80)
+        return "\"" + escapeBytes(cell) + "\" is not UTF-8 text (save the list as CSV UTF-8)";
+      code = (code << 6) | (next & 0x3F);
+    }
+    if (code > 0xFF)
+      return "\"" + cell.substr(i, length) + "\" in \"" + cell +
+             "\" is not in the adapter's character set (Latin-1)";
+    *out += static_cast<char>(code);
+    i += length;
+  }
+  return {};
 }
 
 std::string readWhole(const std::string& path, int* err) {
@@ -150,7 +190,8 @@ bool loadValuesList(const std::string& path, ValuesList* list,
     messages->push_back("kx627-cli: cannot read the values list " + path + ": " + errnoText(err));
     return false;
   }
-  const auto records = parseCsv(text);
+  const std::string_view body = skipUtf8Bom(text);
+  const auto records = parseCsv(body, csvSeparator(body));
   const std::size_t before = messages->size();
   if (records.empty()) {
     messages->push_back(path + ": no header row naming the settings");
@@ -173,13 +214,19 @@ bool loadValuesList(const std::string& path, ValuesList* list,
                                                 records[r].size(), list->keys.size()));
       continue;
     }
+    std::vector<std::string> row(records[r].size());
     for (std::size_t c = 0; c < records[r].size() && messages->size() == before; ++c) {
       if (records[r][c].empty()) continue;  // the settings file's value stands
+      // (A header with a wrong key has said so: no row gets here.)
       TemplateLine line;
-      const std::string problem = templateLine(list->keys[c], records[r][c], &line);
+      std::string problem = utf8ToLatin1(records[r][c], &row[c]);
+      if (!problem.empty())
+        problem = std::string(kSettingsFileKeys[list->keys[c]]) + ": " + problem;
+      else
+        problem = templateLine(list->keys[c], row[c], &line);
       if (!problem.empty()) messages->push_back(where + problem);
     }
-    list->rows.push_back(records[r]);
+    list->rows.push_back(std::move(row));
   }
   return messages->size() == before;
 }
@@ -327,4 +374,4 @@ std::optional<std::vector<SettingsLine>> unitSettings(const UnitTemplate& t, int
   return out;
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production

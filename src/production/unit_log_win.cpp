@@ -1,9 +1,9 @@
 // The unit log's station and operator names and its clock on Windows.
 #include <windows.h>
 
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 
-namespace kx::cli {
+namespace kx::production {
 
 std::tm utcTime(std::time_t t) {
   std::tm utc{};
@@ -23,4 +23,4 @@ std::string loginName() {
   return GetUserNameA(name, &size) && size > 0 ? std::string(name, size - 1) : "unknown";
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production

@@ -2,9 +2,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 
-namespace kx::cli {
+namespace kx::production {
 
 std::tm utcTime(std::time_t t) {
   std::tm utc{};
@@ -28,4 +28,4 @@ std::string loginName() {
   return "unknown";
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production

@@ -4,9 +4,9 @@
 // a busy time-out so that two processes on one file take turns.
 #include <sqlite3.h>
 
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 
-namespace kx::cli {
+namespace kx::production {
 namespace {
 
 constexpr int kBusyTimeoutMs = 30000;
@@ -96,4 +96,4 @@ std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string& path, std::st
   return database;
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production

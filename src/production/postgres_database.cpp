@@ -2,9 +2,9 @@
 // every parameter and result as text.
 #include <libpq-fe.h>
 
-#include "cli/unit_log.h"
+#include "production/unit_log.h"
 
-namespace kx::cli {
+namespace kx::production {
 namespace {
 
 class PostgresDatabase final : public SqlDatabase {
@@ -72,4 +72,4 @@ std::unique_ptr<SqlDatabase> openPostgresDatabase(const std::string& conninfo,
   return std::make_unique<PostgresDatabase>(connection);
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production
