@@ -47,4 +47,8 @@ std::string escapeBytes(std::string_view bytes) {
   return out;
 }
 
+std::string_view skipUtf8Bom(std::string_view text) {
+  return text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
+}
+
 }  // namespace kx

@@ -47,4 +47,8 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b);
 // anything else as \xHH.
 std::string escapeBytes(std::string_view bytes);
 
+// A UTF-8 byte-order mark at the start of a text, as Windows editors and spreadsheets save
+// it, is no part of the text.
+std::string_view skipUtf8Bom(std::string_view text);
+
 }  // namespace kx
