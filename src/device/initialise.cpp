@@ -89,6 +89,13 @@ void initLocalDevicePage(FormInterface& page) {
   using namespace ctl;
   discoverComPorts(page);
   page.setSelection(kComPortList, comPortSelectionIndex(page));
+  // A port the system does not list (a link to a pseudo-terminal that is
+  // not there yet, a name typed in an earlier run) stays the choice, as typed.
+  const std::string remembered(fieldView(uart.comPort));
+  if (!remembered.empty() && comPortRow(page, remembered) < 0) {
+    page.setSelection(kComPortList, -1);
+    page.setText(kComPortList, remembered);
+  }
   // The list is narrow and shows the end of each name: the whole name of
   // the chosen port goes to the status window.
   if (page.rowCount(kComPortList) == 0)
@@ -127,6 +134,7 @@ bool openPortFromPage(FormInterface& page) {
   atCommandEvent.set();
   if (UartInit() != 0) return false;
   forgetLostAdapter();
+  rememberSerialSettings();
   return true;
 }
 
@@ -145,6 +153,7 @@ void readAllSettings(FormInterface& page) {
       return;
     }
   }
+  rememberSerialSettings();
   status("Device Settings read complete");
 }
 

@@ -303,19 +303,88 @@ void readSettings(std::FILE* file, const std::string& name, int applyMode, FormI
   takeCheckedFile(checkSettingsStream(file), name, applyMode, page, dryRun);
 }
 
+namespace {
+
+// The last serial-port values this run learned (user-interface thread).
+SerialSettings gLearned;
+bool gLearnedAny = false;
+
+SerialSettings fromUart() {
+  SerialSettings s;
+  copyField(s.comPort, fieldView(uart.comPort));
+  s.baud = uart.baud;
+  s.stopBits = uart.stopBits;
+  s.parity = uart.parity;
+  s.flow = uart.flow;
+  return s;
+}
+
+}  // namespace
+
+SerialSettings factorySerialSettings() {
+  SerialSettings s;
+  s.baud = 19200;
+  s.stopBits = 1;
+  s.parity = PARITY_NONE_FLAG;
+  s.flow = 0;
+  return s;
+}
+
+void forgetSerialSettings() {
+  gLearned = SerialSettings{};
+  gLearnedAny = false;
+}
+
+void rememberSerialSettings() {
+  gLearned = fromUart();
+  gLearnedAny = true;
+}
+
+SerialSettings serialSettingsToWrite() {
+  if ((uart.isUartActive.load() == 1 && localDev.initialised.load() == 1) || !gLearnedAny)
+    return fromUart();
+  return gLearned;
+}
+
+int loadStartupSettings(const std::string& path) {
+  forgetSerialSettings();
+  const SerialSettings factory = factorySerialSettings();
+  uart.baud = factory.baud;
+  uart.stopBits = factory.stopBits;
+  uart.parity = factory.parity;
+  uart.flow = factory.flow;
+  int result = 0;
+  std::FILE* probe = std::fopen(path.c_str(), "rb");
+  const int err = probe ? 0 : errno;
+  if (probe) std::fclose(probe);
+  if (!probe && err == ENOENT) {
+    debugLog("LoadSettings: no %s at start-up", path.c_str());
+    appendStatus(formatBounded(1024,
+                               "No %s yet: the adapter's factory line settings are in use (19200 "
+                               "bit/s, no parity, one stop bit, no flow control).",
+                               path.c_str()));
+  } else if (LoadSettings(path, 0) == 1) {
+    takeSerialSettingsFromFile();
+    result = 1;
+  }
+  rememberSerialSettings();
+  return result;
+}
+
 void writeSettings(std::FILE* file) {
+  const SerialSettings serial = serialSettingsToWrite();
   std::fprintf(file, "# KX627 Configuration Utility Settings\n");
-  std::fprintf(file, "Port = %s\n", uart.comPort);
+  std::fprintf(file, "Port = %s\n", serial.comPort);
   std::fprintf(file,
                "# Valid baudrate values "
                "1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600\n");
-  std::fprintf(file, "Baud = %d\n", uart.baud);
-  std::fprintf(file, "StopBits = %d\n", uart.stopBits);
-  std::fprintf(file, "FlowControl = %s\n", onOffText(uart.flow));
+  std::fprintf(file, "Baud = %d\n", serial.baud);
+  std::fprintf(file, "StopBits = %d\n", serial.stopBits);
+  std::fprintf(file, "FlowControl = %s\n", onOffText(serial.flow));
   std::fprintf(file, "# Valid parity values are none, odd, even\n");
-  if (uart.parity == PARITY_NONE_FLAG) std::fprintf(file, "Parity = None\n");
-  if (uart.parity == PARITY_ODD_FLAG) std::fprintf(file, "Parity = Odd\n");
-  if (uart.parity == PARITY_EVEN_FLAG) std::fprintf(file, "Parity = Even\n");
+  if (serial.parity == PARITY_NONE_FLAG) std::fprintf(file, "Parity = None\n");
+  if (serial.parity == PARITY_ODD_FLAG) std::fprintf(file, "Parity = Odd\n");
+  if (serial.parity == PARITY_EVEN_FLAG) std::fprintf(file, "Parity = Even\n");
   std::fprintf(file, "Name = %s\n", localDev.name);
   std::fprintf(file, "Pin = %s\n", localDev.pin);
   std::fprintf(file, "RemoteAddress = %s\n", localDev.bondedAddress);

@@ -184,12 +184,14 @@ void installHandlers(MainWindow& w) {
 
 Hook<std::optional<std::string>(bool save)> fileDialogHook;
 
-MainWindow::Startup applicationStartup() {
+MainWindow::Startup applicationStartup(const WindowOptions& options) {
   MainWindow::Startup s;
   // Before the pages exist the current directory is still the one the
-  // program started in.
-  s.loadSettings = [] {
-    if (LoadSettings("settings.txt", 0) == 1) takeSerialSettingsFromFile();
+  // program started in. A port given on the command line is preselected
+  // instead of settings.txt's; it is kept there once it has been opened.
+  s.loadSettings = [port = options.port] {
+    loadStartupSettings("settings.txt");
+    if (port) copyField(uart.comPort, *port);
   };
   s.installHandlers = &installHandlers;
   s.canClose = [] {

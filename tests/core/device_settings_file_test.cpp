@@ -20,6 +20,7 @@ class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     clearUart();
+    forgetSerialSettings();
     clearLocalDev();
     mainWindowHandle = &window;
   }

@@ -620,7 +620,7 @@ class MainWindowTest : public QObject {
       seen = dialog->windowTitle() == QStringLiteral("About KX627 Configuration Tool");
       QStringList texts;
       for (QLabel* l : dialog->findChildren<QLabel*>()) texts << l->text();
-      seen = seen && texts.contains(QStringLiteral("KX627 Configuration Tool, Version 1.5")) &&
+      seen = seen && texts.contains(QStringLiteral("KX627 Configuration Tool, Version " KX_VERSION)) &&
              texts.contains(QStringLiteral("Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x"));
       QTest::mouseClick(dialog->form().controlAs<QPushButton>(ctl::kAboutOk), Qt::LeftButton);
     });
