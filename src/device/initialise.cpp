@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "device/local_device.h"
 #include "device/response_apply.h"
+#include "device/settings_file.h"
 #include "device/settings_search.h"
 #include "platform/clock.h"
 #include "platform/window.h"
@@ -29,6 +30,8 @@ const char* const readCommandList[20] = {
     "AT+RCFG?\r",  "AT+VER\r",   "AT+BAUD?\r", "AT+STOP?\r", "AT+PAR?\r",
     "AT+FLOW?\r",  "AT+BOND?\r", "AT+MODEM?\r", "AT+RSERVICE?\r", "AT+RCOD?\r",
 };
+
+std::string searchStopHint = " Press Abort to Stop....";
 
 namespace {
 
@@ -202,13 +205,14 @@ void initialiseDevice(FormInterface& page) {
   bool answered = probe(page);
   if (!answered && leaveDataMode(page)) answered = probe(page);
   if (!answered) {
-    status("No response received for init command. Trying all settings. Press Abort to Stop....");
+    status("No response received for init command. Trying all settings." + searchStopHint);
     for (int attempt = 1; localDev.initialised == 0; ++attempt) {
       if (localDev.abortOp == 1 || gShutdown) {
         if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
         break;
       }
-      if (!gShutdown)
+      // The call after the last step only reports the end of the search.
+      if (!gShutdown && attempt <= kSearchSteps)
         if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
       const int32_t r = tryIterations();
       if (r == 1) break;

@@ -125,6 +125,11 @@ void installHandlers(MainWindow& w) {
   applyResponseHook = &applyToLocalPage;
   installRemoteConfiguration();
   rtsBoxEnabledHook = [&w](bool on) { w.controls().setEnabled(ctl::kMainRts, on); };
+  // The settings search shows each step as one line that replaces itself;
+  // the inquiry and the pairing turn the spinner.
+  w.progressText = [](int step) {
+    return initialisationRunning() ? searchStepText(step) : std::string();
+  };
 
   LocalDevicePage& local = *w.localDevicePage();
   ConnectionPage& connection = *w.connectionPage();

@@ -308,11 +308,49 @@ void MainWindow::showPage(int pageId) {
   shown->setGeometry(pageRect_);
   shown->raise();
   shown->show();
+  // The button of the page shown has a bold caption (the buttons stay plain
+  // push buttons for assistive technology).
+  for (const auto& [button, id] : {std::pair{ctl::kMainLocalDeviceButton, LocalDevicePage::kDialogId},
+                                   std::pair{ctl::kMainPairingButton, PairDevicePage::kDialogId},
+                                   std::pair{ctl::kMainConnectionButton, ConnectionPage::kDialogId},
+                                   std::pair{ctl::kMainRemoteButton, RemoteDevicePage::kDialogId}}) {
+    QWidget* b = controls_->control(button);
+    QFont font = b->font();
+    font.setBold(id == pageId);
+    b->setFont(font);
+  }
   QWidget* frame = controls_->control(ctl::kMainPageFrame);
   frame->setAccessibleName(QString::fromUtf8(pageTitle(pageId)));
 }
 
+void MainWindow::settleStatus() {
+  if (spinnerAt_ >= 0 && spinnerAt_ == statusText_.size() - 3) setLastLineEnd(spinnerOriginal_);
+  spinnerAt_ = -1;
+  progressAt_ = -1;
+  progressDocAt_ = -1;
+}
+
+void MainWindow::showProgress(const std::string& text) {
+  debugLog("%s", text.c_str());
+  if (spinnerAt_ >= 0) settleStatus();
+  QTextCursor cursor(status_->document());
+  if (progressAt_ >= 0 && progressAt_ <= statusText_.size()) {
+    statusText_.truncate(progressAt_);
+    cursor.setPosition(progressDocAt_);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  } else {
+    progressAt_ = statusText_.size();
+    cursor.movePosition(QTextCursor::End);
+    progressDocAt_ = cursor.position();
+  }
+  const QString line = toQt(text);
+  statusText_ += line + QStringLiteral("\r\n");
+  cursor.insertText(toWidgetText(line) + u'\n');
+  showNewestStatus();
+}
+
 void MainWindow::appendStatus(const std::string& text) {
+  settleStatus();
   debugLog("%s", text.c_str());
   const QString piece = toQt(text);
   const bool continues = text == ".";
@@ -330,6 +368,16 @@ void MainWindow::advanceSpinner(int step) {
   static const char16_t kSpinner[] = u"\\|/-";
   const QChar mark(kSpinner[((step % 4) + 4) % 4]);
   const qsizetype at = statusText_.size() - 3;
+  if (spinnerAt_ != at) {
+    spinnerAt_ = at;
+    spinnerOriginal_ = statusText_[at];
+  }
+  setLastLineEnd(mark);
+}
+
+void MainWindow::setLastLineEnd(QChar mark) {
+  const qsizetype at = statusText_.size() - 3;
+  if (at < 0) return;
   const QChar old = statusText_[at];
   statusText_[at] = mark;
 
@@ -460,7 +508,10 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
       remoteDevicePage_->hooks.refreshRemotePage();
       break;
     case MSG_PROGRESS_SPINNER:
-      advanceSpinner(static_cast<int>(lParam));
+      if (const std::string line = progressText(static_cast<int>(lParam)); !line.empty())
+        showProgress(line);
+      else
+        advanceSpinner(static_cast<int>(lParam));
       break;
     case NOTIFY_ENABLE_ABORT:
       localDevicePage_->setEnabled(ctl::kAbort, lParam != 0);

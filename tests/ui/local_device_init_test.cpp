@@ -139,10 +139,17 @@ class LocalDeviceInitTest : public QObject {
   }
 
   void abortEndsTheSearchAndTheNextReadStartsAfresh() {
-    SimWindow w(adapterAt(19200), settingsFor(19200));
+    SimWindow w(adapterAt(19200), settingsFor(57600, "Odd", 2, true));
     w.world->unplug();
     w.click(ctl::kReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
+    // Each step replaces the line of the step before.
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+                             10000);
+    QCOMPARE(w.window->statusText().count(" bit/s, "), 1);
+    QVERIFY(w.window->led(ctl::kMainLedUart)->isOn());
     QVERIFY(w.page().enabled(ctl::kAbort));
     w.click(ctl::kAbort);
     // Read Settings pressed again before the search has seen the abort: the

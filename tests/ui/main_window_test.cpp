@@ -310,7 +310,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(bar->value(), bar->maximum());
   }
 
-  void spinnerTurnsTheLastCharacter() {
+  void spinnerTurnsTheLastCharacterUntilTheNextLine() {
     window->appendStatus("Inquiry started....");
     const QString marks = QStringLiteral("\\|/-\\|/-");
     for (int step = 0; step < 8; ++step) {
@@ -319,6 +319,21 @@ class MainWindowTest : public QObject {
       QCOMPARE(window->statusWindow()->toPlainText(),
                QStringLiteral("Inquiry started...") + marks[step] + QStringLiteral("\n"));
     }
+    // No turn stays behind.
+    window->appendStatus("Inquiry Finished/Cancelled");
+    QCOMPARE(window->statusText(), QStringLiteral("Inquiry started....\r\nInquiry Finished/Cancelled\r\n"));
+    QCOMPARE(window->statusWindow()->toPlainText(),
+             QStringLiteral("Inquiry started....\nInquiry Finished/Cancelled\n"));
+  }
+
+  void aProgressLineReplacesItselfUntilTheNextLine() {
+    window->progressText = [](int step) { return "step " + std::to_string(step) + " of 3"; };
+    window->appendStatus("Searching....");
+    for (int step = 1; step <= 3; ++step) window->sendSpinner(step);
+    window->appendStatus("Found");
+    window->progressText = nullptr;
+    QCOMPARE(window->statusText(), QStringLiteral("Searching....\r\nstep 3 of 3\r\nFound\r\n"));
+    QCOMPARE(window->statusWindow()->toPlainText(), QStringLiteral("Searching....\nstep 3 of 3\nFound\n"));
   }
 
   void spinnerLeavesShortTextAlone_data() {
