@@ -430,11 +430,12 @@ int SaveSettingsToFile(const std::string& path) {
 }
 
 void takeSerialSettingsFromFile() {
-  copyField(uart.comPort, fieldView(fileSettings.comPort));
-  uart.baud = fileSettings.baud;
-  uart.stopBits = fileSettings.stopBits;
-  uart.parity = fileSettings.parity;
-  uart.flow = fileSettings.flow;
+  // 0 is no speed, stop bits or parity: a file written without them.
+  if (fileSettings.comPort[0] != '\0') copyField(uart.comPort, fieldView(fileSettings.comPort));
+  if (fileSettings.baud != 0) uart.baud = fileSettings.baud;
+  if (fileSettings.stopBits != 0) uart.stopBits = fileSettings.stopBits;
+  if (fileSettings.parity != 0) uart.parity = fileSettings.parity;
+  uart.flow = fileSettings.flow;  // no line: off, as the factory has it
 }
 
 namespace {
@@ -468,8 +469,12 @@ void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
     showMessageBox("Failed to load file", MsgButtons::Ok);
     return;
   }
-  for (const SettingsProblem& p : check.problems)
-    debugLog("LoadSettings: %s", describeSettingsProblem(*path, p).c_str());
+  // Each unusable line is a status line too, where it stays after the box.
+  for (const SettingsProblem& p : check.problems) {
+    const std::string line = describeSettingsProblem(*path, p);
+    debugLog("LoadSettings: %s", line.c_str());
+    appendStatus(line);
+  }
   if (!check.usable()) {
     showMessageBox("Nothing was programmed: " + *path + " holds no usable settings.\n\n" +
                        listSettingsProblems(*path, check.problems),
@@ -481,7 +486,8 @@ void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
         formatBounded(100, "%zu line(s) of the file cannot be used:\n\n", check.problems.size()) +
         listSettingsProblems(*path, check.problems) +
         "\nProgram the adapter with the other values of the file?";
-    if (showMessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) {
+    // No is the default: Enter must not program a partly wrong file.
+    if (showMessageBox(question, MsgButtons::YesNoDefaultNo) != MsgResult::Yes) {
       appendStatus("Loading " + *path + " cancelled; nothing was programmed");
       return;
     }

@@ -22,6 +22,7 @@
 #include "device/port_list.h"
 #include "device/response_apply.h"
 #include "device/settings_file.h"
+#include "device/settings_search.h"
 #include "link/connection.h"
 #include "link/pairing.h"
 #include "link/remote_config.h"

@@ -231,13 +231,19 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildMenus() {
+  // Saving and loading need an adapter that has been read: enabled by
+  // updateIndicators once there is one.
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-  file->addAction(QStringLiteral("Save Settings File"), this, [this] {
+  saveAction_ = file->addAction(QStringLiteral("Save Settings File\u2026"), this, [this] {
     onSaveSettingsFile();
   });
-  file->addAction(QStringLiteral("Load Settings File"), this, [this] {
+  saveAction_->setShortcut(QKeySequence::Save);
+  saveAction_->setEnabled(false);
+  loadAction_ = file->addAction(QStringLiteral("Load Settings File\u2026"), this, [this] {
     onLoadSettingsFile();
   });
+  loadAction_->setShortcut(QKeySequence::Open);
+  loadAction_->setEnabled(false);
   file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
 
   QMenu* debug = menuBar()->addMenu(QStringLiteral("Debug"));
@@ -249,6 +255,10 @@ void MainWindow::buildMenus() {
     int err = 0;
     const bool result = toggleDebug(!nowChecked, &err);
     if (nowChecked && !result) showMessageBox(debugOpenErrorText(err));
+    if (nowChecked && result)
+      appendStatus("Debug log: " + fromQt(QDir::toNativeSeparators(
+                                       QDir(toQt(startupDirectory)).absoluteFilePath(QStringLiteral("Debug.txt")))));
+    if (!nowChecked && !result) appendStatus("Debug log closed");
     debugAction_->setChecked(result);
   });
 
@@ -256,7 +266,7 @@ void MainWindow::buildMenus() {
   help->addAction(QStringLiteral("User Manual"), this,
                   [this] { openManual("KX627 Configuration Manual.pdf"); });
   help->addAction(QStringLiteral("AT Command Manual"), this, [this] { openManual("AT Command Manual.pdf"); });
-  help->addAction(QStringLiteral("About..."), this, &MainWindow::showAbout);
+  help->addAction(QStringLiteral("About\u2026"), this, &MainWindow::showAbout);
 }
 
 void MainWindow::shutdown() {
@@ -417,6 +427,8 @@ void MainWindow::updateIndicators() {
   led(ctl::kMainLedConnection)->setState(localDev.connected.load());
   led(ctl::kMainLedDsr)->setState(localDev.dsr.load());
   led(ctl::kMainLedCts)->setState(localDev.cts.load());
+  saveAction_->setEnabled(localDev.initialised.load() != 0);
+  loadAction_->setEnabled(localDev.initialised.load() != 0);
   localDevicePage_->setOperationMode(localDev.dataMode.load() == 1 ? LocalDevicePage::OperationMode::Data
                                                                    : LocalDevicePage::OperationMode::Command);
 }
@@ -620,11 +632,12 @@ MsgResult MainWindow::showBox(const std::string& text, const std::string& captio
                               MsgIcon icon) {
   if (const auto answer = messageBoxHook.tryCall(text, caption, buttons, icon)) return *answer;
   QMessageBox::StandardButtons choice = QMessageBox::Ok;
-  if (buttons == MsgButtons::YesNo) choice = QMessageBox::Yes | QMessageBox::No;
+  if (isYesNo(buttons)) choice = QMessageBox::Yes | QMessageBox::No;
   if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;
   QMessageBox box(boxIcon(icon), caption.empty() ? windowTitle() : toQt(caption), toQt(text), choice, this);
   // A screen reader announces the alert with its text, not only its title.
   box.setAccessibleDescription(toQt(text));
+  if (buttons == MsgButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
   switch (box.exec()) {
     case QMessageBox::Ok:
       return MsgResult::Ok;
@@ -633,7 +646,7 @@ MsgResult MainWindow::showBox(const std::string& text, const std::string& captio
     case QMessageBox::No:
       return MsgResult::No;
     default:
-      return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
+      return isYesNo(buttons) ? MsgResult::No : MsgResult::Cancel;
   }
 }
 
