@@ -283,7 +283,8 @@ class LocalDeviceProgramTest : public QObject {
     w.type(ctl::kAtCommand, typed);
     w.click(ctl::kSend);
     QCOMPARE(w.boxes.size(), std::size_t{1});
-    QVERIFY2(QString::fromStdString(w.boxes[0]).contains("at most 29 characters"), w.boxes[0].c_str());
+    QVERIFY2(QString::fromStdString(w.boxes[0]).contains("is 29 characters long; at most 28 characters"),
+             w.boxes[0].c_str());
     QVERIFY(QString::fromStdString(w.boxes[0]).contains(QString::fromStdString(typed)));
 
     w.boxes.clear();
@@ -291,7 +292,7 @@ class LocalDeviceProgramTest : public QObject {
     w.type(ctl::kPinCode, "4321");
     w.click(ctl::kSaveSettings);
     QCOMPARE(w.boxes.size(), std::size_t{1});
-    QVERIFY(QString::fromStdString(w.boxes[0]).contains("at most 29 characters"));
+    QVERIFY(QString::fromStdString(w.boxes[0]).contains("at most 28 characters"));
     QCOMPARE(w.receivedFrom(before), std::vector<std::string>{"AT+PIN=4321\r"});
     QVERIFY(w.statusHas("Settings saved failed"));
     QCOMPARE(w.page().text(ctl::kDeviceName), std::string(localDev.name));  // back to the record
