@@ -366,6 +366,27 @@ std::string World::listLine() const {
   return o.str();
 }
 
+const char* const World::kControlCommands[] = {
+    "plug N: plug adapter N into the port",
+    "unplug: nothing behind the port (silence)",
+    "list: one line describing every device",
+    "get N FIELD: a field of device N",
+    "set N FIELD VALUE: change device N (name, pin, bond, baud, parity, stop, flow, answer, ...)",
+    "event connect N [ADDRESS]: a remote device connects to device N",
+    "event disconnect N: device N's peer goes away",
+    "send N TEXT: device N sends TEXT to its peer (\\r \\n \\xHH escapes)",
+    "garbage COUNT: COUNT bytes of line noise to the PC",
+    "received N: the commands adapter N received",
+    "help: these commands",
+    nullptr,
+};
+
+std::string World::controlHelp(const char* separator) {
+  std::string out;
+  for (const char* const* c = kControlCommands; *c; ++c) out += (out.empty() ? "" : separator) + std::string(*c);
+  return out;
+}
+
 std::string World::control(std::string_view lineIn) {
   std::string line(lineIn);
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' '))
@@ -434,6 +455,7 @@ std::string World::control(std::string_view lineIn) {
     for (const std::string& c : commands) out += " " + escapeToken(c);
     return out;
   }
+  if (cmd == "help") return "OK " + controlHelp("; ");
   if (cmd.empty()) return "ERROR empty command";
   return "ERROR unknown command " + escapeToken(cmd);
 }

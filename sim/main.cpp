@@ -36,8 +36,12 @@ void usage() {
       "  --inquiry-ms MS     inquiry length (default 4000)\n"
       "  --connect-ms MS     connection set-up time (default 300)\n"
       "  --guard-ms MS       silence needed before +++ (default 500)\n"
-      "  --link PATH         make PATH a symlink to the pseudo-terminal\n",
+      "  --link PATH         make PATH a symlink to the pseudo-terminal\n"
+      "\n"
+      "Console commands (typed on standard input, one answer line each, OK or ERROR;\n"
+      "devices count from 1: adapters first, then the remote devices):\n",
       stderr);
+  for (const char* const* c = kx::sim::World::kControlCommands; *c; ++c) std::fprintf(stderr, "  %s\n", *c);
 }
 
 bool onOff(const char* v, bool* out) {

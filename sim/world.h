@@ -133,6 +133,10 @@ class World {
   // The control interface: one command line in, one answer line out
   // ("OK ..." or "ERROR ..."). See sim/README.md for the commands.
   std::string control(std::string_view line);
+  // The control commands, one "usage: effect" line each (adapter-sim --help
+  // and the console's `help`, which answers them joined on one line).
+  static const char* const kControlCommands[];
+  static std::string controlHelp(const char* separator);
 
   // Typed forms of the control commands. n counts from 1.
   bool plug(int n);

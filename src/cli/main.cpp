@@ -87,6 +87,9 @@ int main(int argc, char** argv) {
   }
 
   holdInterrupts();  // before any thread starts
+  // The command line has no Abort button; Ctrl-C ends the search (not on a
+  // station's port, which finishes its unit).
+  kx::searchStopHint = gStationWorker ? "" : " Ctrl-C stops it.";
 
   int result;
   {

@@ -9,11 +9,13 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/session.h"
+#include "atcmd/transmission.h"
 #include "common/address.h"
 #include "common/records.h"
 #include "common/text.h"
 #include "device/initialise.h"
 #include "device/local_device.h"
+#include "device/response_apply.h"
 #include "link/connection.h"
 #include "link/pairing.h"
 #include "link/remote_config.h"
@@ -147,9 +149,33 @@ int Session::remoteConfigure() {
   const int c = connectAndRead();
   if (c != kExitOk) return c;
   initRemotePage(remotePage_);
-  // Reading the role and the auto-connect setting drops the tool's link
-  // flags; the escape from data mode at the start showed the link is up.
+  // The escape from data mode at the start showed the link is up. An adapter
+  // found in command mode may still have the link an earlier run made (a
+  // `read` in between brought it back to command mode), and no command asks
+  // for it: the handshake itself finds out.
   if (w_.sawStatus(kLeftDataModeStatus)) localDev.connected = 1;
+  const bool linkUnknown = localDev.connected == 0;
+  if (linkUnknown) {
+    w_.printLine("No link seen in this run; the handshake finds out whether the adapter still "
+                 "has one.");
+    localDev.connected = 1;
+  }
+  const auto noLink = [this] {
+    localDev.connected = 0;
+    // The handshake put the adapter into data mode; without a link that
+    // would only make the next run find it there and think it connected.
+    if (localDev.dataMode == 1) {
+      if (sendEscape(kEscapeGuardMs + 1000) == 0) {
+        applyCommandResponse(page_);
+      } else {
+        std::lock_guard lock(atCommandMutex);
+        clearAtCommand();
+      }
+    }
+    w_.printLine("not connected: the adapter has no link to a remote adapter (no answer to the "
+                 "handshake). Connect it first: kx627-cli connect --port " + o_.port + " ADDRESS");
+    return kExitLinkFailed;
+  };
   // The handshake's, the speed change's and the exit's answers, or the
   // 4-second timer's verdict; a little longer than the timer to be sure.
   constexpr int kAnswerWaitMs = 6000;
@@ -157,9 +183,12 @@ int Session::remoteConfigure() {
   onHandshake();
   if (remote.handshakeState != HANDSHAKE_STARTED && remote.handshakeState != HANDSHAKE_COMPLETE)
     return w_.questionRefused() ? kExitCancelled : kExitLinkFailed;
-  if (waitForStatus(mark, {"Handshake Complete...", "Handshake Failed...", "Handshake failed."},
-                    kAnswerWaitMs) != 0)
-    return cancel_ ? kExitCancelled : kExitLinkFailed;
+  const int handshake = waitForStatus(
+      mark, {"Handshake Complete...", "Handshake Failed...", "Handshake failed."}, kAnswerWaitMs);
+  if (handshake != 0) {
+    if (cancel_) return kExitCancelled;
+    return linkUnknown && handshake == 2 ? noLink() : kExitLinkFailed;
+  }
 
   bool confirmed = true;
   // The page's Baud Rate list: the position + 1 is the remote speed code.

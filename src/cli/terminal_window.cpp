@@ -150,7 +150,7 @@ void TerminalWindow::timerLoop() {
 // ------------------------------------------------------------------ boxes
 
 MsgResult TerminalWindow::ask(MsgButtons buttons) {
-  const bool yesNo = buttons == MsgButtons::YesNo;
+  const bool yesNo = isYesNo(buttons);
   const MsgResult positive = yesNo ? MsgResult::Yes : MsgResult::Ok;
   const MsgResult negative = yesNo ? MsgResult::No : MsgResult::Cancel;
   const char* question = yesNo ? "[Y]es / [N]o? " : "Press Enter for OK, or type c for Cancel: ";

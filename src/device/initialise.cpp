@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "device/local_device.h"
 #include "device/response_apply.h"
+#include "device/settings_file.h"
 #include "device/settings_search.h"
 #include "platform/clock.h"
 #include "platform/window.h"
@@ -29,6 +30,8 @@ const char* const readCommandList[20] = {
     "AT+RCFG?\r",  "AT+VER\r",   "AT+BAUD?\r", "AT+STOP?\r", "AT+PAR?\r",
     "AT+FLOW?\r",  "AT+BOND?\r", "AT+MODEM?\r", "AT+RSERVICE?\r", "AT+RCOD?\r",
 };
+
+std::string searchStopHint = " Press Abort to Stop....";
 
 namespace {
 
@@ -89,6 +92,13 @@ void initLocalDevicePage(FormInterface& page) {
   using namespace ctl;
   discoverComPorts(page);
   page.setSelection(kComPortList, comPortSelectionIndex(page));
+  // A port the system does not list (a link to a pseudo-terminal that is
+  // not there yet, a name typed in an earlier run) stays the choice, as typed.
+  const std::string remembered(fieldView(uart.comPort));
+  if (!remembered.empty() && comPortRow(page, remembered) < 0) {
+    page.setSelection(kComPortList, -1);
+    page.setText(kComPortList, remembered);
+  }
   // The list is narrow and shows the end of each name: the whole name of
   // the chosen port goes to the status window.
   if (page.rowCount(kComPortList) == 0)
@@ -127,6 +137,7 @@ bool openPortFromPage(FormInterface& page) {
   atCommandEvent.set();
   if (UartInit() != 0) return false;
   forgetLostAdapter();
+  rememberSerialSettings();
   return true;
 }
 
@@ -145,6 +156,7 @@ void readAllSettings(FormInterface& page) {
       return;
     }
   }
+  rememberSerialSettings();
   status("Device Settings read complete");
 }
 
@@ -193,13 +205,14 @@ void initialiseDevice(FormInterface& page) {
   bool answered = probe(page);
   if (!answered && leaveDataMode(page)) answered = probe(page);
   if (!answered) {
-    status("No response received for init command. Trying all settings. Press Abort to Stop....");
+    status("No response received for init command. Trying all settings." + searchStopHint);
     for (int attempt = 1; localDev.initialised == 0; ++attempt) {
       if (localDev.abortOp == 1 || gShutdown) {
         if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
         break;
       }
-      if (!gShutdown)
+      // The call after the last step only reports the end of the search.
+      if (!gShutdown && attempt <= kSearchSteps)
         if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
       const int32_t r = tryIterations();
       if (r == 1) break;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/form.h"
 
@@ -19,6 +20,11 @@ namespace kx {
 // and brought it back to command mode with the escape sequence.
 constexpr const char* kLeftDataModeStatus =
     "The adapter was in data mode and is back in command mode; it is still connected";
+
+// How the front end lets the user stop the settings search, appended to the
+// status line that announces the search. Set once at start-up, before any
+// initialisation runs.
+extern std::string searchStopHint;
 
 // The query commands read by readAllSettings, in order.
 extern const char* const readCommandList[20];

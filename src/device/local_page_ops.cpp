@@ -48,10 +48,12 @@ std::optional<std::string> checkCommandLength(const std::string& command) {
   if (!shown.empty() && shown.back() == '\r') shown.pop_back();
   debugLog("ATCOMMAND: Command %s is longer than %d characters and is not sent", shown.c_str(),
            kCommandSize - 1);
+  // Counted as the user types it: the carriage return is the tool's.
   showMessageBox(formatBounded(1024,
                                "The command %s is %zu characters long; at most %d characters can "
-                               "be sent to the device. Command will not be sent",
-                               shown.c_str(), command.size(), kCommandSize - 1),
+                               "be sent to the device (the carriage return is added). Command "
+                               "will not be sent",
+                               shown.c_str(), shown.size(), kCommandSize - 2),
                  MsgButtons::Ok);
   return std::nullopt;
 }

@@ -51,8 +51,10 @@ bool iequals(const std::string& a, const char* b) { return strcasecmp(a.c_str(),
 
 void updateIndicators() { sendNotify(NOTIFY_REFRESH_INDICATORS); }
 
-// Drops the radio link state when a setting that breaks it was changed.
-void linkReset() {
+// Drops the radio link state when a setting that breaks it was changed. A
+// query changes nothing: the link stays as it is, and so does its LED.
+void linkReset(bool query) {
+  if (query) return;
   if (localDev.connected == 1) {
     localDev.connected = 0;
     localDev.dataMode = 0;
@@ -163,7 +165,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
     case CMD_DCOV: {
       const int v = twoState(a, "\r\nDCOV+\r\n", "\r\nDCOV-\r\n", "AT+DCOV+\r", "AT+DCOV-\r");
       if (v >= 0) localDev.discoverable = v;
-      linkReset();
+      linkReset(query);
       setRadio(page, localDev.discoverable == 1 ? kDiscoverable : kNonDiscoverable,
                {kDiscoverable, kNonDiscoverable});
       break;
@@ -171,7 +173,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
     case CMD_ACON: {
       const int v = twoState(a, "\r\nACON+\r\n", "\r\nACON-\r\n", "AT+ACON+\r", "AT+ACON-\r");
       if (v >= 0) localDev.autoConnect = v;
-      linkReset();
+      linkReset(query);
       page.setChecked(kAutoConnect, localDev.autoConnect == 1);
       break;
     }
@@ -203,7 +205,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
         unknownParameter(a);
       else
         unknownCommand(a);
-      linkReset();
+      linkReset(query);
       setRadio(page, localDev.role == 1 ? kMaster : kSlave, {kMaster, kSlave});
       break;
     }
@@ -262,7 +264,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
       else
         unknownCommand(a);
       retunePort(!query, formatBounded(1024, "Failed to set flow control %d", uart.flow));
-      linkReset();
+      linkReset(query);
       {
         rtsBoxEnabledHook(uart.flow != 1);
       }

@@ -248,6 +248,7 @@ SettingsFileCheck checkSettingsStream(std::FILE* file) {
   bool sawLine = false;
   auto finishLine = [&] {
     ++number;
+    if (number == 1) line = std::string(skipUtf8Bom(line));
     SettingsLine entry;
     std::string problem;
     switch (checkSettingsLine(line, &entry, &problem)) {

@@ -303,19 +303,88 @@ void readSettings(std::FILE* file, const std::string& name, int applyMode, FormI
   takeCheckedFile(checkSettingsStream(file), name, applyMode, page, dryRun);
 }
 
+namespace {
+
+// The last serial-port values this run learned (user-interface thread).
+SerialSettings gLearned;
+bool gLearnedAny = false;
+
+SerialSettings fromUart() {
+  SerialSettings s;
+  copyField(s.comPort, fieldView(uart.comPort));
+  s.baud = uart.baud;
+  s.stopBits = uart.stopBits;
+  s.parity = uart.parity;
+  s.flow = uart.flow;
+  return s;
+}
+
+}  // namespace
+
+SerialSettings factorySerialSettings() {
+  SerialSettings s;
+  s.baud = 19200;
+  s.stopBits = 1;
+  s.parity = PARITY_NONE_FLAG;
+  s.flow = 0;
+  return s;
+}
+
+void forgetSerialSettings() {
+  gLearned = SerialSettings{};
+  gLearnedAny = false;
+}
+
+void rememberSerialSettings() {
+  gLearned = fromUart();
+  gLearnedAny = true;
+}
+
+SerialSettings serialSettingsToWrite() {
+  if ((uart.isUartActive.load() == 1 && localDev.initialised.load() == 1) || !gLearnedAny)
+    return fromUart();
+  return gLearned;
+}
+
+int loadStartupSettings(const std::string& path) {
+  forgetSerialSettings();
+  const SerialSettings factory = factorySerialSettings();
+  uart.baud = factory.baud;
+  uart.stopBits = factory.stopBits;
+  uart.parity = factory.parity;
+  uart.flow = factory.flow;
+  int result = 0;
+  std::FILE* probe = std::fopen(path.c_str(), "rb");
+  const int err = probe ? 0 : errno;
+  if (probe) std::fclose(probe);
+  if (!probe && err == ENOENT) {
+    debugLog("LoadSettings: no %s at start-up", path.c_str());
+    appendStatus(formatBounded(1024,
+                               "No %s yet: the adapter's factory line settings are in use (19200 "
+                               "bit/s, no parity, one stop bit, no flow control).",
+                               path.c_str()));
+  } else if (LoadSettings(path, 0) == 1) {
+    takeSerialSettingsFromFile();
+    result = 1;
+  }
+  rememberSerialSettings();
+  return result;
+}
+
 void writeSettings(std::FILE* file) {
+  const SerialSettings serial = serialSettingsToWrite();
   std::fprintf(file, "# KX627 Configuration Utility Settings\n");
-  std::fprintf(file, "Port = %s\n", uart.comPort);
+  std::fprintf(file, "Port = %s\n", serial.comPort);
   std::fprintf(file,
                "# Valid baudrate values "
                "1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600\n");
-  std::fprintf(file, "Baud = %d\n", uart.baud);
-  std::fprintf(file, "StopBits = %d\n", uart.stopBits);
-  std::fprintf(file, "FlowControl = %s\n", onOffText(uart.flow));
+  std::fprintf(file, "Baud = %d\n", serial.baud);
+  std::fprintf(file, "StopBits = %d\n", serial.stopBits);
+  std::fprintf(file, "FlowControl = %s\n", onOffText(serial.flow));
   std::fprintf(file, "# Valid parity values are none, odd, even\n");
-  if (uart.parity == PARITY_NONE_FLAG) std::fprintf(file, "Parity = None\n");
-  if (uart.parity == PARITY_ODD_FLAG) std::fprintf(file, "Parity = Odd\n");
-  if (uart.parity == PARITY_EVEN_FLAG) std::fprintf(file, "Parity = Even\n");
+  if (serial.parity == PARITY_NONE_FLAG) std::fprintf(file, "Parity = None\n");
+  if (serial.parity == PARITY_ODD_FLAG) std::fprintf(file, "Parity = Odd\n");
+  if (serial.parity == PARITY_EVEN_FLAG) std::fprintf(file, "Parity = Even\n");
   std::fprintf(file, "Name = %s\n", localDev.name);
   std::fprintf(file, "Pin = %s\n", localDev.pin);
   std::fprintf(file, "RemoteAddress = %s\n", localDev.bondedAddress);
@@ -361,11 +430,12 @@ int SaveSettingsToFile(const std::string& path) {
 }
 
 void takeSerialSettingsFromFile() {
-  copyField(uart.comPort, fieldView(fileSettings.comPort));
-  uart.baud = fileSettings.baud;
-  uart.stopBits = fileSettings.stopBits;
-  uart.parity = fileSettings.parity;
-  uart.flow = fileSettings.flow;
+  // 0 is no speed, stop bits or parity: a file written without them.
+  if (fileSettings.comPort[0] != '\0') copyField(uart.comPort, fieldView(fileSettings.comPort));
+  if (fileSettings.baud != 0) uart.baud = fileSettings.baud;
+  if (fileSettings.stopBits != 0) uart.stopBits = fileSettings.stopBits;
+  if (fileSettings.parity != 0) uart.parity = fileSettings.parity;
+  uart.flow = fileSettings.flow;  // no line: off, as the factory has it
 }
 
 namespace {
@@ -399,8 +469,12 @@ void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
     showMessageBox("Failed to load file", MsgButtons::Ok);
     return;
   }
-  for (const SettingsProblem& p : check.problems)
-    debugLog("LoadSettings: %s", describeSettingsProblem(*path, p).c_str());
+  // Each unusable line is a status line too, where it stays after the box.
+  for (const SettingsProblem& p : check.problems) {
+    const std::string line = describeSettingsProblem(*path, p);
+    debugLog("LoadSettings: %s", line.c_str());
+    appendStatus(line);
+  }
   if (!check.usable()) {
     showMessageBox("Nothing was programmed: " + *path + " holds no usable settings.\n\n" +
                        listSettingsProblems(*path, check.problems),
@@ -412,7 +486,8 @@ void onLoadSettingsFile(FormInterface& page, const PathChooser& choosePath) {
         formatBounded(100, "%zu line(s) of the file cannot be used:\n\n", check.problems.size()) +
         listSettingsProblems(*path, check.problems) +
         "\nProgram the adapter with the other values of the file?";
-    if (showMessageBox(question, MsgButtons::YesNo) != MsgResult::Yes) {
+    // No is the default: Enter must not program a partly wrong file.
+    if (showMessageBox(question, MsgButtons::YesNoDefaultNo) != MsgResult::Yes) {
       appendStatus("Loading " + *path + " cancelled; nothing was programmed");
       return;
     }

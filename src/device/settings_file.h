@@ -73,8 +73,39 @@ int SaveSettingsToFile(const std::string& path);
 // SaveSettingsToFile writes it; also used to print the settings.
 void writeSettings(std::FILE* file);
 
-// Copies the serial-port values of the last read into `uart` (start-up).
+// Copies the serial-port values of the last read into `uart` (start-up);
+// a value the file does not give (or gives as 0) stays as `uart` holds it.
 void takeSerialSettingsFromFile();
+
+// The serial-port values a settings file keeps.
+struct SerialSettings {
+  char comPort[kPortNameSize] = {};
+  int32_t baud = 0, stopBits = 0, parity = 0, flow = 0;
+};
+
+// The adapter's factory line settings: 19200 bit/s, no parity, one stop
+// bit, no flow control.
+SerialSettings factorySerialSettings();
+
+// Notes `uart`'s serial-port values as the last ones this run learned: at
+// start-up from settings.txt, when the page's values opened the port, when
+// the adapter's own settings were read. User-interface thread.
+void rememberSerialSettings();
+
+// The serial-port values a settings file is written with: `uart`'s while
+// the port is open to an initialised adapter, else the last ones learned
+// (the port closes and its record is cleared after an Abort or a failed
+// search; what the user had is kept, never an empty port or a zero speed).
+SerialSettings serialSettingsToWrite();
+
+// Forgets what rememberSerialSettings noted (a new run).
+void forgetSerialSettings();
+
+// Start-up: `uart` gets the factory line settings, then the serial-port
+// values of `path` when it exists. A missing file is the normal first start:
+// a status line says the defaults are in use. A file that exists but cannot
+// be read gets its message box. 1 when the file was read.
+int loadStartupSettings(const std::string& path);
 
 // The File menu's handlers. `choosePath` shows the file dialog and returns
 // the chosen path, or nothing when the user cancelled.

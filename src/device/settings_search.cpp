@@ -35,7 +35,22 @@ int32_t searchExhausted() {
   return 1;
 }
 
+constexpr int kSpeedsPerFraming = 11;
+
 }  // namespace
+
+std::string searchStepText(int step) {
+  if (step < 1 || step > kSearchSteps) return {};
+  const Framing& f = kFramings[(step - 1) / kSpeedsPerFraming];
+  const int32_t bps = baudCodeToBps(10 + (step - 1) % kSpeedsPerFraming);
+  const char* parity = f.parity == PARITY_ODD_FLAG    ? "odd parity"
+                       : f.parity == PARITY_EVEN_FLAG ? "even parity"
+                                                      : "no parity";
+  return "Trying " + std::to_string(bps) + " bit/s, " + parity + ", " +
+         (f.stopBits == 1 ? "one stop bit, " : "two stop bits, ") +
+         (f.flow == 1 ? "flow control" : "no flow control") + " (" + std::to_string(step) +
+         " of " + std::to_string(kSearchSteps) + ")";
+}
 
 void resetSettingsSearch() {
   bTry = 0;

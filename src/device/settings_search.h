@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "platform/form.h"
 
@@ -19,6 +20,14 @@ namespace kx {
 // baud code, 10..20), bTry the framing combination 0..11.
 extern std::atomic<int32_t> bIndex;
 extern std::atomic<int32_t> bTry;
+
+// The steps of a whole search: 11 speeds in each of 12 framings.
+constexpr int kSearchSteps = 132;
+
+// What step `step` (1..kSearchSteps, in the order tryIterations goes) tries,
+// and how far the search is: "Trying 38400 bit/s, no parity, one stop bit, no
+// flow control (17 of 132)". Empty for a step outside the search.
+std::string searchStepText(int step);
 
 // Puts the search back to its first combination.
 void resetSettingsSearch();

@@ -55,7 +55,7 @@ MsgResult RecordingWindow::messageBox(const std::string& text, const std::string
       answer = answers_.front();
       answers_.pop_front();
     } else {
-      answer = buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
+      answer = isYesNo(buttons) ? MsgResult::Yes : MsgResult::Ok;
     }
   }
   changed_.notify_all();

@@ -27,6 +27,7 @@ MsgResult showMessageBox(const std::string& text, MsgButtons buttons, const std:
     case MsgButtons::Ok:
       return MsgResult::Ok;
     case MsgButtons::YesNo:
+    case MsgButtons::YesNoDefaultNo:
       return MsgResult::No;
     case MsgButtons::OkCancel:
       return MsgResult::Cancel;

@@ -22,7 +22,10 @@
 
 namespace kx {
 
-enum class MsgButtons { Ok, YesNo, OkCancel };
+// YesNoDefaultNo: Yes and No with No as the default answer (Enter), for a
+// question whose Yes does something that cannot be taken back.
+enum class MsgButtons { Ok, YesNo, OkCancel, YesNoDefaultNo };
+constexpr bool isYesNo(MsgButtons b) { return b == MsgButtons::YesNo || b == MsgButtons::YesNoDefaultNo; }
 enum class MsgResult { Ok, Cancel, Yes, No };
 enum class MsgIcon { None, Information, Warning, Error, Question };
 

@@ -83,12 +83,20 @@ std::string portSummary(const PortDetails& d) {
 void discoverComPorts(FormInterface& page) { fillComPorts(page, listablePorts()); }
 
 void replaceComPorts(FormInterface& page, const std::vector<std::string>& names) {
-  const std::string selected = page.selection(ctl::kComPortList) >= 0 ? page.text(ctl::kComPortList) : "";
+  const int selectedRow = page.selection(ctl::kComPortList);
+  const std::string current = page.text(ctl::kComPortList);
+  // A name the user typed is no row of the list; it stays as typed.
+  const bool typed = !current.empty() && (selectedRow < 0 || page.rowText(ctl::kComPortList, selectedRow) != current);
   page.clearRows(ctl::kComPortList);
   for (auto& row : uart.comPortList) row[0] = '\0';
   fillComPorts(page, names);
-  const int row = comPortRow(page, selected);
-  page.setSelection(ctl::kComPortList, row >= 0 ? row : comPortSelectionIndex(page));
+  const int row = comPortRow(page, current);
+  if (row >= 0 || !typed) {
+    page.setSelection(ctl::kComPortList, row >= 0 ? row : comPortSelectionIndex(page));
+  } else {
+    page.setSelection(ctl::kComPortList, -1);
+    page.setText(ctl::kComPortList, current);
+  }
 }
 
 int comPortRow(const FormInterface& page, const std::string& name) {

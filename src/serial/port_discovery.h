@@ -50,7 +50,8 @@ void discoverComPorts(FormInterface& page);
 
 // Replaces the COM Port list's rows and uart.comPortList/comPortCount with
 // `names` (at most 100), keeping the selected port selected when it is still
-// listed, else selecting as at start (comPortSelectionIndex).
+// listed, else selecting as at start (comPortSelectionIndex). A name the user
+// typed stays as typed.
 void replaceComPorts(FormInterface& page, const std::vector<std::string>& names);
 
 // The last row of the COM Port list named `name`, or -1.

@@ -456,9 +456,13 @@ int32_t UartDeinit() {
     postNotify(NOTIFY_RTS_STATE, 0);
     uart.handle->purge(true, true);
   }
+  const bool wasOpen = uart.handle != nullptr;
   closeDevice();
   debugLog("UART: -UartDeinit");
   clearUart();
+  // The UART LED goes off with the port, whoever closed it (Abort, a failed
+  // search, Re-initialize, a lost adapter).
+  if (wasOpen) postNotify(NOTIFY_REFRESH_INDICATORS);
   return 0;
 }
 

@@ -18,7 +18,7 @@ using K = ControlKind;
 const ControlSpec kControls[] = {
     {.id = ctl::kAboutIcon, .kind = K::Label, .caption = "", .x = 11, .y = 14, .w = 20, .h = 20,
      .label = "Application icon"},
-    {.id = -1, .kind = K::Label, .caption = "KX627 Configuration Tool, Version 1.5", .x = 40, .y = 10, .w = 195,
+    {.id = -1, .kind = K::Label, .caption = "KX627 Configuration Tool, Version " KX_VERSION, .x = 40, .y = 10, .w = 195,
      .h = 10},
     {.id = -1, .kind = K::Label, .caption = "Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x", .x = 40,
      .y = 26, .w = 195, .h = 20},

@@ -25,6 +25,7 @@
 #include "device/port_list.h"
 #include "device/response_apply.h"
 #include "device/settings_file.h"
+#include "device/settings_search.h"
 #include "link/connection.h"
 #include "link/pairing.h"
 #include "link/remote_config.h"
@@ -145,6 +146,11 @@ void installHandlers(MainWindow& w) {
   applyResponseHook = &applyToLocalPage;
   installRemoteConfiguration();
   rtsBoxEnabledHook = [&w](bool on) { w.controls().setEnabled(ctl::kMainRts, on); };
+  // The settings search shows each step as one line that replaces itself;
+  // the inquiry and the pairing turn the spinner.
+  w.progressText = [](int step) {
+    return initialisationRunning() ? searchStepText(step) : std::string();
+  };
 
   LocalDevicePage& local = *w.localDevicePage();
   ConnectionPage& connection = *w.connectionPage();
@@ -204,12 +210,14 @@ void installHandlers(MainWindow& w) {
 
 Hook<std::optional<std::string>(bool save)> fileDialogHook;
 
-MainWindow::Startup applicationStartup() {
+MainWindow::Startup applicationStartup(const WindowOptions& options) {
   MainWindow::Startup s;
   // Before the pages exist the current directory is still the one the
-  // program started in.
-  s.loadSettings = [] {
-    if (LoadSettings("settings.txt", 0) == 1) takeSerialSettingsFromFile();
+  // program started in. A port given on the command line is preselected
+  // instead of settings.txt's; it is kept there once it has been opened.
+  s.loadSettings = [port = options.port] {
+    loadStartupSettings("settings.txt");
+    if (port) copyField(uart.comPort, *port);
   };
   s.installHandlers = &installHandlers;
   s.canClose = [] {

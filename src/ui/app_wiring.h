@@ -7,12 +7,14 @@
 #include <string>
 
 #include "common/hook.h"
+#include "ui/command_line.h"
 #include "ui/main_window.h"
 
 namespace kx {
 
-// The start-up and shutdown steps for MainWindow.
-MainWindow::Startup applicationStartup();
+// The start-up and shutdown steps for MainWindow, with the command line's
+// options.
+MainWindow::Startup applicationStartup(const WindowOptions& options = {});
 
 // Replaces the File menu's dialogs (tests); `save` tells which one is asked.
 extern Hook<std::optional<std::string>(bool save)> fileDialogHook;

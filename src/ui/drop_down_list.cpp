@@ -62,6 +62,21 @@ QString DropDownList::value(int row) const {
   return stored.isValid() ? stored.toString() : itemText(row);
 }
 
+QString DropDownList::currentValue() const {
+  if (!isEditable()) return value(currentIndex());
+  const QString typed = currentText().trimmed();
+  if (currentIndex() >= 0 && itemText(currentIndex()) == typed) return value(currentIndex());
+  const int row = findText(typed, Qt::MatchExactly);
+  return row >= 0 ? value(row) : typed;
+}
+
+void DropDownList::allowTyping() {
+  setEditable(true);
+  setInsertPolicy(QComboBox::NoInsert);
+  // Names are typed as they are: no completion from the rows' shown texts.
+  setCompleter(nullptr);
+}
+
 int DropDownList::findValue(const QString& value) const {
   for (int row = 0; row < count(); ++row)
     if (this->value(row) == value) return row;

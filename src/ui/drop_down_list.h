@@ -6,6 +6,8 @@
 // - may show each row shorter than its value (a port path's last part), the
 //   whole value as the row's tooltip and the box's tooltip; a row still too
 //   long for the closed box loses its beginning rather than its end;
+// - may take a typed value beside its rows (the COM Port list: any device
+//   path);
 // - runs a hook just before its list opens, so the rows can be brought up
 //   to date when the user looks at them.
 //
@@ -32,7 +34,12 @@ class DropDownList : public QComboBox {
   void setDisplay(std::function<QString(const QString&)> display);
   void addValue(const QString& value);
   QString value(int row) const;
-  QString currentValue() const { return value(currentIndex()); }
+  // The current row's value; in a list that takes typing, the typed text
+  // unless it is a row's (shown) text.
+  QString currentValue() const;
+  // Lets the user type a value that is no row (setEditable, rows are not
+  // added by typing).
+  void allowTyping();
   int findValue(const QString& value) const;
 
   // A row's tooltip from its value, asked for only when a tooltip is shown

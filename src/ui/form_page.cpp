@@ -284,6 +284,7 @@ void FormPage::setText(int id, const std::string& value) {
   } else if (auto* c = qobject_cast<DropDownList*>(w)) {
     const QSignalBlocker block(c);
     c->setCurrentIndex(c->findValue(text));
+    if (c->isEditable() && c->currentIndex() < 0) c->setEditText(text);
   } else if (!w) {
     debugLog("UI: setText on unknown control %d", id);
   }

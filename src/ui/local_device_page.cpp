@@ -90,6 +90,9 @@ std::span<const ControlSpec> LocalDevicePage::controlTable() { return kControls;
 
 LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kControls, parent) {
   controlAs<DropDownList>(ctl::kComPortList)->setDisplay(&portDisplayName);
+  // Any port can be typed: one the system does not list (a by-id link, an
+  // rfcomm device, a simulator's pseudo-terminal).
+  controlAs<DropDownList>(ctl::kComPortList)->allowTyping();
   // What the port is, under its whole name.
   controlAs<DropDownList>(ctl::kComPortList)->setRowTip([](const QString& port) {
     const std::string summary = portSummary(portDetails(port.toStdString()));

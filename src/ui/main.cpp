@@ -1,19 +1,40 @@
 #include <QApplication>
 
-#include <cstring>
+#include <cstdio>
 #include <memory>
+#include <utility>
 
+#include "platform/parent_console.h"
 #include "ui/app_wiring.h"
+#include "ui/command_line.h"
 #include "ui/main_window.h"
 #include "ui/simulator_mode.h"
 
 int main(int argc, char** argv) {
+  // The command line is read before the window system is reached, so that
+  // --help and --version work without a display.
+  kx::WindowCommandLine commandLine;
+  {
+    QCoreApplication parsing(argc, argv);
+    commandLine = kx::parseWindowCommandLine(QCoreApplication::arguments());
+  }
+  if (commandLine.exitCode) {
+    kx::attachParentConsole();
+    std::fputs(commandLine.output.c_str(), *commandLine.exitCode == 0 ? stdout : stderr);
+    return *commandLine.exitCode;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("KX627 Configuration Tool"));
+  QApplication::setApplicationVersion(QStringLiteral(KX_VERSION));
+  // Built before the window and destroyed after it: the window's serial link
+  // talks to the simulated adapters until it is closed.
   std::unique_ptr<kx::SimulatorMode> simulator;
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--simulator") == 0) simulator = std::make_unique<kx::SimulatorMode>();
-  kx::MainWindow window(kx::applicationStartup());
+  if (commandLine.options.simulator) simulator = std::make_unique<kx::SimulatorMode>();
+  kx::MainWindow::Startup startup = kx::applicationStartup(commandLine.options);
+  // A trial in front of simulated adapters leaves the real settings.txt (the
+  // user's port and speed) as it was.
+  if (simulator) startup.saveSettings = nullptr;
+  kx::MainWindow window(std::move(startup));
   if (simulator) simulator->attachTo(window);
   window.show();
   return app.exec();

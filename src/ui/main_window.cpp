@@ -231,13 +231,19 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildMenus() {
+  // Saving and loading need an adapter that has been read: enabled by
+  // updateIndicators once there is one.
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-  file->addAction(QStringLiteral("Save Settings File"), this, [this] {
+  saveAction_ = file->addAction(QStringLiteral("Save Settings File\u2026"), this, [this] {
     onSaveSettingsFile();
   });
-  file->addAction(QStringLiteral("Load Settings File"), this, [this] {
+  saveAction_->setShortcut(QKeySequence::Save);
+  saveAction_->setEnabled(false);
+  loadAction_ = file->addAction(QStringLiteral("Load Settings File\u2026"), this, [this] {
     onLoadSettingsFile();
   });
+  loadAction_->setShortcut(QKeySequence::Open);
+  loadAction_->setEnabled(false);
   file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
 
   QMenu* debug = menuBar()->addMenu(QStringLiteral("Debug"));
@@ -249,6 +255,10 @@ void MainWindow::buildMenus() {
     int err = 0;
     const bool result = toggleDebug(!nowChecked, &err);
     if (nowChecked && !result) showMessageBox(debugOpenErrorText(err));
+    if (nowChecked && result)
+      appendStatus("Debug log: " + fromQt(QDir::toNativeSeparators(
+                                       QDir(toQt(startupDirectory)).absoluteFilePath(QStringLiteral("Debug.txt")))));
+    if (!nowChecked && !result) appendStatus("Debug log closed");
     debugAction_->setChecked(result);
   });
 
@@ -256,7 +266,7 @@ void MainWindow::buildMenus() {
   help->addAction(QStringLiteral("User Manual"), this,
                   [this] { openManual("KX627 Configuration Manual.pdf"); });
   help->addAction(QStringLiteral("AT Command Manual"), this, [this] { openManual("AT Command Manual.pdf"); });
-  help->addAction(QStringLiteral("About..."), this, &MainWindow::showAbout);
+  help->addAction(QStringLiteral("About\u2026"), this, &MainWindow::showAbout);
 }
 
 void MainWindow::shutdown() {
@@ -308,11 +318,49 @@ void MainWindow::showPage(int pageId) {
   shown->setGeometry(pageRect_);
   shown->raise();
   shown->show();
+  // The button of the page shown has a bold caption (the buttons stay plain
+  // push buttons for assistive technology).
+  for (const auto& [button, id] : {std::pair{ctl::kMainLocalDeviceButton, LocalDevicePage::kDialogId},
+                                   std::pair{ctl::kMainPairingButton, PairDevicePage::kDialogId},
+                                   std::pair{ctl::kMainConnectionButton, ConnectionPage::kDialogId},
+                                   std::pair{ctl::kMainRemoteButton, RemoteDevicePage::kDialogId}}) {
+    QWidget* b = controls_->control(button);
+    QFont font = b->font();
+    font.setBold(id == pageId);
+    b->setFont(font);
+  }
   QWidget* frame = controls_->control(ctl::kMainPageFrame);
   frame->setAccessibleName(QString::fromUtf8(pageTitle(pageId)));
 }
 
+void MainWindow::settleStatus() {
+  if (spinnerAt_ >= 0 && spinnerAt_ == statusText_.size() - 3) setLastLineEnd(spinnerOriginal_);
+  spinnerAt_ = -1;
+  progressAt_ = -1;
+  progressDocAt_ = -1;
+}
+
+void MainWindow::showProgress(const std::string& text) {
+  debugLog("%s", text.c_str());
+  if (spinnerAt_ >= 0) settleStatus();
+  QTextCursor cursor(status_->document());
+  if (progressAt_ >= 0 && progressAt_ <= statusText_.size()) {
+    statusText_.truncate(progressAt_);
+    cursor.setPosition(progressDocAt_);
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  } else {
+    progressAt_ = statusText_.size();
+    cursor.movePosition(QTextCursor::End);
+    progressDocAt_ = cursor.position();
+  }
+  const QString line = toQt(text);
+  statusText_ += line + QStringLiteral("\r\n");
+  cursor.insertText(toWidgetText(line) + u'\n');
+  showNewestStatus();
+}
+
 void MainWindow::appendStatus(const std::string& text) {
+  settleStatus();
   debugLog("%s", text.c_str());
   const QString piece = toQt(text);
   const bool continues = text == ".";
@@ -330,6 +378,16 @@ void MainWindow::advanceSpinner(int step) {
   static const char16_t kSpinner[] = u"\\|/-";
   const QChar mark(kSpinner[((step % 4) + 4) % 4]);
   const qsizetype at = statusText_.size() - 3;
+  if (spinnerAt_ != at) {
+    spinnerAt_ = at;
+    spinnerOriginal_ = statusText_[at];
+  }
+  setLastLineEnd(mark);
+}
+
+void MainWindow::setLastLineEnd(QChar mark) {
+  const qsizetype at = statusText_.size() - 3;
+  if (at < 0) return;
   const QChar old = statusText_[at];
   statusText_[at] = mark;
 
@@ -369,6 +427,8 @@ void MainWindow::updateIndicators() {
   led(ctl::kMainLedConnection)->setState(localDev.connected.load());
   led(ctl::kMainLedDsr)->setState(localDev.dsr.load());
   led(ctl::kMainLedCts)->setState(localDev.cts.load());
+  saveAction_->setEnabled(localDev.initialised.load() != 0);
+  loadAction_->setEnabled(localDev.initialised.load() != 0);
   localDevicePage_->setOperationMode(localDev.dataMode.load() == 1 ? LocalDevicePage::OperationMode::Data
                                                                    : LocalDevicePage::OperationMode::Command);
 }
@@ -460,7 +520,10 @@ void MainWindow::handleNotification(int32_t id, int64_t lParam, const std::strin
       remoteDevicePage_->hooks.refreshRemotePage();
       break;
     case MSG_PROGRESS_SPINNER:
-      advanceSpinner(static_cast<int>(lParam));
+      if (const std::string line = progressText(static_cast<int>(lParam)); !line.empty())
+        showProgress(line);
+      else
+        advanceSpinner(static_cast<int>(lParam));
       break;
     case NOTIFY_ENABLE_ABORT:
       localDevicePage_->setEnabled(ctl::kAbort, lParam != 0);
@@ -576,11 +639,12 @@ MsgResult MainWindow::showBox(const std::string& text, const std::string& captio
 MsgResult MainWindow::askUser(const std::string& text, const std::string& caption, MsgButtons buttons,
                               MsgIcon icon) {
   QMessageBox::StandardButtons choice = QMessageBox::Ok;
-  if (buttons == MsgButtons::YesNo) choice = QMessageBox::Yes | QMessageBox::No;
+  if (isYesNo(buttons)) choice = QMessageBox::Yes | QMessageBox::No;
   if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;
   QMessageBox box(boxIcon(icon), caption.empty() ? windowTitle() : toQt(caption), toQt(text), choice, this);
   // A screen reader announces the alert with its text, not only its title.
   box.setAccessibleDescription(toQt(text));
+  if (buttons == MsgButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
   switch (box.exec()) {
     case QMessageBox::Ok:
       return MsgResult::Ok;
@@ -589,7 +653,7 @@ MsgResult MainWindow::askUser(const std::string& text, const std::string& captio
     case QMessageBox::No:
       return MsgResult::No;
     default:
-      return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
+      return isYesNo(buttons) ? MsgResult::No : MsgResult::Cancel;
   }
 }
 

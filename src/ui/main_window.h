@@ -74,8 +74,12 @@ class MainWindow : public QMainWindow, public WindowInterface {
   // line. The status window is repainted at once, so that work blocking
   // this thread still shows each line as it is appended.
   void appendStatus(const std::string& text);
-  // Turns the last character of the last line to "\|/-"[step mod 4].
+  // Turns the last character of the last line to "\|/-"[step mod 4]; the
+  // next status line puts the character back, so no turn stays behind.
   void advanceSpinner(int step);
+  // A status line that replaces itself: shown in place of the progress line
+  // before it, until another status line follows.
+  void showProgress(const std::string& text);
   // Shows the page with this dialog id (135, 136, 138, 139); any other id
   // hides them all.
   void showPage(int pageId);
@@ -114,6 +118,11 @@ class MainWindow : public QMainWindow, public WindowInterface {
   // File menu items whose operations live in the settings file layer.
   Hook<void()> onSaveSettingsFile;
   Hook<void()> onLoadSettingsFile;
+  QAction* saveSettingsAction() const { return saveAction_; }
+  QAction* loadSettingsAction() const { return loadAction_; }
+  // The progress line for a step of a long procedure, or empty to turn the
+  // spinner instead (MSG_PROGRESS_SPINNER).
+  Hook<std::string(int step)> progressText;
 
   // Replaces the message boxes (tests, scripted runs); empty shows them.
   Hook<MsgResult(const std::string& text, const std::string& caption, MsgButtons, MsgIcon)>
@@ -148,6 +157,10 @@ class MainWindow : public QMainWindow, public WindowInterface {
   void onModemLineClicked(bool dtr);
   void onTimerTick(int index);
   void rebuildStatusWidget();
+  // Puts `mark` in place of the last character of the last line.
+  void setLastLineEnd(QChar mark);
+  // Ends the spinner's turning and the progress line before a new line.
+  void settleStatus();
   void showNewestStatus();
   MsgResult showBox(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon);
   MsgResult askUser(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon);
@@ -161,6 +174,15 @@ class MainWindow : public QMainWindow, public WindowInterface {
   ConnectionPage* connectionPage_ = nullptr;
   PairDevicePage* pairDevicePage_ = nullptr;
   QAction* debugAction_ = nullptr;
+  QAction* saveAction_ = nullptr;
+  QAction* loadAction_ = nullptr;
+  // The character the spinner turned, and where (-1: none turning).
+  qsizetype spinnerAt_ = -1;
+  QChar spinnerOriginal_;
+  // Where the progress line starts in the status text and in the widget's
+  // document (-1: the last line is no progress line).
+  qsizetype progressAt_ = -1;
+  int progressDocAt_ = -1;
   QRect pageRect_;
   bool pagesCreated_ = false;
   bool shutDown_ = false;

@@ -349,6 +349,14 @@ TEST_F(CliSim, RadioCommandsEachInTheirOwnRun) {
     EXPECT_NE(r.err.find(line), std::string::npos) << line;
   EXPECT_EQ(sim->control("get 2 baud"), "OK 115200");
 
+  // A run in between leaves the adapter in command mode with its link up:
+  // the handshake finds the link.
+  ASSERT_EQ(runCli(args({"read"})).code, kExitOk);
+  r = runCli(args({"remote", "--remote-baud", "57600", "--yes"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.err.find("No link seen in this run"), std::string::npos) << r.err;
+  EXPECT_EQ(sim->control("get 2 baud"), "OK 57600");
+
   r = runCli(args({"disconnect"}));
   ASSERT_EQ(r.code, kExitOk) << r.err;
   EXPECT_EQ(r.out, "disconnected\n");
@@ -357,6 +365,13 @@ TEST_F(CliSim, RadioCommandsEachInTheirOwnRun) {
   r = runCli(args({"disconnect", "--timeout", "600"}));
   EXPECT_EQ(r.code, kExitLinkFailed);
   EXPECT_NE(r.err.find("not connected"), std::string::npos) << r.err;
+  // Nor for remote, which says what to run and leaves the adapter in
+  // command mode.
+  r = runCli(args({"remote", "--remote-baud", "57600", "--yes"}));
+  EXPECT_EQ(r.code, kExitLinkFailed);
+  EXPECT_NE(r.err.find("not connected: the adapter has no link"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("kx627-cli connect --port "), std::string::npos) << r.err;
+  EXPECT_EQ(sim->control("get 1 mode"), "OK command");
 
   // Nobody answers at this address.
   r = runCli(args({"connect", "0023-45-B0000F"}));

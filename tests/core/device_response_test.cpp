@@ -195,19 +195,29 @@ TEST_F(ResponseTest, FirstProbeAnswerInitialisesWithoutStoringTheValue) {
   EXPECT_EQ(localDev.cmdResponse.load(), 0);
 }
 
-TEST_F(ResponseTest, RoleAnswerWhileConnectedResetsTheLink) {
+TEST_F(ResponseTest, ARoleChangeWhileConnectedResetsTheLinkAQueryDoesNot) {
   localDev.connected = 1;
   localDev.dataMode = 1;
   localDev.handshaked = 1;
-  EXPECT_EQ(apply("AT+ROLE?\r", "\r\nOK\r\n", "\r\nROLES\r\n"), 1);
+  // Reading the settings (Re-initialize on a connected adapter) leaves the
+  // link and its LED as they are.
+  for (const auto& [command, value] : {std::pair{"AT+ROLE?\r", "\r\nROLES\r\n"},
+                                       std::pair{"AT+ACON?\r", "\r\nACON-\r\n"},
+                                       std::pair{"AT+DCOV?\r", "\r\nDCOV+\r\n"},
+                                       std::pair{"AT+FLOW?\r", "\r\nFLOW-\r\n"}}) {
+    EXPECT_EQ(apply(command, "\r\nOK\r\n", value), 1) << command;
+    EXPECT_EQ(localDev.connected.load(), 1) << command;
+    EXPECT_EQ(localDev.handshaked.load(), 1) << command;
+  }
   EXPECT_EQ(localDev.role.load(), 2);
-  EXPECT_EQ(localDev.connected.load(), 0);
-  EXPECT_EQ(localDev.handshaked.load(), 0);
   EXPECT_TRUE(page.checked(kSlave));
   EXPECT_FALSE(page.checked(kMaster));
   EXPECT_EQ(apply("AT+ROLEM\r", "\r\nOK\r\n"), 1);
   EXPECT_EQ(localDev.role.load(), 1);
   EXPECT_TRUE(page.checked(kMaster));
+  EXPECT_EQ(localDev.connected.load(), 0);
+  EXPECT_EQ(localDev.dataMode.load(), 0);
+  EXPECT_EQ(localDev.handshaked.load(), 0);
 }
 
 TEST_F(ResponseTest, TextSettingsAreCutToTheirFields) {

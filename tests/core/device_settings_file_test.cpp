@@ -20,6 +20,7 @@ class SettingsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     clearUart();
+    forgetSerialSettings();
     clearLocalDev();
     mainWindowHandle = &window;
   }
@@ -247,6 +248,20 @@ TEST_F(SettingsFileTest, ProblemsAreReportedByLineAndTheGoodLinesTaken) {
   const std::string listed = listSettingsProblems("f", many);
   EXPECT_NE(listed.find("f:2: bad\n"), std::string::npos);
   EXPECT_NE(listed.find("\nand 3 more\n"), std::string::npos) << listed;
+}
+
+// Windows editors save UTF-8 with a byte-order mark (and CR LF line ends).
+TEST_F(SettingsFileTest, AByteOrderMarkAtTheStartIsNoPartOfTheFirstLine) {
+  const SettingsFileCheck check =
+      checkSettingsFile(write("bom.txt", "\xEF\xBB\xBFName = Notepad\r\nBaud = 9600\r\n"));
+  EXPECT_TRUE(check.problems.empty()) << check.problems.front().text;
+  ASSERT_EQ(check.entries.size(), 2u);
+  EXPECT_EQ(check.entries[0].value, "Notepad");
+  // Only at the very start: one further down is in the line.
+  const SettingsFileCheck later =
+      checkSettingsFile(write("bom2.txt", "Baud = 9600\n\xEF\xBB\xBFName = Notepad\n"));
+  ASSERT_EQ(later.problems.size(), 1u);
+  EXPECT_EQ(later.problems[0].lineNumber, 2);
 }
 
 TEST_F(SettingsFileTest, OpenFailuresAreReportedAndLeaveTheRecord) {

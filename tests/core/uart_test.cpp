@@ -145,11 +145,12 @@ TEST_F(UartPtyTest, OpenAndCloseNotifyTheBoxesAndBothThreadsEnd) {
   EXPECT_EQ(UartDeinit(), 0);
   EXPECT_LT(elapsedMs(start), 2000) << "both threads leave within a cycle";
   n = window.notifications();
-  ASSERT_EQ(n.size(), 2u);
+  ASSERT_EQ(n.size(), 3u);
   EXPECT_EQ(n[0].id, NOTIFY_DTR_STATE);
   EXPECT_EQ(n[0].lParam, 0);
   EXPECT_EQ(n[1].id, NOTIFY_RTS_STATE);
   EXPECT_EQ(n[1].lParam, 0);
+  EXPECT_EQ(n[2].id, NOTIFY_REFRESH_INDICATORS) << "the UART LED goes off with the port";
   EXPECT_EQ(uart.isUartActive.load(), 0);
   EXPECT_EQ(uart.readCallback.load(), nullptr);
   EXPECT_EQ(uart.comPort[0], '\0') << "the close clears the whole record";

@@ -281,6 +281,12 @@ TEST_F(SimRadio, ControlCommandsAnswerOneLineEach) {
       {"received 1", "OK 0"},
   };
   for (const Row& r : rows) EXPECT_EQ(sim->control(r.command), r.answer) << r.command;
+  // `help` names every command, on the one answer line.
+  const std::string help = sim->control("help");
+  EXPECT_EQ(help.rfind("OK plug N: ", 0), 0u) << help;
+  for (const char* command : {"; unplug: ", "; set N FIELD VALUE: ", "; received N: ", "; help: "})
+    EXPECT_NE(help.find(command), std::string::npos) << command;
+  EXPECT_EQ(help.find('\n'), std::string::npos);
   // Noise reaches the PC whatever its settings.
   ASSERT_TRUE(term->setLine(9600, 'O', 2, true));
   EXPECT_EQ(sim->control("garbage 50"), "OK");

@@ -56,8 +56,10 @@ inline std::string settingsFor(int baud, const char* parity = "None", int stopBi
 class SimWindow {
  public:
   // Starts the window in a fresh directory; settings.txt is written first
-  // unless `settings` is empty.
-  SimWindow(const sim::WorldOptions& options, const std::string& settings) {
+  // unless `settings` is empty. The simulator's port is selected unless the
+  // command line's options name one.
+  SimWindow(const sim::WorldOptions& options, const std::string& settings,
+            const WindowOptions& windowOptions = {}) {
     oldCwd_ = QDir::currentPath();
     QDir::setCurrent(dir.path());
     if (!settings.empty()) writeFile("settings.txt", settings);
@@ -77,7 +79,7 @@ class SimWindow {
       }
     });
     catcher.start(20);
-    window = std::make_unique<MainWindow>(applicationStartup());
+    window = std::make_unique<MainWindow>(applicationStartup(windowOptions));
     catcher.stop();
     window->messageBoxHook = [this](const std::string& text, const std::string&,
                                     MsgButtons buttons, MsgIcon) {
@@ -85,7 +87,7 @@ class SimWindow {
       return answer ? answer(text, buttons) : MsgResult::Ok;
     };
     window->show();
-    selectPort(kSimPort);
+    if (!windowOptions.port) selectPort(kSimPort);
   }
 
   ~SimWindow() {

@@ -139,10 +139,17 @@ class LocalDeviceInitTest : public QObject {
   }
 
   void abortEndsTheSearchAndTheNextReadStartsAfresh() {
-    SimWindow w(adapterAt(19200), settingsFor(19200));
+    SimWindow w(adapterAt(19200), settingsFor(57600, "Odd", 2, true));
     w.world->unplug();
     w.click(ctl::kReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
+    // Each step replaces the line of the step before.
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+                             10000);
+    QCOMPARE(w.window->statusText().count(" bit/s, "), 1);
+    QVERIFY(w.window->led(ctl::kMainLedUart)->isOn());
     QVERIFY(w.page().enabled(ctl::kAbort));
     w.click(ctl::kAbort);
     // Read Settings pressed again before the search has seen the abort: the
@@ -154,7 +161,50 @@ class LocalDeviceInitTest : public QObject {
     QCOMPARE(uart.isUartActive.load(), 0);
     QCOMPARE(localDev.abortOp.load(), 0);
     QCOMPARE(localDev.initialised.load(), 0);
+    // The port is closed: its LED goes off.
+    QTRY_VERIFY_WITH_TIMEOUT(!w.window->led(ctl::kMainLedUart)->isOn(), 5000);
+    // The closed port's record is empty; settings.txt keeps what the user had.
+    w.window.reset();
+    QVERIFY2(w.readFile("settings.txt")
+                 .startsWith(QString("# KX627 Configuration Utility Settings\nPort = ") + kSimPort +
+                             "\n# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,"
+                             "230400,460800,921600\nBaud = 57600\nStopBits = 2\nFlowControl = On\n"
+                             "# Valid parity values are none, odd, even\nParity = Odd\nName = \n"),
+             qPrintable(w.readFile("settings.txt")));
+  }
 
+  void aTypedPortIsOpenedAndKeptInSettingsTxt() {
+    const std::string typed = "/tmp/kx-typed-" + std::to_string(::getpid());
+    {
+      SimWindow w(adapterAt(19200), "");
+      auto* list = w.page().controlAs<DropDownList>(ctl::kComPortList);
+      QVERIFY(list->isEditable());
+      list->lineEdit()->selectAll();
+      QTest::keyClicks(list->lineEdit(), QString::fromStdString(typed));
+      QCOMPARE(w.page().text(ctl::kComPortList), typed);
+      // The factory line settings of a first start find the adapter at once.
+      QVERIFY(w.readSettings());
+      QVERIFY(!searching(w));
+      QCOMPARE(std::string(uart.comPort), typed);
+      w.window.reset();
+      QVERIFY(w.readFile("settings.txt").contains(QString::fromStdString("Port = " + typed + "\n")));
+    }
+    // The command line's --port preselects a port the system does not list.
+    WindowOptions options;
+    options.port = typed;
+    SimWindow w(adapterAt(19200), settingsFor(19200), options);
+    QCOMPARE(w.page().text(ctl::kComPortList), typed);
+    QVERIFY(w.readSettings());
+    QCOMPARE(std::string(uart.comPort), typed);
+  }
+
+  void theNextReadAfterAnAbortStartsAfresh() {
+    SimWindow w(adapterAt(19200), settingsFor(19200));
+    w.world->unplug();
+    w.click(ctl::kReadSettings);
+    QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
+    w.click(ctl::kAbort);
+    QTRY_VERIFY_WITH_TIMEOUT(!initialisationRunning(), 10000);
     w.world->plug(1);
     QVERIFY(w.readSettings());
     QCOMPARE(localDev.initialised.load(), 1);

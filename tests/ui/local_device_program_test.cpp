@@ -4,6 +4,8 @@
 // settings.txt at start-up and exit, against the simulated adapter.
 #include "support/sim_window_fixture.h"
 
+#include <QPushButton>
+
 #include <QMenuBar>
 
 #include "atcmd/transmission.h"
@@ -26,11 +28,11 @@ std::string field(sim::World& world, const char* name) {
   return v;
 }
 
-void triggerMenu(MainWindow& window, const QString& menu, const QString& item) {
+void triggerMenu(MainWindow& window, const QString& menu, const char* item) {
   for (QAction* top : window.menuBar()->actions()) {
     if (top->text() != menu || !top->menu()) continue;
     for (QAction* a : top->menu()->actions())
-      if (a->text() == item) return a->trigger();
+      if (a->text() == QString::fromUtf8(item)) return a->trigger();
   }
   QFAIL("menu item not found");
 }
@@ -281,7 +283,8 @@ class LocalDeviceProgramTest : public QObject {
     w.type(ctl::kAtCommand, typed);
     w.click(ctl::kSend);
     QCOMPARE(w.boxes.size(), std::size_t{1});
-    QVERIFY2(QString::fromStdString(w.boxes[0]).contains("at most 29 characters"), w.boxes[0].c_str());
+    QVERIFY2(QString::fromStdString(w.boxes[0]).contains("is 29 characters long; at most 28 characters"),
+             w.boxes[0].c_str());
     QVERIFY(QString::fromStdString(w.boxes[0]).contains(QString::fromStdString(typed)));
 
     w.boxes.clear();
@@ -289,7 +292,7 @@ class LocalDeviceProgramTest : public QObject {
     w.type(ctl::kPinCode, "4321");
     w.click(ctl::kSaveSettings);
     QCOMPARE(w.boxes.size(), std::size_t{1});
-    QVERIFY(QString::fromStdString(w.boxes[0]).contains("at most 29 characters"));
+    QVERIFY(QString::fromStdString(w.boxes[0]).contains("at most 28 characters"));
     QCOMPARE(w.receivedFrom(before), std::vector<std::string>{"AT+PIN=4321\r"});
     QVERIFY(w.statusHas("Settings saved failed"));
     QCOMPARE(w.page().text(ctl::kDeviceName), std::string(localDev.name));  // back to the record
@@ -301,14 +304,14 @@ class LocalDeviceProgramTest : public QObject {
     QVERIFY(w.readSettings());
     const std::string path = w.dir.filePath("device.txt").toStdString();
     w.nextPath = path;
-    triggerMenu(*w.window, "File", "Save Settings File");
+    triggerMenu(*w.window, "File", "Save Settings File\u2026");
     QVERIFY(w.statusHas("Device Settings Saved"));
     const QString saved = w.readFile("device.txt");
     QVERIFY(saved.contains("Name = KX627-1\n"));
     QVERIFY(saved.contains("RemoteCOD = 000000\n"));
 
     const std::size_t before = w.received().size();
-    triggerMenu(*w.window, "File", "Load Settings File");
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
     QCOMPARE(w.dialogs, (std::vector<bool>{true, false}));
     QVERIFY(w.statusHas("Programming the adapter with the loaded settings..."));
     QVERIFY(w.statusHas("The adapter already holds the loaded settings"));
@@ -317,17 +320,17 @@ class LocalDeviceProgramTest : public QObject {
 
     // A changed value is programmed, one command for it.
     w.writeFile("device.txt", saved.toStdString() + "Name = FromFile\nEchoMode = On\n");
-    triggerMenu(*w.window, "File", "Load Settings File");
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
     QCOMPARE(w.receivedFrom(before), (std::vector<std::string>{"AT+NAME=FromFile\r", "AT+ECHO+\r"}));
     QCOMPARE(std::string(localDev.name), std::string("FromFile"));
     QVERIFY(w.boxes.empty());
 
     // A cancelled dialog does nothing; a missing file is reported.
     w.nextPath.reset();
-    triggerMenu(*w.window, "File", "Load Settings File");
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
     QVERIFY(w.boxes.empty());
     w.nextPath = w.dir.filePath("missing.txt").toStdString();
-    triggerMenu(*w.window, "File", "Load Settings File");
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
     QCOMPARE(w.boxes, (std::vector<std::string>{"Failed to open settings.txt file.No such file present",
                                                 "Failed to load file"}));
   }
@@ -343,19 +346,38 @@ class LocalDeviceProgramTest : public QObject {
     std::vector<std::string> questions;
     MsgResult reply = MsgResult::No;
     w.answer = [&](const std::string& text, MsgButtons buttons) {
-      if (buttons == MsgButtons::YesNo) questions.push_back(text);
-      return buttons == MsgButtons::YesNo ? reply : MsgResult::Ok;
+      if (isYesNo(buttons)) questions.push_back(text);
+      return isYesNo(buttons) ? reply : MsgResult::Ok;
     };
     const std::size_t before = w.received().size();
-    triggerMenu(*w.window, "File", "Load Settings File");
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
     QCOMPARE(questions.size(), std::size_t{1});
     QVERIFY(QString::fromStdString(questions[0]).contains(QString::fromStdString(
         path + ":2: unknown key \"Nmae\" (did you mean \"Name\"?)\n" + path + ":3: Baud:")));
     QCOMPARE(w.receivedFrom(before), std::vector<std::string>{});
     QVERIFY(w.statusHas(QString::fromStdString("Loading " + path + " cancelled; nothing was programmed")));
+    // The bad lines stay in the status window after the box.
+    QCOMPARE(w.statusCount(QString::fromStdString(path + ":2: unknown key \"Nmae\" (did you mean \"Name\"?)")), 1);
+
+    // The real box: No is its default, so Enter programs nothing.
+    w.window->messageBoxHook = nullptr;
+    QString defaultButton;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
+    QCOMPARE(defaultButton, QStringLiteral("&No"));
+    QCOMPARE(w.receivedFrom(before), std::vector<std::string>{});
+    w.window->messageBoxHook = [&](const std::string& text, const std::string&, MsgButtons buttons, MsgIcon) {
+      w.boxes.push_back(text);
+      return w.answer(text, buttons);
+    };
 
     reply = MsgResult::Yes;
-    triggerMenu(*w.window, "File", "Load Settings File");
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
     QCOMPARE(w.receivedFrom(before),
              (std::vector<std::string>{"AT+NAME=Baud-Tester\r", "AT+ECHO+\r"}));
     QVERIFY(w.statusHas("Adapter programmed with loaded settings"));
@@ -363,28 +385,43 @@ class LocalDeviceProgramTest : public QObject {
     // Nothing usable: a box, no question, nothing sent.
     w.writeFile("bad.txt", std::string("\x01\x02 binary\n", 10));
     w.boxes.clear();
-    triggerMenu(*w.window, "File", "Load Settings File");
+    triggerMenu(*w.window, "File", "Load Settings File\u2026");
     QCOMPARE(questions.size(), std::size_t{2});
     QCOMPARE(w.boxes.size(), std::size_t{1});
     QVERIFY(QString::fromStdString(w.boxes[0]).startsWith("Nothing was programmed"));
     QCOMPARE(w.receivedFrom(before).size(), std::size_t{2});
   }
 
-  void fileMenuRefusesBeforeInitialisation() {
+  void fileMenuWaitsForAnAdapter() {
     SimWindow w(adapter(), settingsFor(19200));
-    triggerMenu(*w.window, "File", "Save Settings File");
-    triggerMenu(*w.window, "File", "Load Settings File");
+    QVERIFY(!w.window->saveSettingsAction()->isEnabled());
+    QVERIFY(!w.window->loadSettingsAction()->isEnabled());
+    QCOMPARE(w.window->saveSettingsAction()->shortcut(), QKeySequence(QKeySequence::Save));
+    QCOMPARE(w.window->loadSettingsAction()->shortcut(), QKeySequence(QKeySequence::Open));
+    // Reached all the same (a shortcut's race with Re-initialize), they refuse.
+    w.window->onSaveSettingsFile();
+    w.window->onLoadSettingsFile();
     QCOMPARE(w.boxes,
              (std::vector<std::string>{
                  "Local Device is not initialised. Please initialise the device and then save settings.",
                  "Local Device is not initialised. Please initialise the device and then load settings."}));
     QVERIFY(w.dialogs.empty());
+    QVERIFY(w.readSettings());
+    QTRY_VERIFY(w.window->saveSettingsAction()->isEnabled() && w.window->loadSettingsAction()->isEnabled());
+    w.click(ctl::kReinitialize);
+    QVERIFY(!w.window->saveSettingsAction()->isEnabled());
   }
 
-  void startupWithoutSettingsShowsItsBoxOnceAndExitWritesNineteenLines() {
+  void aFirstStartShowsNoBoxAndTheFactoryLineSettings() {
     SimWindow w(adapter(), "");
-    QCOMPARE(w.startupBoxes, std::vector<std::string>{"Failed to open settings.txt file.No such file present"});
-    QCOMPARE(uart.baud, 0);
+    QCOMPARE(w.startupBoxes, std::vector<std::string>{});
+    QVERIFY(w.statusHas("No settings.txt yet: the adapter's factory line settings are in use "
+                        "(19200 bit/s, no parity, one stop bit, no flow control)."));
+    LocalDevicePage& p = w.page();
+    QCOMPARE(p.text(ctl::kBaudRateList), std::string("19200"));
+    QCOMPARE(p.text(ctl::kParityList), std::string("None"));
+    QVERIFY(p.checked(ctl::kStopOne));
+    QVERIFY(p.checked(ctl::kFlowDisabled));
     // A file dialog may have made another directory current meanwhile.
     QDir(w.dir.path()).mkdir("elsewhere");
     QDir::setCurrent(w.dir.filePath("elsewhere"));
@@ -393,10 +430,11 @@ class LocalDeviceProgramTest : public QObject {
              QString("# KX627 Configuration Utility Settings\n"
                      "Port = \n"
                      "# Valid baudrate values 1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600\n"
-                     "Baud = 0\n"
-                     "StopBits = 0\n"
+                     "Baud = 19200\n"
+                     "StopBits = 1\n"
                      "FlowControl = Off\n"
                      "# Valid parity values are none, odd, even\n"
+                     "Parity = None\n"
                      "Name = \n"
                      "Pin = \n"
                      "RemoteAddress = \n"

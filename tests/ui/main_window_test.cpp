@@ -310,7 +310,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(bar->value(), bar->maximum());
   }
 
-  void spinnerTurnsTheLastCharacter() {
+  void spinnerTurnsTheLastCharacterUntilTheNextLine() {
     window->appendStatus("Inquiry started....");
     const QString marks = QStringLiteral("\\|/-\\|/-");
     for (int step = 0; step < 8; ++step) {
@@ -319,6 +319,21 @@ class MainWindowTest : public QObject {
       QCOMPARE(window->statusWindow()->toPlainText(),
                QStringLiteral("Inquiry started...") + marks[step] + QStringLiteral("\n"));
     }
+    // No turn stays behind.
+    window->appendStatus("Inquiry Finished/Cancelled");
+    QCOMPARE(window->statusText(), QStringLiteral("Inquiry started....\r\nInquiry Finished/Cancelled\r\n"));
+    QCOMPARE(window->statusWindow()->toPlainText(),
+             QStringLiteral("Inquiry started....\nInquiry Finished/Cancelled\n"));
+  }
+
+  void aProgressLineReplacesItselfUntilTheNextLine() {
+    window->progressText = [](int step) { return "step " + std::to_string(step) + " of 3"; };
+    window->appendStatus("Searching....");
+    for (int step = 1; step <= 3; ++step) window->sendSpinner(step);
+    window->appendStatus("Found");
+    window->progressText = nullptr;
+    QCOMPARE(window->statusText(), QStringLiteral("Searching....\r\nstep 3 of 3\r\nFound\r\n"));
+    QCOMPARE(window->statusWindow()->toPlainText(), QStringLiteral("Searching....\nstep 3 of 3\nFound\n"));
   }
 
   void spinnerLeavesShortTextAlone_data() {
@@ -552,6 +567,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(window->page(pageId)->geometry(), window->pageRect());
     const QRect frame = window->controls().control(ctl::kMainPageFrame)->geometry();
     QCOMPARE(window->pageRect(), frame.adjusted(1, 1, -1, -1));
+    // The current page's button says so (bold), the others do not.
+    for (int b : {int(ctl::kMainLocalDeviceButton), int(ctl::kMainRemoteButton), int(ctl::kMainConnectionButton),
+                  int(ctl::kMainPairingButton)})
+      QCOMPARE(window->controls().control(b)->font().bold(), b == button);
+    // The pages were laid out for one size: the window cannot be resized.
+    QVERIFY(window->minimumSize().isValid());
+    QCOMPARE(window->minimumSize(), window->maximumSize());
+    QCOMPARE(window->size(), window->minimumSize());
 
     window->showPage(137);  // not a page: all hidden
     for (int id : {135, 136, 138, 139}) QVERIFY(!window->page(id)->isVisible());
@@ -611,7 +634,7 @@ class MainWindowTest : public QObject {
 
   // ------------------------------------------------------------ menus
   void aboutFromTheHelpMenu() {
-    QAction* about = findAction(window->menuBar(), "Help", "About...");
+    QAction* about = findAction(window->menuBar(), "Help", "About\u2026");
     QVERIFY(about);
     bool seen = false;
     QTimer::singleShot(0, this, [&] {
@@ -620,7 +643,7 @@ class MainWindowTest : public QObject {
       seen = dialog->windowTitle() == QStringLiteral("About KX627 Configuration Tool");
       QStringList texts;
       for (QLabel* l : dialog->findChildren<QLabel*>()) texts << l->text();
-      seen = seen && texts.contains(QStringLiteral("KX627 Configuration Tool, Version 1.5")) &&
+      seen = seen && texts.contains(QStringLiteral("KX627 Configuration Tool, Version " KX_VERSION)) &&
              texts.contains(QStringLiteral("Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x"));
       QTest::mouseClick(dialog->form().controlAs<QPushButton>(ctl::kAboutOk), Qt::LeftButton);
     });
@@ -630,13 +653,21 @@ class MainWindowTest : public QObject {
 
   void menusHoldTheirItems() {
     QMenuBar* bar = window->menuBar();
-    for (const char* item : {"Save Settings File", "Load Settings File", "Exit"}) QVERIFY(findAction(bar, "File", item));
-    for (const char* item : {"User Manual", "AT Command Manual", "About..."}) QVERIFY(findAction(bar, "Help", item));
+    for (const char* item : {"Save Settings File\u2026", "Load Settings File\u2026", "Exit"}) QVERIFY(findAction(bar, "File", item));
+    for (const char* item : {"User Manual", "AT Command Manual", "About\u2026"}) QVERIFY(findAction(bar, "Help", item));
     QAction* debug = findAction(bar, "Debug", "Enable Debug");
     QVERIFY(debug && debug->isCheckable() && !debug->isChecked());
     int saves = 0;
     window->onSaveSettingsFile = [&] { ++saves; };
-    findAction(bar, "File", "Save Settings File")->trigger();
+    // Saving needs an adapter that has been read.
+    QAction* save = findAction(bar, "File", "Save Settings File\u2026");
+    save->trigger();
+    QCOMPARE(saves, 0);
+    localDev.initialised = 1;
+    window->updateIndicators();
+    save->trigger();
+    localDev.initialised = 0;
+    window->updateIndicators();
     QCOMPARE(saves, 1);
   }
 
