@@ -33,6 +33,8 @@ SimulatorMode::SimulatorMode() : state_(std::make_unique<State>()) {
 
 SimulatorMode::~SimulatorMode() = default;
 
+int SimulatorMode::pluggedAdapter() const { return state_->world.plugged(); }
+
 int SimulatorMode::promptedDevice(const std::string& boxText) {
   constexpr std::string_view head = "Connect Device ";
   constexpr std::string_view tail = " and then Press OK";

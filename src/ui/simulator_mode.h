@@ -29,6 +29,9 @@ class SimulatorMode {
   // Lets the window's pairing prompts plug the adapter they name.
   void attachTo(MainWindow& window);
 
+  // The simulated adapter on the port now (1 or 2).
+  int pluggedAdapter() const;
+
   // The adapter a pairing prompt's text asks for, or 0 for any other text.
   static int promptedDevice(const std::string& boxText);
 

@@ -5,11 +5,14 @@
 #include "support/sim_window_fixture.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include "device/port_list.h"
 #include "device/settings_search.h"
 #include "serial/port_discovery.h"
+#include "ui/command_line.h"
 #include "ui/drop_down_list.h"
+#include "ui/simulator_mode.h"
 
 using namespace kx;
 using namespace kx::test;
@@ -171,6 +174,48 @@ class LocalDeviceInitTest : public QObject {
                              "230400,460800,921600\nBaud = 57600\nStopBits = 2\nFlowControl = On\n"
                              "# Valid parity values are none, odd, even\nParity = Odd\nName = \n"),
              qPrintable(w.readFile("settings.txt")));
+  }
+
+  // --simulator: the window reads the simulated adapter behind its port SIM,
+  // OK to pairing's prompt plugs the adapter it names (Cancel does not), and
+  // the trial leaves settings.txt as it was.
+  void theSimulatorModeReadsAndSwapsAdapters() {
+    QTemporaryDir dir;
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    {
+      SimulatorMode simulator;
+      WindowCommandLine command = parseWindowCommandLine({"kx627-config", "--simulator"});
+      QVERIFY(!command.exitCode);
+      MainWindow::Startup startup = applicationStartup(command.options);
+      startup.saveSettings = nullptr;  // as main() does for a trial
+      MainWindow window(std::move(startup));
+      simulator.attachTo(window);
+      MsgResult answer = MsgResult::Ok;
+      window.messageBoxHook = [&](const std::string&, const std::string&, MsgButtons, MsgIcon) {
+        return answer;
+      };
+      LocalDevicePage& page = *window.localDevicePage();
+      QCOMPARE(page.text(ctl::kComPortList), std::string(SimulatorMode::kPortName));
+      page.controlAs<QAbstractButton>(ctl::kReadSettings)->click();
+      QTRY_VERIFY_WITH_TIMEOUT(window.statusText().contains("Device Settings read complete"), 15000);
+      QCOMPARE(page.text(ctl::kDeviceName), std::string("KX627-1"));
+
+      answer = MsgResult::Cancel;
+      window.messageBox("Connect Device 2 to SIM and then Press OK", "", MsgButtons::OkCancel);
+      QCOMPARE(simulator.pluggedAdapter(), 1);
+      answer = MsgResult::Ok;
+      window.messageBox("Connect Device 2 to SIM and then Press OK", "", MsgButtons::OkCancel);
+      QCOMPARE(simulator.pluggedAdapter(), 2);
+      window.messageBox("Connect Device 1 to SIM and then Press OK", "", MsgButtons::OkCancel);
+      QCOMPARE(simulator.pluggedAdapter(), 1);
+      QCOMPARE(SimulatorMode::promptedDevice("Connect Device 2 to SIM"), 0);
+    }
+    QVERIFY(!QFileInfo::exists(dir.filePath("settings.txt")));
+    QDir::setCurrent(oldCwd);
+    serialDeviceFactory = nullptr;
+    clearUart();
+    clearLocalDev();
   }
 
   void aTypedPortIsOpenedAndKeptInSettingsTxt() {
