@@ -1,9 +1,9 @@
 #include "device/settings_check.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "common/address.h"
 #include "common/records.h"
@@ -28,33 +28,29 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-// Edit distance with adjacent transpositions, enough to tell whether two keys
-// differ by one letter (missing, extra, wrong, or two swapped). Both texts
-// are at most kMaxKeyText long.
+// Keys are short; a longer "key" is some other text, and no suggestion fits it.
 constexpr std::size_t kMaxKeyText = 20;
-std::size_t editDistance(std::string_view a, std::string_view b) {
-  std::size_t d[kMaxKeyText + 1][kMaxKeyText + 1];
-  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i)
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  return d[a.size()][b.size()];
+
+// Whether one edit turns `a` into `b`: a letter missing, extra or wrong, or
+// two neighbours swapped (an edit distance of exactly 1, transpositions
+// counting as one). One pass over the texts.
+bool oneEditApart(std::string_view a, std::string_view b) {
+  if (a.size() < b.size()) std::swap(a, b);
+  if (a.size() - b.size() > 1) return false;
+  std::size_t i = 0;  // the first place they differ
+  while (i < b.size() && a[i] == b[i]) ++i;
+  if (a.size() != b.size()) return a.substr(i + 1) == b.substr(i);  // a has one letter more
+  if (i == a.size()) return false;                                  // the same text
+  return a.substr(i + 1) == b.substr(i + 1) ||                      // one letter wrong
+         (i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
+          a.substr(i + 2) == b.substr(i + 2));  // two neighbours swapped
 }
 
 std::string unknownKeyProblem(std::string_view key) {
   std::string text = "unknown key \"" + std::string(key) + "\"";
-  // Keys are short; a long "key" is some other text, and no suggestion fits it.
   if (key.size() <= kMaxKeyText) {
     for (const char* known : kSettingsFileKeys) {
-      const std::size_t length = std::strlen(known);
-      const std::size_t apart = key.size() > length ? key.size() - length : length - key.size();
-      if (apart > 1) continue;  // more than one letter apart whatever they hold
-      if (equalsIgnoreCase(key, known) || editDistance(key, known) == 1)
+      if (equalsIgnoreCase(key, known) || oneEditApart(key, known))
         return text + " (did you mean \"" + known + "\"?)";
     }
   }

@@ -159,6 +159,9 @@ TEST(SettingsLineCheck, EveryLineIsCheckedBeforeItIsTaken) {
   } refused[] = {
       {"Nmae = Typo", "unknown key \"Nmae\" (did you mean \"Name\"?)"},
       {"echomode = On", "(did you mean \"EchoMode\"?)"},
+      {"Bad = 9600", "(did you mean \"Baud\"?)"},
+      {"StopBitss = 1", "(did you mean \"StopBits\"?)"},
+      {"Parify = None", "(did you mean \"Parity\"?)"},
       {"Colour = Red", "unknown key \"Colour\""},
       {"Name Baud-Tester", "no \"=\""},
       {" = On", "no key before \"=\""},
@@ -184,6 +187,10 @@ TEST(SettingsLineCheck, EveryLineIsCheckedBeforeItIsTaken) {
   }
   SettingsLine entry;
   std::string problem;
+  for (const char* line : {"Nmea = x", "Colour = Red", "Pairyt = None"}) {  // no key one edit away
+    checkSettingsLine(line, &entry, &problem);
+    EXPECT_EQ(problem.find("did you mean"), std::string::npos) << problem;
+  }
   EXPECT_EQ(checkSettingsLine("  # Name = x\n", &entry, &problem), SettingsLineKind::Comment);
   EXPECT_EQ(checkSettingsLine(" \t\r\n", &entry, &problem), SettingsLineKind::Blank);
 }
