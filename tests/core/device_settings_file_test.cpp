@@ -167,6 +167,7 @@ TEST(SettingsLineCheck, EveryLineIsCheckedBeforeItIsTaken) {
       {" = On", "no key before \"=\""},
       {"EchoMode = Maybe", "EchoMode: \"Maybe\" is not On or Off"},
       {"Role = boss", "Role: \"boss\" is not Master or Slave"},
+      {"Role = b\xC3\xA9\\s\x80", "Role: \"b\\xC3\\xA9\\\\s\\x80\" is not Master or Slave"},
       {"ModemSignal = Loop", "is not Disabled, LocalLoopback or RemoteTransfer"},
       {"Baud = 12345", "Baud: \"12345\" is not an adapter speed"},
       {"Baud = 9600x", "is not an adapter speed"},
