@@ -227,9 +227,11 @@ const char* onOffText(int32_t v) { return v ? "On" : "Off"; }
 void takeCheckedFile(const SettingsFileCheck& check, const std::string& name, int applyMode,
                      FormInterface* page, std::vector<std::string>* dryRun) {
   for (const SettingsProblem& p : check.problems) {
-    const std::string line = describeSettingsProblem(name, p);
+    std::string line = describeSettingsProblem(name, p);
     debugLog("LoadSettings: %s", line.c_str());
-    if (!dryRun) appendStatus(line + (p.lineNumber ? " (line ignored)" : ""));
+    if (dryRun) continue;
+    if (p.lineNumber) line += " (line ignored)";
+    appendStatus(line);
   }
   programSettings(check.entries, applyMode, page, dryRun);
 }

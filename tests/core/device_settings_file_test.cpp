@@ -272,6 +272,25 @@ TEST_F(SettingsFileTest, AByteOrderMarkAtTheStartIsNoPartOfTheFirstLine) {
   EXPECT_EQ(later.problems[0].lineNumber, 2);
 }
 
+// A file is read in blocks: a line longer than a block, one at the longest
+// length read and one past it each stay one line, and the last line needs no
+// line end.
+TEST_F(SettingsFileTest, LongLinesAreReadAsOneLineEach) {
+  const std::string name = "Name = " + std::string(1015, 'n');  // 1022 characters
+  const SettingsFileCheck check =
+      checkSettingsFile(write("long.txt", "Baud = 9600\nPin = " + std::string(5000, 'p') + "\n" +
+                                              name + "\r\n" + name + "x\r\nRole = Slave"));
+  std::vector<std::pair<int, std::string>> problems;
+  for (const SettingsProblem& p : check.problems) problems.emplace_back(p.lineNumber, p.text);
+  EXPECT_EQ(problems, (std::vector<std::pair<int, std::string>>{
+                          {2, "line longer than 1022 characters"},
+                          {3, "Name: 1015 characters, at most 19 fit in its field"},
+                          {4, "line longer than 1022 characters"}}));
+  ASSERT_EQ(check.entries.size(), 2u);
+  EXPECT_EQ(check.entries[1].lineNumber, 5);
+  EXPECT_EQ(check.entries[1].value, "Slave");
+}
+
 TEST_F(SettingsFileTest, OpenFailuresAreReportedAndLeaveTheRecord) {
   fileSettings.baud = 4800;
   EXPECT_EQ(LoadSettings(dir.file("missing.txt"), 0), 0);
