@@ -300,9 +300,11 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page,
   return 1;
 }
 
-void readSettings(std::FILE* file, const std::string& name, int applyMode, FormInterface* page,
-                  std::vector<std::string>* dryRun) {
-  takeCheckedFile(checkSettingsStream(file), name, applyMode, page, dryRun);
+SettingsFileCheck readSettings(std::FILE* file, const std::string& name, int applyMode,
+                               FormInterface* page, std::vector<std::string>* dryRun) {
+  SettingsFileCheck check = checkSettingsStream(file);
+  takeCheckedFile(check, name, applyMode, page, dryRun);
+  return check;
 }
 
 namespace {
