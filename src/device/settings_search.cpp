@@ -89,10 +89,19 @@ void CheckOldFirmware(FormInterface& page) {
   uart.flow = 1;
   debugLog("UART: +%s baud %d flow %d stopbits %d parity %d", "UartChangeSettings", 19200, 1, 1,
            256);
+  auto restore = [&] {
+    uart.baud = savedBaud;
+    uart.stopBits = savedStop;
+    uart.parity = savedParity;
+    uart.flow = savedFlow;
+  };
   if (!UartApplySettings()) {
     debugLog(
         "CheckOldFirmware - Failed to set default uart settings baud 19200, parity NONE, "
         "stopBits 1, flowcontrol ENABLED");
+    // The record goes back to what the port still runs.
+    restore();
+    UartApplySettings();
     return;
   }
   UartPurge();
@@ -101,10 +110,7 @@ void CheckOldFirmware(FormInterface& page) {
     debugLog("CheckOldFirmware - Failed to send command %s", "ATI0\r");
   else
     applyCommandResponse(page);
-  uart.baud = savedBaud;
-  uart.stopBits = savedStop;
-  uart.parity = savedParity;
-  uart.flow = savedFlow;
+  restore();
   UartChangeSettings();
 }
 
