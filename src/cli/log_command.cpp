@@ -36,7 +36,7 @@ int printUnitLog(const Options& o, std::FILE* out, std::FILE* err) {
     return kExitFileError;
   }
   std::string error;
-  const auto log = UnitLog::open(o.file, &error);
+  const auto log = UnitLog::openForReading(o.file, &error);
   std::vector<UnitRecord> records;
   if (!log || !log->records(&records)) {
     std::fprintf(err, "kx627-cli: cannot read the unit log %s: %s\n", shownAddress(o.file).c_str(),

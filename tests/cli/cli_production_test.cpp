@@ -3,6 +3,7 @@
 // and the unit log that keeps them, across runs and across a killed run.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -130,6 +131,20 @@ TEST_F(CliProduction, KilledRunLeavesTheFinishedRows) {
   const auto table = runCli({"log", db});
   EXPECT_EQ(table.code, kExitOk);
   EXPECT_NE(table.out.find("1 unit(s)\n"), std::string::npos) << table.out;
+  // Listing only reads: a user who may not write the file or its folder
+  // lists it too.
+  if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0) {
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all |
+                                                 std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_read |
+                                                 std::filesystem::perms::others_exec);
+    const auto reader = kx::test::runProgram(
+        "/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                             kx::test::cliPath(), "log", db});
+    EXPECT_EQ(reader.code, kExitOk) << reader.err;
+    EXPECT_NE(reader.out.find("1 unit(s)\n"), std::string::npos) << reader.out;
+  }
 
   ASSERT_EQ(runCli(apply()).code, kExitOk);
   EXPECT_EQ(sim->control("get 2 name"), "OK Unit-100002-2");
