@@ -31,6 +31,15 @@ void refreshLinkViews() {
   postNotify(NOTIFY_REMOTE_PAGE);
 }
 
+std::mutex gLinkEventMutex;
+LinkEventNote gLinkEvents;
+
+void noteLinkEvent(LinkEvent event) {
+  std::lock_guard lock(gLinkEventMutex);
+  ++gLinkEvents.count;
+  gLinkEvents.last = event;
+}
+
 // The adapter may or may not put a blank between the keyword and the text;
 // the failure is recognised either way.
 bool isAttemptFail(std::string_view param) {
@@ -54,6 +63,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
         copyField(remote.peerAddress, "");
       }
       refreshLinkViews();
+      noteLinkEvent(LinkEvent::Disconnected);
       const std::string text = formatBounded(
           kMessageBound, "Local Device disconnected from remote device with address %s", param);
       reportEvent(text);
@@ -63,6 +73,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
       if (isAttemptFail(param)) {
         localDev.connected = 0;
         localDev.dataMode = 0;
+        noteLinkEvent(LinkEvent::ConnectFailed);
         const std::string text = formatBounded(
             kMessageBound, "Local Device failed to connect to remote device. %s", param);
         reportEvent(text);
@@ -79,6 +90,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
       localDev.connected = 1;
       localDev.dataMode = 1;
       refreshLinkViews();
+      noteLinkEvent(LinkEvent::Connected);
       const std::string text = formatBounded(
           kMessageBound, "Local Device connected to remote device with address %s", param);
       reportEvent(text);
@@ -105,6 +117,11 @@ int32_t parseConnectEvent() {
     showInStatus = atCommand.showInStatus;
   }
   return handle(command, response, param, showInStatus);
+}
+
+LinkEventNote linkEvents() {
+  std::lock_guard lock(gLinkEventMutex);
+  return gLinkEvents;
 }
 
 int32_t handleConnectEvent(const ConnectEvent& event, int32_t showInStatus) {

@@ -39,6 +39,8 @@ std::mutex gWorkerMutex;
 std::thread gWorker;
 std::atomic<bool> gWorkerRunning{false};
 std::atomic<bool> gShutdown{false};  // the window is closing: no more window calls
+std::atomic<InitOutcome> gOutcome{InitOutcome::None};
+std::atomic<bool> gLeftDataMode{false};
 
 // A status line. The worker's lines go to the user-interface thread and wait
 // there; once the window is closing the worker shows nothing more.
@@ -141,7 +143,7 @@ bool openPortFromPage(FormInterface& page) {
   return true;
 }
 
-void readAllSettings(FormInterface& page) {
+int32_t readAllSettings(FormInterface& page) {
   WaitCursor cursor;
   status("Reading Device Settings...");
   for (const char* command : readCommandList) {
@@ -153,11 +155,12 @@ void readAllSettings(FormInterface& page) {
     if (sendATCommand(command, 0, 0, 1000) != 0) dropUnfinishedAnswer();
     if (applyCommandResponse(page) == 0) {
       status("Device Settings read failed. No more settings will be read");
-      return;
+      return 1;
     }
   }
   rememberSerialSettings();
   status("Device Settings read complete");
+  return 0;
 }
 
 namespace {
@@ -193,6 +196,7 @@ bool leaveDataMode(FormInterface& page) {
   applyOnUi(page);
   // Data mode exists only over a connection: the link is still up.
   localDev.connected = 1;
+  gLeftDataMode = true;
   if (!gShutdown) postNotify(NOTIFY_REFRESH_INDICATORS);
   status(kLeftDataModeStatus);
   return true;
@@ -224,12 +228,15 @@ void initialiseDevice(FormInterface& page) {
     }
   }
   if (localDev.initialised == 1) {
+    gOutcome = InitOutcome::Initialised;
     if (!gShutdown) postNotify(NOTIFY_DEVICE_INITIALISED);
   } else if (localDev.abortOp == 1 || gShutdown) {
+    gOutcome = InitOutcome::Aborted;
     localDev.abortOp = 0;
     status("Initialization operation aborted");
     UartDeinit();
   } else {
+    gOutcome = InitOutcome::NotFound;
     status("Initializion failed. All Settings tried. Please check the following");
     status("1. COM Port Number is correct");
     status("2. Change slide switch position and try again");
@@ -246,17 +253,21 @@ void onReadSettings(FormInterface& page) {
   WaitCursor cursor;
   localDev.abortOp = 0;
   localDev.oldFirmware = 0;
+  gOutcome = InitOutcome::None;
+  gLeftDataMode = false;
   if (uart.isUartActive == 0 && !openPortFromPage(page)) {
+    gOutcome = InitOutcome::PortFailed;
     status("Failed to initialise UART");
     return;
   }
   if (localDev.initialised == 1) {
-    readAllSettings(page);
+    gOutcome = readAllSettings(page) == 0 ? InitOutcome::Initialised : InitOutcome::ReadFailed;
     return;
   }
   status("Checking support for firmware version...");
   CheckOldFirmware(page);
   if (localDev.oldFirmware == 1) {
+    gOutcome = InitOutcome::OldFirmware;
     showMessageBox(
         "The adapter is running an old firmware version.\n"
         "Please download the version of the KX627 Configuration Tool for this firmware from the "
@@ -311,6 +322,9 @@ void onReinitialize(FormInterface& page) {
 }
 
 bool initialisationRunning() { return gWorkerRunning.load(); }
+
+InitOutcome initialisationOutcome() { return gOutcome.load(); }
+bool initialisationLeftDataMode() { return gLeftDataMode.load(); }
 
 bool stopInitialisation() {
   std::lock_guard lock(gWorkerMutex);
