@@ -31,14 +31,9 @@ void refreshLinkViews() {
   postNotify(NOTIFY_REMOTE_PAGE);
 }
 
-std::mutex gLinkEventMutex;
-LinkEventNote gLinkEvents;
+OutcomeCounter<LinkEvent> gLinkEvents;
 
-void noteLinkEvent(LinkEvent event) {
-  std::lock_guard lock(gLinkEventMutex);
-  ++gLinkEvents.count;
-  gLinkEvents.last = event;
-}
+void noteLinkEvent(LinkEvent event) { gLinkEvents.note(event); }
 
 // The adapter may or may not put a blank between the keyword and the text;
 // the failure is recognised either way.
@@ -119,10 +114,7 @@ int32_t parseConnectEvent() {
   return handle(command, response, param, showInStatus);
 }
 
-LinkEventNote linkEvents() {
-  std::lock_guard lock(gLinkEventMutex);
-  return gLinkEvents;
-}
+LinkEventNote linkEvents() { return gLinkEvents.read(); }
 
 int32_t handleConnectEvent(const ConnectEvent& event, int32_t showInStatus) {
   return handle(event.keyword, "\r\nOK\r\n", event.param, showInStatus);

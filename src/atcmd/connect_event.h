@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "atcmd/event_line.h"
+#include "common/outcome_note.h"
 
 namespace kx {
 
@@ -22,10 +23,7 @@ int32_t parseConnectEvent();
 // What the adapter last reported of its link. Every event handled counts
 // one, so a caller notes the count before it acts and waits for it to move.
 enum class LinkEvent : int32_t { None, Connected, ConnectFailed, Disconnected };
-struct LinkEventNote {
-  uint32_t count = 0;
-  LinkEvent last = LinkEvent::None;
-};
+using LinkEventNote = OutcomeNote<LinkEvent>;
 LinkEventNote linkEvents();
 
 // Handles an event taken apart by the framers. `showInStatus` is the pending

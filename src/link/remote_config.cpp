@@ -28,14 +28,9 @@ void killHandshakeTimer() {
   if (WindowInterface* w = mainWindowHandle) w->killTimer(TIMER_HANDSHAKE);
 }
 
-std::mutex gOutcomeMutex;
-RemoteOutcomeNote gOutcome;
+OutcomeCounter<RemoteOutcome> gOutcomes;
 
-void noteOutcome(RemoteOutcome outcome) {
-  std::lock_guard lock(gOutcomeMutex);
-  ++gOutcome.count;
-  gOutcome.last = outcome;
-}
+void noteOutcome(RemoteOutcome outcome) { gOutcomes.note(outcome); }
 
 // Handles a complete two-byte answer; remoteMutex is held.
 void handleAnswer() {
@@ -253,9 +248,6 @@ void installRemoteConfiguration() {
   remoteLinkLost = &onRemoteLinkLost;
 }
 
-RemoteOutcomeNote remoteOutcome() {
-  std::lock_guard lock(gOutcomeMutex);
-  return gOutcome;
-}
+RemoteOutcomeNote remoteOutcome() { return gOutcomes.read(); }
 
 }  // namespace kx

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/control_ids.h"
+#include "common/outcome_note.h"
 #include "platform/form.h"
 
 namespace kx {
@@ -57,10 +58,7 @@ enum class RemoteOutcome : int32_t {
   LinkLost,           // the link went down while the answer was awaited
   NotSent,            // the message could not be sent
 };
-struct RemoteOutcomeNote {
-  uint32_t count = 0;
-  RemoteOutcome last = RemoteOutcome::None;
-};
+using RemoteOutcomeNote = OutcomeNote<RemoteOutcome>;
 RemoteOutcomeNote remoteOutcome();
 
 

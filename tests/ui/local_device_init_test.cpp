@@ -66,7 +66,10 @@ class LocalDeviceInitTest : public QObject {
 
   void readSettingsReadsAllTwentySettingsIntoPageAndRecord() {
     SimWindow w(adapterAt(19200), settingsFor(19200));
+    // A name that holds an event's word is a name, not a connection.
+    QVERIFY(w.world->set(1, "name", "CONNECTOR-7"));
     QVERIFY(w.readSettings());
+    QVERIFY(w.boxes.empty());
 
     // The probe, then the read list in order; the old-firmware probe at flow
     // control on did not reach an adapter running without it.
@@ -76,7 +79,8 @@ class LocalDeviceInitTest : public QObject {
     for (int i = 0; i < 20; ++i) QCOMPARE(got[static_cast<std::size_t>(i) + 1], std::string(readCommandList[i]));
 
     QCOMPARE(localDev.initialised.load(), 1);
-    QCOMPARE(std::string(localDev.name), field(*w.world, "name"));
+    QCOMPARE(std::string(localDev.name), std::string("CONNECTOR-7"));
+    QCOMPARE(localDev.connected.load(), 0);
     QCOMPARE(std::string(localDev.address), w.world->address(1));
     QCOMPARE(std::string(localDev.pin), std::string("1234"));
     QCOMPARE(std::string(localDev.bondedAddress), std::string("0000-00-000000"));
