@@ -24,7 +24,7 @@ class InterruptWatch {
 
  private:
   struct State;
-  State* state_;
+  State* state_ = nullptr;
 };
 
 // True when `out` is a terminal that can redraw a line in place (Windows: a
