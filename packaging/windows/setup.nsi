@@ -48,7 +48,8 @@ ShowUninstDetails show
 
 Var AllUsers      ; 1: for every user of the PC
 Var UserFolder    ; where the program starts and the user's files go
-Var WantDesktop       ; 1: a desktop shortcut (/Desktop, or the finish page's box)
+Var WantDesktop   ; 1: a desktop shortcut (/Desktop, or the finish page's box)
+Var WhoText       ; the welcome page's words on whom it installs for
 
 ; ---------------------------------------------------------------- files
 ; What the program folder holds: the zip's contents. The uninstaller removes
@@ -90,11 +91,9 @@ Var WantDesktop       ; 1: a desktop shortcut (/Desktop, or the finish page's bo
 !define MUI_ABORTWARNING
 
 !define MUI_WELCOMEPAGE_TEXT "Setup installs ${PRODUCT} ${VERSION}: the window, the \
-command-line tool kx627-cli and both manuals.$\r$\n$\r$\nIt installs for you alone and needs \
-no administrator rights. To install for every user of this PC, start setup with Run as \
-administrator.$\r$\n$\r$\nYour settings.txt, Debug.txt, settings files and unit logs are kept in \
-Documents\${USER_FOLDER_NAME}, which setup creates; upgrading or uninstalling leaves them \
-there.$\r$\n$\r$\n$_CLICK"
+command-line tool kx627-cli and both manuals.$\r$\n$\r$\n$WhoText$\r$\n$\r$\nYour settings.txt, \
+Debug.txt, settings files and unit logs are kept in $UserFolder, which setup creates; upgrading \
+or uninstalling leaves them there.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 
 !define MUI_LICENSEPAGE_TEXT_TOP "${PRODUCT} is free software under the GNU General Public \
@@ -263,6 +262,12 @@ yourself."
     Quit
   ${EndIf}
   Call UseContext
+  ${If} $AllUsers == 1
+    StrCpy $WhoText "It installs for every user of this PC."
+  ${Else}
+    StrCpy $WhoText "It installs for you alone and needs no administrator rights. To install \
+for every user of this PC, start setup with Run as administrator."
+  ${EndIf}
 
   ; The folder: /D's when given; else where an earlier version is (an
   ; upgrade replaces it in place); else the context's programs folder.
