@@ -644,7 +644,8 @@ class MainWindowTest : public QObject {
       QStringList texts;
       for (QLabel* l : dialog->findChildren<QLabel*>()) texts << l->text();
       seen = seen && texts.contains(QStringLiteral("KX627 Configuration Tool, Version " KX_VERSION)) &&
-             texts.contains(QStringLiteral("Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x"));
+             texts.contains(QStringLiteral("Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x")) &&
+             texts.filter(QStringLiteral("GNU General Public\nLicense, version 3 or later")).size() == 1;
       QTest::mouseClick(dialog->form().controlAs<QPushButton>(ctl::kAboutOk), Qt::LeftButton);
     });
     about->trigger();  // returns once the box is closed

@@ -32,6 +32,7 @@
 #include "support/postgres_server.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
+#include "window_driver.h"
 
 namespace {
 
@@ -157,8 +158,7 @@ TEST_F(Wine, SeveralPortsRunAsChildProcessesAndAMissingPortFails) {
 // directory) copied into a folder whose name is outside every 8-bit code page, the window
 // started there takes the port from settings.txt, finds the adapter at another speed when Read
 // Settings is clicked, reads it, and on Alt+F4 closes and writes settings.txt
-// with what it found, in Windows' CR LF lines. Driven from outside with
-// xdotool (Wine offers no accessibility tree to read).
+// with what it found, in Windows' CR LF lines.
 TEST_F(Wine, TheWindowFindsReadsAndClosesCleanly) {
   if (env("KX_WIN_DISPLAY").empty() || env("DISPLAY") != env("KX_WIN_DISPLAY"))
     GTEST_SKIP() << "needs Wine on an X display of its own (scripts/test-windows starts Xvfb)";
@@ -184,32 +184,9 @@ TEST_F(Wine, TheWindowFindsReadsAndClosesCleanly) {
 
   kx::test::CliProcess window({"-c", "cd \"$0\" && exec \"$1\" kx627-config.exe", start, kWine},
                               "/bin/sh");
-  const auto xdotool = [](std::vector<std::string> args) {
-    return kx::test::runProgram("/usr/bin/xdotool", std::move(args), 60000);
-  };
-  const CliResult found = xdotool({"search", "--sync", "--onlyvisible", "--name", "^KX627 Configuration Tool$"});
-  ASSERT_EQ(found.code, 0) << found.err << window.err();
-  const std::string id = found.out.substr(0, found.out.find('\n'));
-  const CliResult geometry = xdotool({"getwindowgeometry", "--shell", id});
-  // Read Settings sits at 371 x 52 dialog units of the 435 x 347 window,
-  // below a menu bar of about 20 pixels.
-  int width = 0, height = 0;
-  std::sscanf(geometry.out.c_str() + geometry.out.find("WIDTH="), "WIDTH=%d\nHEIGHT=%d", &width, &height);
-  ASSERT_GT(width, 0) << geometry.out;
-  const int x = width * 371 / 435;
-  const int y = 20 + (height - 20) * 52 / 347;
-  const CliResult click = xdotool({"mousemove", "--window", id, std::to_string(x), std::to_string(y), "click", "1"});
-  ASSERT_EQ(click.code, 0) << click.err;
-
-  // The read ends with the remote class of device; the search comes first.
-  bool read = false;
-  for (int i = 0; i < 1800 && !read; ++i) {
-    read = sims[0]->control("received 1").find("AT+RCOD?") != std::string::npos;
-    if (!read) ::usleep(100 * 1000);
-  }
-  ASSERT_TRUE(read) << "the window did not read the adapter";
-  const CliResult close = xdotool({"key", "--clearmodifiers", "alt+F4"});
-  EXPECT_EQ(close.code, 0) << close.err;
+  kx::test::readTheAdapterInTheWindow(*sims[0]);
+  if (HasFatalFailure()) return;
+  kx::test::closeTheWindow();
   ASSERT_EQ(window.finish(60000), 0) << window.err();
 
   std::ifstream in(start + "/settings.txt", std::ios::binary);
