@@ -206,14 +206,16 @@ void initialiseDevice(FormInterface& page) {
   if (!answered && leaveDataMode(page)) answered = probe(page);
   if (!answered) {
     status("No response received for init command. Trying all settings." + searchStopHint);
-    for (int attempt = 1; localDev.initialised == 0; ++attempt) {
+    while (localDev.initialised == 0) {
       if (localDev.abortOp == 1 || gShutdown) {
         if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
         break;
       }
-      // The call after the last step only reports the end of the search.
-      if (!gShutdown && attempt <= kSearchSteps)
-        if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+      // The progress line names the step about to be tried; the call after
+      // the last step only reports the end of the search.
+      const int32_t step = searchStepNumber;
+      if (!gShutdown && step <= searchStepCount())
+        if (WindowInterface* w = mainWindowHandle) w->sendSpinner(step);
       const int32_t r = tryIterations();
       if (r == 1) break;
       if (r == 8) {

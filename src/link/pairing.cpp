@@ -78,8 +78,10 @@ bool reachDevice2(FormInterface& pairPage, FormInterface& localPage) {
     break;
   }
   resetSettingsSearch();
-  for (int attempt = 0; !gStopRequested; ++attempt) {
-    if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+  while (!gStopRequested) {
+    const int32_t step = searchStepNumber;
+    if (step <= searchStepCount())
+      if (WindowInterface* w = mainWindowHandle) w->sendSpinner(step);
     const int32_t r = tryIterations();
     if (r == 1) break;
     if (r == 8) {

@@ -107,8 +107,7 @@ TEST_F(DeviceE2e, OverAPseudoTerminalTheSearchFindsTheAdapterOnTheFifthStep) {
   readAllSettings(page);
   enableDeviceControls(page, true);
 
-  EXPECT_EQ(bIndex.load(), 15);
-  EXPECT_EQ(bTry.load(), 0);
+  EXPECT_EQ(searchStepNumber.load(), 6);
   EXPECT_EQ(window.spinnerSteps(), (std::vector<int32_t>{1, 2, 3, 4, 5}));
   EXPECT_EQ(uart.baud, 19200);
   EXPECT_EQ(uart.flow, 1);

@@ -119,22 +119,21 @@ class LocalDeviceInitTest : public QObject {
   }
 
   void searchFindsAnAdapterAtOtherSettingsAndThePageShowsThem() {
-    // The adapter runs 1200 bit/s, no parity, one stop bit, flow control on
-    // (the search's first step; the fifth step is shown over a
-    // pseudo-terminal in the core tests); the page asks for 19200 without
-    // flow control.
-    SimWindow w(adapterAt(1200, true), settingsFor(19200));
+    // The adapter runs 9600 bit/s without flow control; the page asks for
+    // 19200 with flow control. The search tries 19200 without flow control,
+    // then 9600 (the fifth step of a search is shown over a pseudo-terminal
+    // in the core tests).
+    SimWindow w(adapterAt(9600), settingsFor(19200, "None", 1, true));
     QVERIFY(w.readSettings(30000));
     QVERIFY(searching(w));
-    QCOMPARE(bIndex.load(), 11);
-    QCOMPARE(bTry.load(), 0);
-    QCOMPARE(uart.baud, 1200);
+    QCOMPARE(searchStepNumber.load(), 3);
+    QCOMPARE(uart.baud, 9600);
     QCOMPARE(uart.parity, PARITY_NONE_FLAG);
     QCOMPARE(uart.stopBits, 1);
-    QCOMPARE(uart.flow, 1);
+    QCOMPARE(uart.flow, 0);
     LocalDevicePage& p = w.page();
-    QCOMPARE(p.text(ctl::kBaudRateList), std::string("1200"));
-    QVERIFY(p.checked(ctl::kFlowEnabled));
+    QCOMPARE(p.text(ctl::kBaudRateList), std::string("9600"));
+    QVERIFY(p.checked(ctl::kFlowDisabled));
     QVERIFY(p.checked(ctl::kStopOne));
     QCOMPARE(p.text(ctl::kParityList), std::string("None"));
     QCOMPARE(std::string(localDev.name), field(*w.world, "name"));
@@ -147,9 +146,9 @@ class LocalDeviceInitTest : public QObject {
     w.click(ctl::kReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
     // Each step replaces the line of the step before.
-    QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Common settings: trying 9600 bit/s, no parity, one stop bit, no flow control (2 of 131)"),
                              10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+    QTRY_VERIFY_WITH_TIMEOUT(!w.statusHas("Common settings: trying 9600 bit/s, no parity, one stop bit, no flow control (2 of 131)"),
                              10000);
     QCOMPARE(w.window->statusText().count(" bit/s, "), 1);
     QVERIFY(w.window->led(ctl::kMainLedUart)->isOn());
@@ -340,7 +339,7 @@ class LocalDeviceInitTest : public QObject {
     QFile::remove(w.dir.filePath("settings.txt"));
     w.click(ctl::kReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(w.window->statusText().endsWith("\r\n") && bIndex.load() > 11, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.window->statusText().endsWith("\r\n") && searchStepNumber.load() > 2, 10000);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(w.window->close());
