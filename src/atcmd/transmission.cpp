@@ -289,7 +289,7 @@ void completeTimerCommand() {
   }
   if (nothingArrived) {
     const std::string text =
-        formatBounded(kMessageBound, "Failed to send %s command", command.c_str());
+        formatBounded(kMessageBound, "Failed to send %s command", oneLine(command).c_str());
     appendStatus(text);
     showMessageBox(text, MsgButtons::Ok);
     return;

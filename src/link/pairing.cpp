@@ -232,7 +232,7 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
   };
   if (response == "\r\nERROR\r\n") {
     if (localDev.initialised == 1) {
-      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", command.c_str());
+      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", oneLine(command).c_str());
       debugLog("%s", text.c_str());
       if (command != "ATI0\r") appendStatus(text);
     }
@@ -240,17 +240,17 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
   }
   if (response != "\r\nOK\r\n" && response != "\r\n") {
     if (localDev.initialised == 1)
-      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", command.c_str()));
+      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", oneLine(command).c_str()));
     return finish(0);
   }
   const int index = getCommandIndex(command.c_str());
   if (index == 0) {
-    appendStatus(formatBounded(1024, "Invalid Command %s", command.c_str()));
+    appendStatus(formatBounded(1024, "Invalid Command %s", oneLine(command).c_str()));
     return finish(0);
   }
   if (showInStatus)
-    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", response.c_str(),
-                         param.c_str(), command.c_str()));
+    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", oneLine(response).c_str(),
+                         oneLine(param).c_str(), oneLine(command).c_str()));
   const bool hasValue = !param.empty();
   auto unknownParameter = [&] {
     debugLog("AT_COMMAND: Unknown parameter %s received in response to %s", param.c_str(),
