@@ -31,9 +31,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<kx::SimulatorMode> simulator;
   if (commandLine.options.simulator) simulator = std::make_unique<kx::SimulatorMode>();
   kx::MainWindow::Startup startup = kx::applicationStartup(commandLine.options);
-  // A trial in front of simulated adapters leaves the real settings.txt (the
-  // user's port and speed) as it was.
-  if (simulator) startup.saveSettings = nullptr;
+  if (simulator) simulator->prepareStartup(startup);
   kx::MainWindow window(std::move(startup));
   if (simulator) simulator->attachTo(window);
   window.show();

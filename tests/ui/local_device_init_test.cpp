@@ -5,6 +5,7 @@
 #include "support/sim_window_fixture.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include "device/port_list.h"
@@ -175,19 +176,27 @@ class LocalDeviceInitTest : public QObject {
              qPrintable(w.readFile("settings.txt")));
   }
 
-  // --simulator: the window reads the simulated adapter behind its port SIM,
-  // OK to pairing's prompt plugs the adapter it names (Cancel does not), and
+  // --simulator: the window starts at the simulated adapter's line settings
+  // whatever settings.txt says of a real adapter, reads it behind its port
+  // SIM without a search, OK to pairing's prompt plugs the adapter it names
+  // (Cancel does not) as does OK to unpairing's "Connect back Device 1", and
   // the trial leaves settings.txt as it was.
   void theSimulatorModeReadsAndSwapsAdapters() {
     QTemporaryDir dir;
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir.path());
+    const QByteArray real = "Port = COM7\nBaud = 38400\nStopBits = 2\nParity = Odd\nFlowControl = On\n";
+    {
+      QFile file(dir.filePath("settings.txt"));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(real);
+    }
     {
       SimulatorMode simulator;
       WindowCommandLine command = parseWindowCommandLine({"kx627-config", "--simulator"});
       QVERIFY(!command.exitCode);
       MainWindow::Startup startup = applicationStartup(command.options);
-      startup.saveSettings = nullptr;  // as main() does for a trial
+      simulator.prepareStartup(startup);
       MainWindow window(std::move(startup));
       simulator.attachTo(window);
       MsgResult answer = MsgResult::Ok;
@@ -196,8 +205,13 @@ class LocalDeviceInitTest : public QObject {
       };
       LocalDevicePage& page = *window.localDevicePage();
       QCOMPARE(page.text(ctl::kComPortList), std::string(SimulatorMode::kPortName));
+      QCOMPARE(page.text(ctl::kBaudRateList), std::string("19200"));
+      QCOMPARE(page.text(ctl::kParityList), std::string("None"));
+      QVERIFY(page.checked(ctl::kStopOne));
+      QVERIFY(page.checked(ctl::kFlowDisabled));
       page.controlAs<QAbstractButton>(ctl::kReadSettings)->click();
       QTRY_VERIFY_WITH_TIMEOUT(window.statusText().contains("Device Settings read complete"), 15000);
+      QVERIFY(!window.statusText().contains("Trying all settings"));
       QCOMPARE(page.text(ctl::kDeviceName), std::string("KX627-1"));
 
       answer = MsgResult::Cancel;
@@ -208,9 +222,16 @@ class LocalDeviceInitTest : public QObject {
       QCOMPARE(simulator.pluggedAdapter(), 2);
       window.messageBox("Connect Device 1 to SIM and then Press OK", "", MsgButtons::OkCancel);
       QCOMPARE(simulator.pluggedAdapter(), 1);
+      window.messageBox("Connect Device 2 to SIM and then Press OK", "", MsgButtons::OkCancel);
+      window.messageBox("Unpairing completed successfully. Connect back Device 1", "", MsgButtons::Ok);
+      QCOMPARE(simulator.pluggedAdapter(), 1);
       QCOMPARE(SimulatorMode::promptedDevice("Connect Device 2 to SIM"), 0);
     }
-    QVERIFY(!QFileInfo::exists(dir.filePath("settings.txt")));
+    {
+      QFile file(dir.filePath("settings.txt"));
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QCOMPARE(file.readAll(), real);
+    }
     QDir::setCurrent(oldCwd);
     serialDeviceFactory = nullptr;
     clearUart();
