@@ -158,6 +158,8 @@ void readAllSettings(FormInterface& page) {
   }
   rememberSerialSettings();
   status("Device Settings read complete");
+  // The Pairing page shows the local adapter as read.
+  sendNotify(NOTIFY_SHOW_PAIR_DEVICES);
 }
 
 namespace {

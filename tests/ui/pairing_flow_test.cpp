@@ -100,7 +100,10 @@ class PairingFlowTest : public QObject {
     start(s);
     const std::string a1 = s.world->address(1), a2 = s.world->address(2);
     const std::size_t mark1 = s.world->received(1).size(), mark2 = s.world->received(2).size();
-    QVERIFY(s.pairing().text(ctl::kPairDevice1Address).empty());  // empty after the first initialisation
+    // A read shows the local adapter on the Pairing page.
+    QCOMPARE(s.pairing().text(ctl::kPairDevice1Address), a1);
+    QCOMPARE(s.pairing().text(ctl::kPairDevice1Name), std::string(localDev.name));
+    QVERIFY(s.pairing().text(ctl::kPairDevice2Address).empty());
 
     Person p;
     pairSuccessfully(s, p);
