@@ -16,6 +16,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -178,6 +179,11 @@ TEST_F(Wine, TheWindowFindsReadsAndClosesCleanly) {
     for (const char* file : {"kx627-cli.exe", "KX627 Configuration Manual.pdf", "AT Command Manual.pdf",
                              "README-Windows.txt", "README.md"})
       EXPECT_TRUE(fs::is_regular_file(app / file)) << file << " is missing from the package";
+    // The notes in Windows' line ends, for any Notepad.
+    std::ifstream notes(app / "README-Windows.txt", std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(notes), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), std::count(text.begin(), text.end(), '\n'));
+    EXPECT_EQ(text.find("\r\r"), std::string::npos);
   }
   std::ofstream(start + "/settings.txt")
       << "Port = " << port << "\nBaud = 9600\nStopBits = 1\nParity = None\nFlowControl = Off\n";
@@ -286,6 +292,11 @@ TEST_F(Wine, StationLogsUnitsAndItsWorkersDieWithIt) {
 
   const CliResult r = cli({"log", windowsPath(db), "--csv"});
   EXPECT_EQ(r.code, kExitOk) << r.err;
+  // What a spreadsheet opens: a byte-order mark and one CR LF a line, though
+  // standard output is a text stream on Windows.
+  EXPECT_EQ(r.out.rfind("\xEF\xBB\xBFtime,", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.find("\r\r"), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\r'), std::count(r.out.begin(), r.out.end(), '\n'));
   for (const std::string address : {"0012-6F-100001", "0012-6F-200001"}) {
     // The unit's first row: programmed; the next station's: already.
     const std::size_t at = r.out.find("," + address + ",");
