@@ -87,8 +87,8 @@ int32_t sendEscapeSequence(int32_t timeoutMs) {
 
 }  // namespace
 
-int32_t sendEscape(int32_t timeoutMs) {
-  sleepMs(kEscapeGuardMs);  // the adapter only takes "+++" after a silence
+int32_t sendEscape(int32_t timeoutMs, int32_t guardMs) {
+  sleepMs(guardMs);  // the adapter only takes "+++" after a silence
   preparePendingCommand("+++", 0, 0, 1);
   {
     std::lock_guard lock(atCommandMutex);

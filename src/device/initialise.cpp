@@ -164,11 +164,14 @@ void readAllSettings(FormInterface& page) {
 
 namespace {
 
+// How long the probe waits for an answer to each of its transmissions.
+constexpr int32_t kProbeWaitMs = 1000;
+
 // The probe; a second one when the first is refused. True when the adapter
 // answered at all (two refusals end the initialisation without a search).
 bool probe(FormInterface& page) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, 1000);
+    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, kProbeWaitMs);
     if (r != 0 && r != 2) return attempt > 0;
     if (!answerIsError()) {
       applyOnUi(page);
@@ -188,7 +191,10 @@ bool leaveDataMode(FormInterface& page) {
   if (localDev.abortOp == 1 || gShutdown) return false;
   status("No response received for init command. Sending the escape sequence in case the "
          "adapter is in data mode....");
-  if (sendEscape(kEscapeGuardMs + 1000) != 0) {
+  // The unanswered probe has just kept the line silent for its whole wait,
+  // the guard time the adapter needs before "+++"; its OK comes at once.
+  static_assert(kProbeWaitMs >= kEscapeGuardMs);
+  if (sendEscape(1000, 0) != 0) {
     dropPending();
     return false;
   }
