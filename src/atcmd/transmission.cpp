@@ -180,7 +180,7 @@ int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMo
 
   preparePendingCommand(cmd, showInStatus, timerMode, commandExpectsData(command));
   if (showInStatus == 1)
-    appendStatus(formatBounded(kMessageBound, "Sending command %s", command));
+    appendStatus(formatBounded(kMessageBound, "Sending command %s", oneLine(command).c_str()));
 
   const auto len = static_cast<uint32_t>(length);
   const int32_t result = timerMode == 1 ? sendTimerCommand(command, len)

@@ -42,7 +42,7 @@ TEST_F(Send, AnswerReachesTheSender) {
   EXPECT_EQ(r.response, "\r\nOK\r\n");
   EXPECT_EQ(r.showInStatus, 1);
   ASSERT_FALSE(window.notifications().empty());
-  EXPECT_EQ(window.notifications()[0].text, "Sending command AT+NAME?\r");
+  EXPECT_EQ(window.notifications()[0].text, "Sending command AT+NAME?");
   EXPECT_TRUE(window.notifications()[0].sent);
 
   // The record is cleared before the next command.
