@@ -13,7 +13,10 @@ endif()
 install(FILES "${KX_WIN_MANUAL_DIR}/KX627 Configuration Manual.pdf"
               "${KX_WIN_MANUAL_DIR}/AT Command Manual.pdf"
         DESTINATION .)
-install(FILES packaging/windows/README-Windows.txt README.md
+# The notes with CR LF line ends, as Notepad before Windows 10 needs them.
+configure_file(packaging/windows/README-Windows.txt ${CMAKE_BINARY_DIR}/README-Windows.txt @ONLY
+               NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt README.md
               packaging/THIRD-PARTY-NOTICES.txt DESTINATION .)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 set(CPACK_PACKAGE_NAME "kx627-config")
