@@ -8,9 +8,13 @@
 //
 // After every byte: the line and the results stay within their capacity and
 // terminated, at most 10 results are kept, and each finished line is what
-// its text says: the end line, an event or a result (stored without its
-// leading CR LF, or dropped when all 10 slots are in use); a line cut at the
-// capacity is a result, never the end line or an event.
+// its whole text says, judged by the harness's own model of the lines: an
+// event only when the line has an event's form from its first character; a
+// device line (a result) whenever it carries a device's address, whatever
+// its name holds ("BT-CONNECT", "Inquiry End"); the end line when it has no
+// address and says "Inquiry End"; any other line a result (stored without
+// its leading CR LF, or dropped when all 10 slots are in use). A line cut at
+// the capacity is a result, never the end line or an event.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -61,8 +65,14 @@ void checkFeed(const kx::InquiryRecord& rec, uint8_t byte, bool skipped, int32_t
   require(rec.lineLen == 1 && rec.line[0] == '\r', "the next line does not start with the CR");
   const bool cut = lenBefore >= kLineCapacity;
   const std::string_view line(lineBefore);
-  const bool end = !cut && line.find("Inquiry End") != std::string_view::npos;
-  const bool isEvent = !cut && !end && line.find("CONNECT") != std::string_view::npos;
+  std::string_view text = line;
+  if (text.rfind("\r\n", 0) == 0) text.remove_prefix(2);
+  else if (!text.empty() && (text[0] == '\r' || text[0] == '\n')) text.remove_prefix(1);
+  if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  bool disconnect = false;
+  const bool isEvent = !cut && kx::fuzz::modelIsEventLine(text, &disconnect);
+  const bool end = !cut && !isEvent && !kx::fuzz::modelHasDeviceAddress(text) &&
+                   text.find("Inquiry End") != std::string_view::npos;
   const bool room = countBefore < kx::kMaxInquiryResults;
   const auto shown = [&] { return kx::escapeBytes(line); };
 
@@ -76,7 +86,6 @@ void checkFeed(const kx::InquiryRecord& rec, uint8_t byte, bool skipped, int32_t
                     "event line not taken for an event: " + shown());
     require(count == countBefore, "event line stored as a result");
     const std::string_view keyword = kx::fieldView(event.keyword);
-    const bool disconnect = line.find("DISCONNECT") != std::string_view::npos;
     KX_FUZZ_REQUIRE(keyword == (disconnect ? "\r\nDISCONNECT" : "\r\nCONNECT"),
                     "event keyword " + kx::escapeBytes(keyword) + " for " + shown());
     require(terminated(event.param, sizeof event.param), "event param has no NUL");

@@ -16,7 +16,11 @@
 // cleared, a completed answer is a final line or two bytes long, an OK or
 // ERROR line is exactly what arrived, a line cut at the capacity is no event,
 // and with no command pending only OK, ERROR and events complete anything
-// (neither a value line nor the two-byte answer of responses off).
+// (neither a value line nor the two-byte answer of responses off). Events
+// are told by their whole form alone (the harness's own model): an event
+// comes only from a line that has the form from its first byte, so no word
+// inside a value ("CONNECTOR-7") ever makes one, and a line of the form that
+// starts at a fresh line is always one.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -31,6 +35,7 @@
 namespace {
 
 using kx::fuzz::require;
+namespace fuzz = kx::fuzz;
 
 constexpr int kLineCapacity = kx::kResponseSize - 1;
 
@@ -58,6 +63,10 @@ struct Feeder {
   int32_t showInStatus = 0;
   int32_t expectsData = 0;
   kx::ConnectEvent event;  // filled by the framer only on an event
+  // The line as fed: the bytes since the last LF, or since the CR at which
+  // the framer started collecting; and whether it began at a fresh line.
+  std::string lineFed;
+  bool freshLine = false;
 
   void prepare(const char* pending, const kx::FramingContext& context) {
     kx::clearAtCommandRecord(rec);
@@ -68,13 +77,25 @@ struct Feeder {
     rec.expectsData = expectsData;
     command = pending;
     ctx = context;
+    lineFed.clear();
+    freshLine = false;
   }
 
   // Feeds data[at]; checks the framer's contract for this byte.
   kx::FrameResult feed(const uint8_t* data, std::size_t at) {
     const uint8_t byte = data[at];
     const int32_t indexBefore = rec.rxIndex;
+    const int32_t stateBefore = rec.rxState;
     const kx::FrameResult result = kx::feedResponseByte(rec, byte, ctx, &event);
+    checkEventRule(byte, indexBefore, result);
+    if (byte == '\n' || (stateBefore == 0 && rec.rxState == 2)) {
+      lineFed.clear();
+      // A fresh line: the framer holds just the CR LF that opens it.
+      freshLine = byte == '\n' && rec.rxState == 2 && rec.rxIndex == 2 &&
+                  rec.responseComplete == 0 && rec.response[0] == '\r' && rec.response[1] == '\n';
+    } else {
+      lineFed += static_cast<char>(byte);
+    }
 
     KX_FUZZ_REQUIRE(rec.rxIndex >= 0 && rec.rxIndex <= kLineCapacity,
                     "rxIndex " + std::to_string(rec.rxIndex) + " outside the line");
@@ -124,6 +145,30 @@ struct Feeder {
       }
     }
     return result;
+  }
+
+  // The event rule, judged on the line as fed (before this LF).
+  void checkEventRule(uint8_t byte, int32_t indexBefore, kx::FrameResult result) {
+    if (byte != '\n') return;
+    // The line's text, without the CR before this LF; an event may also
+    // follow a lone CR or LF that opened the line (framing, as after an
+    // echo's CR).
+    std::string_view text(lineFed);
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    std::string_view opened = text;
+    if (!opened.empty() && (opened.front() == '\r' || opened.front() == '\n'))
+      opened.remove_prefix(1);
+    bool disconnect = false;
+    const bool form = fuzz::modelIsEventLine(opened, &disconnect);
+    if (result == kx::FrameResult::Event) {
+      KX_FUZZ_REQUIRE(form, "an event from a line that is no event: " + kx::escapeBytes(lineFed));
+      const std::string_view keyword = kx::fieldView(event.keyword);
+      KX_FUZZ_REQUIRE(keyword == (disconnect ? "\r\nDISCONNECT" : "\r\nCONNECT"),
+                      "event keyword " + kx::escapeBytes(keyword) + " for " +
+                          kx::escapeBytes(lineFed));
+    } else if (freshLine && indexBefore + 1 < kLineCapacity && fuzz::modelIsEventLine(text)) {
+      KX_FUZZ_REQUIRE(false, "an event line was not taken for one: " + kx::escapeBytes(lineFed));
+    }
   }
 };
 

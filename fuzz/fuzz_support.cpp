@@ -1,6 +1,7 @@
 #include "fuzz_support.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,6 +24,52 @@ std::FILE* inputAsFile(const uint8_t* data, std::size_t size, std::span<char> bu
   require(file != nullptr, "fmemopen failed");
   require(std::setvbuf(file, buffer.data(), _IOFBF, buffer.size()) == 0, "setvbuf failed");
   return file;
+}
+
+namespace {
+
+bool hexDigit(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+
+bool modelAddress(std::string_view s) {
+  if (s.size() >= 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
+  int digits = 0;
+  for (char c : s) {
+    if (hexDigit(c)) ++digits;
+    else if (c != '-' && c != ':') return false;
+  }
+  return digits == 12;
+}
+
+std::string_view blanksOff(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+bool modelIsEventLine(std::string_view text, bool* disconnect) {
+  if (disconnect) *disconnect = text.rfind("DISCONNECT", 0) == 0;
+  if (text.rfind("DISCONNECT", 0) == 0) {
+    const std::string_view rest = text.substr(10);
+    if (rest.empty() || (rest[0] != ' ' && rest[0] != '"')) return false;
+    return modelAddress(blanksOff(rest));
+  }
+  if (text.rfind("CONNECT ", 0) != 0) return false;
+  const std::string_view body = blanksOff(text.substr(8));
+  return body == "Attempt Fail!!" || modelAddress(body);
+}
+
+bool modelHasDeviceAddress(std::string_view text) {
+  for (std::size_t at = 0; at + 14 <= text.size(); ++at) {
+    bool form = true;
+    for (std::size_t i = 0; i < 14 && form; ++i)
+      form = (i == 4 || i == 7) ? text[at + i] == '-' : hexDigit(text[at + i]);
+    const auto joined = [&](std::size_t i) { return text[i] == '-' || hexDigit(text[i]); };
+    if (form && !(at > 0 && joined(at - 1)) && !(at + 14 < text.size() && joined(at + 14)))
+      return true;
+  }
+  return false;
 }
 
 void quietStartup() {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/form.h"
@@ -39,6 +40,16 @@ inline void require(bool ok, const char* what) {
 // indices stay inside their arrays; the inquiry keeps at most 10 results.
 // Takes each record's lock.
 void checkRecordInvariants();
+
+// The oracles' own model of the adapter's lines, written apart from the
+// framers so that a harness checks them against it. `text` is a line
+// without its framing CR LF.
+// An event line: "CONNECT", one blank and a quoted address or " Attempt
+// Fail!!"; or "DISCONNECT" and an address (quoted, or bare after blanks).
+// An address is 12 hex digits, hyphens or colons between them.
+bool modelIsEventLine(std::string_view text, bool* disconnect = nullptr);
+// An address in the adapter's 4-2-6 form, standing as a word of its own.
+bool modelHasDeviceAddress(std::string_view text);
 
 // Silences the debug log and sets the clock scale so low that every fixed
 // wait of the system (settle times, guard silences) takes no time at all.

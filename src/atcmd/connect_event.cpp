@@ -31,6 +31,10 @@ void refreshLinkViews() {
   postNotify(NOTIFY_REMOTE_PAGE);
 }
 
+OutcomeCounter<LinkEvent> gLinkEvents;
+
+void noteLinkEvent(LinkEvent event) { gLinkEvents.note(event); }
+
 // The adapter may or may not put a blank between the keyword and the text;
 // the failure is recognised either way.
 bool isAttemptFail(std::string_view param) {
@@ -42,8 +46,9 @@ int32_t handle(const char* command, const char* response, const char* param, int
   const int32_t index = getCommandIndex(command);
   if (showInStatus == 1)
     postNotify(NOTIFY_STATUS_TEXT, 0,
-               formatBounded(kMessageBound, "Received Response %s %s for command %s", response,
-                             param, command));
+               formatBounded(kMessageBound, "Received Response %s %s for command %s",
+                             oneLine(response).c_str(), oneLine(param).c_str(),
+                             oneLine(command).c_str()));
   switch (index) {
     case CMD_DISCONNECT_EVENT: {
       localDev.connected = 0;
@@ -54,6 +59,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
         copyField(remote.peerAddress, "");
       }
       refreshLinkViews();
+      noteLinkEvent(LinkEvent::Disconnected);
       const std::string text = formatBounded(
           kMessageBound, "Local Device disconnected from remote device with address %s", param);
       reportEvent(text);
@@ -63,6 +69,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
       if (isAttemptFail(param)) {
         localDev.connected = 0;
         localDev.dataMode = 0;
+        noteLinkEvent(LinkEvent::ConnectFailed);
         const std::string text = formatBounded(
             kMessageBound, "Local Device failed to connect to remote device. %s", param);
         reportEvent(text);
@@ -79,6 +86,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
       localDev.connected = 1;
       localDev.dataMode = 1;
       refreshLinkViews();
+      noteLinkEvent(LinkEvent::Connected);
       const std::string text = formatBounded(
           kMessageBound, "Local Device connected to remote device with address %s", param);
       reportEvent(text);
@@ -106,6 +114,8 @@ int32_t parseConnectEvent() {
   }
   return handle(command, response, param, showInStatus);
 }
+
+LinkEventNote linkEvents() { return gLinkEvents.read(); }
 
 int32_t handleConnectEvent(const ConnectEvent& event, int32_t showInStatus) {
   return handle(event.keyword, "\r\nOK\r\n", event.param, showInStatus);

@@ -9,7 +9,8 @@
 
 #include <cstdint>
 
-#include "atcmd/response_framer.h"
+#include "atcmd/event_line.h"
+#include "common/outcome_note.h"
 
 namespace kx {
 
@@ -18,6 +19,12 @@ namespace kx {
 // the keyword is no command of the table, 1 otherwise. Does not clear the
 // record.
 int32_t parseConnectEvent();
+
+// What the adapter last reported of its link. Every event handled counts
+// one, so a caller notes the count before it acts and waits for it to move.
+enum class LinkEvent : int32_t { None, Connected, ConnectFailed, Disconnected };
+using LinkEventNote = OutcomeNote<LinkEvent>;
+LinkEventNote linkEvents();
 
 // Handles an event taken apart by the framers. `showInStatus` is the pending
 // command's flag: when 1 the event is also reported as a received response.

@@ -27,4 +27,12 @@ extern Hook<int32_t()> applyResponseHook;
 // to the command-answer parser like any other.
 extern Hook<void(const uint8_t* data, uint32_t count)> remoteAnswerReceiver;
 
+// Ends the wait for a remote adapter's answer because a CONNECT or
+// DISCONNECT event arrived in its place: the link the answer would have come
+// over is gone (the remote configuration reports it and stops its timer).
+// Called on the serial read thread, before the event itself is handled;
+// must not wait for the user-interface thread. Not installed: the wait is
+// called off (localDev.handshaked cleared) without a word.
+extern Hook<void()> remoteLinkLost;
+
 }  // namespace kx

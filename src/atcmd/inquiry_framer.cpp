@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/address.h"
 #include "common/debug_log.h"
 #include "common/text.h"
 
@@ -20,15 +21,6 @@ bool storeResult(InquiryRecord& rec, std::string_view line) {
   return true;
 }
 
-void takeEvent(std::string_view line, std::string_view name, std::string_view keyword,
-               std::size_t skip, ConnectEvent* event) {
-  if (!event) return;
-  const std::size_t at = line.find(name);
-  const std::size_t from = at + name.size() + skip;
-  copyField(event->keyword, keyword);
-  copyField(event->param, from < line.size() ? line.substr(from) : std::string_view());
-}
-
 }  // namespace
 
 InquiryFeed feedInquiryByte(InquiryRecord& rec, uint8_t byte, ConnectEvent* event) {
@@ -42,20 +34,22 @@ InquiryFeed feedInquiryByte(InquiryRecord& rec, uint8_t byte, ConnectEvent* even
     rec.line[rec.lineLen] = '\0';
     const std::string_view line(rec.line, static_cast<std::size_t>(rec.lineLen));
     const std::string shown = debugEnabled() ? escapeBytes(line) : std::string();
-    if (!cut && line.find("Inquiry End") != std::string_view::npos) {
+    // A line is an event only by its whole form, and a device line
+    // whenever it carries a device's address, whatever its name says; the
+    // closing line carries no address.
+    const std::string_view text = lineText(line);
+    if (!cut && parseEventLine(text, event)) {
+      const bool disconnect = text.substr(0, 10) == "DISCONNECT";
+      debugLog(disconnect
+                   ? "ATCOMMAND: Got a disconnect request while inquiry is Active. Received %s"
+                   : "ATCOMMAND: Got a connect request while inquiry is Active. Received %s",
+               shown.c_str());
+      out.line = InquiryLine::Event;
+    } else if (!cut && !containsAdapterAddress(text) &&
+               text.find("Inquiry End") != std::string_view::npos) {
       debugLog("ATCOMMAND: Inquiry Ended. Received %s", shown.c_str());
       out.line = InquiryLine::End;
       out.stored = storeResult(rec, line);
-    } else if (!cut && line.find("DISCONNECT") != std::string_view::npos) {
-      debugLog("ATCOMMAND: Got a disconnect request while inquiry is Active. Received %s",
-               shown.c_str());
-      takeEvent(line, "DISCONNECT", "\r\nDISCONNECT", 0, event);
-      out.line = InquiryLine::Event;
-    } else if (!cut && line.find("CONNECT") != std::string_view::npos) {
-      debugLog("ATCOMMAND: Got a connect request while inquiry is Active. Received %s",
-               shown.c_str());
-      takeEvent(line, "CONNECT", "\r\nCONNECT", 1, event);
-      out.line = InquiryLine::Event;
     } else {
       out.stored = storeResult(rec, line);
       out.line = out.stored ? InquiryLine::Result : InquiryLine::ResultDropped;

@@ -1,6 +1,8 @@
 // The framing of inquiry output: lines that start with the CR ending the
-// previous line, each a found device, the closing "Inquiry End" line, or a
-// CONNECT or DISCONNECT event that ends the inquiry. Fed one byte at a time;
+// previous line, each a found device (any line that carries a device's
+// address, whatever its name), the closing line (no address, "Inquiry End"
+// in it), or a CONNECT or DISCONNECT event that ends the inquiry (by the
+// event's whole form, event_line.h). Fed one byte at a time;
 // stores result lines in the inquiry record and reports what each finished
 // line was. Pure apart from log lines: the dispatcher posts notifications and
 // handles events.

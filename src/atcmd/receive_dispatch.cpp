@@ -1,10 +1,13 @@
 #include "atcmd/receive_dispatch.h"
 
+#include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include "atcmd/answer_tracking.h"
 #include "atcmd/connect_event.h"
 #include "atcmd/engine_hooks.h"
+#include "atcmd/event_line.h"
 #include "atcmd/inquiry_framer.h"
 #include "atcmd/response_framer.h"
 #include "atcmd/transmission.h"
@@ -36,6 +39,72 @@ bool noCommandPending() {
   return atCommand.command[0] == '\0';
 }
 
+// Bytes held back from the remote adapter's answer receiver while they may
+// still turn out to be an event line: the link's DISCONNECT must end the wait
+// as the event it is, not be taken byte by byte for the two-byte answer.
+// Written on the read thread; cleared by resetCommandEngine.
+constexpr std::size_t kHeldCapacity = kResponseSize - 1;
+std::mutex gHeldMutex;
+char gHeld[kHeldCapacity];
+std::size_t gHeldSize = 0;
+
+int32_t pendingShowInStatus() {
+  std::lock_guard lock(atCommandMutex);
+  return atCommand.showInStatus;
+}
+
+// The remote adapter's answer is awaited. Returns how many bytes of the read
+// it took: once the wait has ended (an answer handled, an event), the rest is
+// the caller's to route anew.
+uint32_t receiveRemoteAnswer(const uint8_t* data, uint32_t count) {
+  uint32_t i = 0;
+  while (i < count && localDev.handshaked.load() == 1) {
+    char held[kHeldCapacity];
+    std::size_t size = 0;
+    {
+      std::lock_guard lock(gHeldMutex);
+      gHeld[gHeldSize++] = static_cast<char>(data[i++]);
+      if (gHeldSize < kHeldCapacity && mayBeEventLineStart({gHeld, gHeldSize})) continue;
+      std::memcpy(held, gHeld, gHeldSize);
+      size = gHeldSize;
+      gHeldSize = 0;
+    }
+    const std::string_view line(held, size);
+    ConnectEvent event;
+    if (line.back() == '\n' && parseEventLine(lineText(line), &event)) {
+      // The link went (or a stray CONNECT arrived): no answer will come.
+      if (!remoteLinkLost.tryCall()) localDev.handshaked = 0;
+      handleConnectEvent(event, pendingShowInStatus());
+      continue;
+    }
+    std::size_t used = 0;
+    while (used < size && localDev.handshaked.load() == 1) {
+      const auto byte = static_cast<uint8_t>(held[used++]);
+      remoteAnswerReceiver(&byte, 1);
+    }
+    // Held bytes after the answer come before the rest of the read.
+    if (used < size)
+      dispatchReceivedData(reinterpret_cast<const uint8_t*>(held) + used,
+                           static_cast<uint32_t>(size - used));
+  }
+  return i;
+}
+
+// Bytes held for a wait that has ended meanwhile (its timer expired) are
+// routed before the next read, as if they had just arrived.
+void routeStaleHeldBytes() {
+  char held[kHeldCapacity];
+  std::size_t size = 0;
+  {
+    std::lock_guard lock(gHeldMutex);
+    if (gHeldSize == 0 || localDev.handshaked.load() == 1) return;
+    std::memcpy(held, gHeld, gHeldSize);
+    size = gHeldSize;
+    gHeldSize = 0;
+  }
+  dispatchReceivedData(reinterpret_cast<const uint8_t*>(held), static_cast<uint32_t>(size));
+}
+
 }  // namespace
 
 void installCommandEngine() { receiveHandler = dispatchReceivedData; }
@@ -47,10 +116,13 @@ void resetCommandEngine() {
   detail::clearRecord(detail::trailingFrame);
   detail::answerTracking = detail::AnswerTracking{};
   atCommandEvent.set();
+  std::lock_guard held(gHeldMutex);
+  gHeldSize = 0;
 }
 
 void dispatchReceivedData(const uint8_t* data, uint32_t count) {
   if (count > 0 && data == nullptr) return;
+  routeStaleHeldBytes();
   if (collectForTimerCommand(data, count)) return;
   const bool idle = noCommandPending();
   if (idle && localDev.inquiryActive.load() == 1) {
@@ -59,11 +131,11 @@ void dispatchReceivedData(const uint8_t* data, uint32_t count) {
   }
   if (idle && localDev.handshaked.load() == 1 && remoteAnswerReceiver) {
     // The receiver gets bytes only while an answer is awaited. Once it has
-    // handled one, the rest of the read is routed anew, as it would be had
-    // it arrived in a read of its own (a DISCONNECT right after the answer).
-    uint32_t i = 0;
-    while (i < count && localDev.handshaked.load() == 1) remoteAnswerReceiver(data + i++, 1);
-    if (i < count) dispatchReceivedData(data + i, count - i);
+    // handled one, or an event has ended the wait, the rest of the read is
+    // routed anew, as it would be had it arrived in a read of its own (a
+    // DISCONNECT right after the answer).
+    const uint32_t taken = receiveRemoteAnswer(data, count);
+    if (taken < count) dispatchReceivedData(data + taken, count - taken);
     return;
   }
   processCmdResponse(data, count);

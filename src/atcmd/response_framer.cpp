@@ -14,8 +14,6 @@ constexpr int kLineCapacity = kResponseSize - 1;  // bytes kept, NUL after them
 
 constexpr std::string_view kOkLine = "\r\nOK\r\n";
 constexpr std::string_view kErrorLine = "\r\nERROR\r\n";
-constexpr std::string_view kDisconnectKeyword = "\r\nDISCONNECT";
-constexpr std::string_view kConnectKeyword = "\r\nCONNECT";
 
 void clearFields(AtCommandRecord& rec) {
   std::memset(rec.response, 0, sizeof rec.response);
@@ -24,16 +22,6 @@ void clearFields(AtCommandRecord& rec) {
   rec.responseComplete = 0;
   rec.firstByteSeen = 0;
   rec.rxIndex = 0;
-}
-
-// The event's parameter: the line from `from` up to its closing CR LF.
-void takeEventParam(const AtCommandRecord& rec, std::size_t from, ConnectEvent* event) {
-  std::string_view line(rec.response, static_cast<std::size_t>(rec.rxIndex));
-  if (line.size() >= 2 && line.substr(line.size() - 2) == "\r\n")
-    line.remove_suffix(2);
-  else if (!line.empty() && line.back() == '\n')
-    line.remove_suffix(1);
-  copyField(event->param, from < line.size() ? line.substr(from) : std::string_view());
 }
 
 bool valueLineCompletes(const AtCommandRecord& rec, const FramingContext& ctx) {
@@ -95,16 +83,10 @@ FrameResult endOfLine(AtCommandRecord& rec, bool cut, const FramingContext& ctx,
       rec.responseComplete = 1;
       return FrameResult::Complete;
     }
-    // An event keyword can only stand at the start: the line holds no other LF.
-    const bool disconnect = line.find(kDisconnectKeyword) != std::string_view::npos;
-    if (disconnect || line.find(kConnectKeyword) != std::string_view::npos) {
-      const std::string_view keyword = disconnect ? kDisconnectKeyword : kConnectKeyword;
-      const std::size_t at = line.find(keyword);
-      ConnectEvent parsed;
-      copyField(parsed.keyword, keyword);
-      // DISCONNECT's text starts right after the keyword; CONNECT skips the
-      // blank that follows its keyword.
-      takeEventParam(rec, at + keyword.size() + (disconnect ? 0 : 1), &parsed);
+    // An event only by its whole form: a value holding the word (a name
+    // such as "CONNECTOR-7") is still a value.
+    ConnectEvent parsed;
+    if (parseEventLine(lineText(line), &parsed)) {
       if (event) *event = parsed;
       clearFields(rec);
       return FrameResult::Event;

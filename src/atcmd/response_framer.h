@@ -1,7 +1,8 @@
 // The framing of the adapter's answers: a state machine fed one received byte
 // at a time that recognises the end of a command's answer (final line, value
 // line, or the bare CR LF of an adapter whose responses are off) and the
-// unsolicited CONNECT and DISCONNECT lines. It works on the framing fields of
+// unsolicited CONNECT and DISCONNECT lines, which it tells from values by
+// their whole form (event_line.h), never by a word inside a line. It works on the framing fields of
 // an AtCommandRecord and knows nothing of threads, events or windows; the
 // receive dispatcher decides what a completed answer or an event leads to.
 //
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 
+#include "atcmd/event_line.h"
 #include "common/records.h"
 
 namespace kx {
@@ -29,13 +31,6 @@ enum class FrameResult {
   None,      // byte consumed, nothing finished
   Complete,  // the answer is complete: responseComplete is 1
   Event,     // a CONNECT or DISCONNECT line was recognised into *event
-};
-
-// An unsolicited event line taken apart: the keyword ("\r\nCONNECT" or
-// "\r\nDISCONNECT") and the text that follows it on the line.
-struct ConnectEvent {
-  char keyword[kCommandSize] = {};
-  char param[kResponseSize] = {};
 };
 
 // Feeds one byte. On Event the record's framing fields (response, param,

@@ -3,6 +3,7 @@
 #include "cli/cli_app.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -164,6 +165,29 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
 
 RunReport lastRunReport() { return gReport; }
 
+bool writeWholeFile(const std::string& path, const std::string& text, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) {
+    *error = errnoText(errno);
+    return false;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  int err = written ? 0 : errno;
+  if (std::fclose(f) != 0 && err == 0) err = errno;
+  if (written && err == 0) return true;
+  *error = errnoText(err == 0 ? EIO : err);
+  return false;
+}
+
+int finishOutput(std::FILE* out, int result) {
+  const bool flushed = std::fflush(out) == 0;
+  const int err = errno;
+  if (flushed && !std::ferror(out)) return result;
+  std::fprintf(stderr, "kx627-cli: cannot write the results to standard output: %s\n",
+               errnoText(flushed ? EIO : err).c_str());
+  return result == kExitOk ? kExitFileError : result;
+}
+
 const char* resultWord(int exitCode) {
   switch (exitCode) {
     case kExitOk:
@@ -184,6 +208,10 @@ const char* resultWord(int exitCode) {
       return "old firmware";
     case kExitLinkFailed:
       return "link failed";
+    case kExitAlreadyProvisioned:
+      return "already provisioned";
+    case kExitDeviceLost:
+      return "adapter gone";
     case kExitCancelled:
       return "cancelled";
     default:
@@ -220,7 +248,7 @@ std::string reportJson(const RunReport& r) {
   j["exit"] = r.exitCode;
   j["mismatched"] = r.mismatched;
   // One decimal, as a number.
-  j["seconds"] = static_cast<double>(static_cast<long long>(r.seconds * 10 + 0.5)) / 10;
+  j["seconds"] = static_cast<double>(std::llround(r.seconds * 10)) / 10;
   return j.dump();
 }
 

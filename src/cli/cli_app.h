@@ -52,6 +52,14 @@ const char* portFailureWord(int err);
 // The RunReport of the last runCommand (port, adapter, mismatched keys).
 RunReport lastRunReport();
 
+// Writes `text` as the whole of a new file at `path`; false, with the
+// reason in *error, when any of it could not be written.
+bool writeWholeFile(const std::string& path, const std::string& text, std::string* error);
+// The exit code once the results have gone to `out` (standard output): what
+// could not be written is an error (kExitFileError, reported on standard
+// error) whatever the command did; nothing claims success for lost output.
+int finishOutput(std::FILE* out, int result);
+
 // The settings of `localDev` and `uart` as one JSON object (read --json), and
 // the line settings alone (find --json).
 // Texts are the adapter's 8-bit bytes, taken as Latin-1, so the JSON is valid

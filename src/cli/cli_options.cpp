@@ -36,10 +36,7 @@ std::string usageText() {
   return "usage: kx627-cli COMMAND [options]\n"
          "\n"
          "Commands:\n"
-         "  ports [--json] [--port P]   list the serial ports (or P): description, USB vendor\n"
-         "                              and product id, serial number, the /dev/serial/by-id\n"
-         "                              and by-path names that point to it (--port takes them\n"
-         "                              too) and the programs that hold it open\n"
+         "  ports [--json] [--port P]   " + std::string(kPortsListHelp) +
          "  find   --port P             find the adapter: probe, then search every line setting\n"
          "                              (progress on standard error; Ctrl-C cancels) and print\n"
          "                              the line settings found\n"
@@ -124,11 +121,12 @@ std::string usageText() {
          "  4    the adapter did not answer with any line settings\n"
          "  5    apply: values read back differ from the file (per-key report on stdout)\n"
          "  6    a settings file could not be read or has lines that cannot be used, or the\n"
-         "       log file could not be written\n"
+         "       log file, the --report file or the output could not be written\n"
          "  7    the adapter runs old firmware that this tool does not support\n"
          "  8    connect, disconnect, remote: the connection was not made or not ended, or the\n"
          "       remote adapter did not confirm a step\n"
          "  9    apply: the unit log holds this adapter as \"ok\" (already provisioned)\n"
+         "  10   the adapter went away (unplugged, or its port vanished) while the command ran\n"
          "  130  cancelled (Ctrl-C, or a question answered Cancel)\n";
 }
 

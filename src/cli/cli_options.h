@@ -16,10 +16,11 @@ enum ExitCode : int {
   kExitPortFailed = 3,      // the port could not be opened
   kExitNotFound = 4,        // no answer with any line settings
   kExitMismatch = 5,        // apply: a value read back differs from the file
-  kExitFileError = 6,       // a settings or log file could not be read or written
+  kExitFileError = 6,       // a settings or log file, a report or the output could not be read or written
   kExitOldFirmware = 7,     // the adapter runs old, unsupported firmware
   kExitLinkFailed = 8,      // connect, disconnect or remote: the radio link step failed
   kExitAlreadyProvisioned = 9,  // the unit log holds an "ok" row for this adapter
+  kExitDeviceLost = 10,     // the adapter went away (unplugged) while the command ran
   kExitCancelled = 130,     // Ctrl-C, or a question answered Cancel
 };
 

@@ -39,9 +39,7 @@ void onInterrupt(kx::cli::TerminalWindow& window) {
   window.wake();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   using namespace kx::cli;
   const ParseResult parsed = parseCommandLine(argc, argv);
   if (!parsed.options) {
@@ -102,15 +100,24 @@ int main(int argc, char** argv) {
     }
     kx::mainWindowHandle = nullptr;
   }
-  kx::closeDebugLog();
-  if (!o.reportPath.empty()) {
-    std::FILE* report = std::fopen(o.reportPath.c_str(), "w");
-    if (!report) {
-      std::fprintf(stderr, "kx627-cli: cannot write the report %s\n", o.reportPath.c_str());
-      return result == kExitOk ? kExitFileError : result;
-    }
-    std::fprintf(report, "%s\n", reportJson(lastRunReport()).c_str());
-    std::fclose(report);
+  if (!kx::closeDebugLog()) {
+    std::fprintf(stderr, "kx627-cli: the log %s could not be written completely\n",
+                 o.logPath.c_str());
+    if (result == kExitOk) result = kExitFileError;
+  }
+  std::string error;
+  if (!o.reportPath.empty() &&
+      !writeWholeFile(o.reportPath, reportJson(lastRunReport()) + "\n", &error)) {
+    std::fprintf(stderr, "kx627-cli: cannot write the report %s: %s\n", o.reportPath.c_str(),
+                 error.c_str());
+    return result == kExitOk ? kExitFileError : result;
   }
   return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Whatever the command, results that could not be written are no success.
+  return kx::cli::finishOutput(stdout, run(argc, argv));
 }

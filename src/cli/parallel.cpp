@@ -158,14 +158,11 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
     std::filesystem::remove(dir, ignored);
   }
   std::fflush(stdout);
-  if (!options.reportPath.empty()) {
-    std::FILE* f = std::fopen(options.reportPath.c_str(), "w");
-    if (!f) {
-      std::fprintf(stderr, "kx627-cli: cannot write the report %s\n", options.reportPath.c_str());
-      return first == kExitOk ? kExitFileError : first;
-    }
-    std::fputs(reports.c_str(), f);
-    std::fclose(f);
+  std::string error;
+  if (!options.reportPath.empty() && !writeWholeFile(options.reportPath, reports, &error)) {
+    std::fprintf(stderr, "kx627-cli: cannot write the report %s: %s\n",
+                 options.reportPath.c_str(), error.c_str());
+    return first == kExitOk ? kExitFileError : first;
   }
   return first;
 }

@@ -247,8 +247,11 @@ int Session::programUnit() {
   programSettings(*entries, 1, &page_);
   settingsCommandHook = nullptr;
   if (cancel_) return finish(kExitCancelled, "", "");
+  if (adapterGone()) return finish(endedEarly(kExitFailed), "", "the adapter went away");
   w_.printLine("Reading the settings back to verify them...");
-  if (!readAll()) return finish(kExitFailed, "", "the read-back failed");
+  if (!readAll())
+    return finish(endedEarly(kExitFailed), "",
+                  adapterGone() ? "the adapter went away" : "the read-back failed");
   gReport.name = std::string(fieldView(localDev.name));
   record.settings = settingsJson(false);
   // A key given twice is verified once, with its last value, as the adapter
@@ -323,9 +326,11 @@ int Session::send() {
       gTimerAnswered = false;
     }
     const int32_t r = sendATCommand(fits->c_str(), 1, 1, 1000);
-    if (r != 0 && r != 2) return kExitFailed;
-    const long long end = monotonicMs() + 30000;
-    while (w_.timerArmed(TIMER_AT_COMMAND) && monotonicMs() < end) w_.processPosted(50);
+    if (r != 0 && r != 2) return endedEarly(kExitFailed);
+    // The command's timer collects the answer; its expiry, handled here on
+    // the main thread, applies it.
+    if (!waitUntil([this] { return !w_.timerArmed(TIMER_AT_COMMAND); }, 30000))
+      return endedEarly(kExitFailed);
     std::lock_guard lock(gAnswerMutex);
     if (!gTimerAnswered) return kExitFailed;
     printAnswer(out_, gTimerAnswer);
@@ -334,30 +339,28 @@ int Session::send() {
 
   if (sendATCommand(fits->c_str(), 1, 0, 1000) != 0) {
     w_.printLine(formatBounded(1024, "Failed to send %s command", fits->c_str()));
-    return kExitFailed;
+    return endedEarly(kExitFailed);
   }
-  std::string answer, response;
+  std::string answer;
   {
     std::lock_guard lock(atCommandMutex);
-    response = std::string(fieldView(atCommand.response));
-    answer = std::string(fieldView(atCommand.param)) + response;
+    answer = std::string(fieldView(atCommand.param)) + std::string(fieldView(atCommand.response));
   }
-  applyCommandResponse(page_);
+  AnswerKind kind;
+  applyCommandResponse(page_, &kind);
   printAnswer(out_, answer);
-  return response == "\r\nERROR\r\n" ? kExitFailed : kExitOk;
+  return kind == AnswerKind::Accepted ? kExitOk : kExitFailed;
 }
 
 int Session::reset() {
   const int c = connectAndRead();
   if (c != kExitOk) return c;
-  const std::size_t mark = statusMark();
-  onRestoreFactorySettings(page_);
-  if (waitForStatus(mark, {"Factory settings restored on Local Device."}, 0) != 0)
-    return kExitFailed;
+  if (onRestoreFactorySettings(page_) != 0) return endedEarly(kExitFailed);
   w_.processPosted(0);
   // The link now runs the factory line settings; read the adapter there, or
-  // find it again if it is not back yet.
+  // find it again, from those settings, if it is not back yet.
   if (!readAll()) {
+    if (adapterGone()) return endedEarly(kExitFailed);
     UartDeinit();
     localDev.initialised = 0;
     setUpLocalPage(page_, uart.baud, uart.parity, uart.stopBits, uart.flow, o_.port);

@@ -1,6 +1,7 @@
 // The radio link: pair and unpair, inquire, connect, disconnect and the
 // remote adapter's configuration.
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -8,8 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/session.h"
+#include "atcmd/connect_event.h"
 #include "atcmd/transmission.h"
+#include "cli/session.h"
 #include "common/address.h"
 #include "common/records.h"
 #include "common/text.h"
@@ -29,17 +31,18 @@ int Session::pairing(bool pairNow) {
   const int c = connectAndRead();
   if (c != kExitOk) return c;
   refreshPairPage(pairPage_);
-  if (pairNow)
-    pairDevices(pairPage_, page_);
-  else
-    unpairDevices(pairPage_, page_);
-  if (w_.sawStatus(pairNow ? "Pairing Successful" : "Unpairing successful")) {
-    std::fprintf(out_, "Local device %s bonded to %s\n", localDev.address,
-                 localDev.bondedAddress);
-    return kExitOk;
+  const PairingOutcome outcome =
+      pairNow ? pairDevices(pairPage_, page_) : unpairDevices(pairPage_, page_);
+  switch (outcome) {
+    case PairingOutcome::Succeeded:
+      std::fprintf(out_, "Local device %s bonded to %s\n", localDev.address,
+                   localDev.bondedAddress);
+      return kExitOk;
+    case PairingOutcome::Cancelled:
+      return kExitCancelled;
+    default:
+      return endedEarly(kExitFailed);
   }
-  if (cancel_ || w_.questionRefused()) return kExitCancelled;
-  return kExitFailed;
 }
 
 // ------------------------------------------------------------------ radio
@@ -53,7 +56,7 @@ int Session::inquire() {
   // never reports the end; wait a little longer than that.
   const long long end = monotonicMs() + 70000;
   bool cancelled = false;
-  while (localDev.inquiryActive == 1 && monotonicMs() < end) {
+  while (localDev.inquiryActive == 1 && monotonicMs() < end && !adapterGone()) {
     if (cancel_ && !cancelled) {
       cancelled = true;
       onCancelInquiry(page_);
@@ -61,6 +64,8 @@ int Session::inquire() {
     w_.processPosted(100);
   }
   w_.processPosted(0);
+  // What was found before the adapter went is still printed.
+  const bool gone = adapterGone();
   std::vector<std::string> lines;
   {
     std::lock_guard lock(inquiryMutex);
@@ -92,6 +97,7 @@ int Session::inquire() {
     if (std::sscanf(line.c_str() + 28, "%d", &rssi) == 1) device["rssi"] = rssi;
     std::fprintf(out_, "%s\n", device.dump().c_str());
   }
+  if (gone) return endedEarly(kExitFailed);
   return cancelled ? kExitCancelled : kExitOk;
 }
 
@@ -99,13 +105,15 @@ int Session::connectTo() {
   const int c = connectAndRead();
   if (c != kExitOk) return c;
   connectionPage_.setText(ctl::kSelectedDevice, addressDigits(o_.address));
-  const std::size_t mark = statusMark();
+  const uint32_t before = linkEvents().count;
   onConnect(connectionPage_, page_);
-  const int r = waitForStatus(mark,
-                              {"Local Device connected to remote device with address",
-                               "Local Device failed to connect to remote device."},
-                              o_.timeoutMs);
-  if (r == 0 && localDev.connected == 1) {
+  const bool reported = waitUntil(
+      [before] {
+        const LinkEventNote e = linkEvents();
+        return e.count != before && e.last != LinkEvent::Disconnected;
+      },
+      o_.timeoutMs);
+  if (reported && linkEvents().last == LinkEvent::Connected && localDev.connected == 1) {
     std::string peer;
     {
       std::lock_guard lock(remoteMutex);
@@ -114,9 +122,9 @@ int Session::connectTo() {
     std::fprintf(out_, "connected %s\n", peer.c_str());
     return kExitOk;
   }
-  if (cancel_) return kExitCancelled;
-  if (r < 0) w_.printLine("No CONNECT event within the time-out");
-  return kExitLinkFailed;
+  if (!reported && !cancel_ && !adapterGone())
+    w_.printLine("No CONNECT event within the time-out");
+  return endedEarly(kExitLinkFailed);
 }
 
 int Session::disconnect() {
@@ -126,17 +134,21 @@ int Session::disconnect() {
   // escape brought it back) or by a CONNECT since. Without either, AT+DROP
   // still goes out, in case the link came up otherwise, but its DISCONNECT
   // would follow the OK at once: a short wait, not the whole time-out.
-  const bool linkKnown = localDev.connected == 1 || w_.sawStatus(kLeftDataModeStatus);
+  const bool linkKnown = localDev.connected == 1 || initialisationLeftDataMode();
   constexpr int kNoLinkWaitMs = 2000;
-  const std::size_t mark = statusMark();
+  const uint32_t before = linkEvents().count;
   onDisconnect(page_);
-  const int r = waitForStatus(mark, {"Local Device disconnected from remote device"},
-                              linkKnown ? o_.timeoutMs : kNoLinkWaitMs);
-  if (r == 0) {
+  const bool dropped = waitUntil(
+      [before] {
+        const LinkEventNote e = linkEvents();
+        return e.count != before && e.last == LinkEvent::Disconnected;
+      },
+      linkKnown ? o_.timeoutMs : kNoLinkWaitMs);
+  if (dropped) {
     std::fprintf(out_, "disconnected\n");
     return kExitOk;
   }
-  if (cancel_) return kExitCancelled;
+  if (cancel_ || adapterGone()) return endedEarly(kExitLinkFailed);
   if (!linkKnown) {
     w_.printLine("not connected: the adapter has no link to drop");
     return kExitLinkFailed;
@@ -153,7 +165,7 @@ int Session::remoteConfigure() {
   // found in command mode may still have the link an earlier run made (a
   // `read` in between brought it back to command mode), and no command asks
   // for it: the handshake itself finds out.
-  if (w_.sawStatus(kLeftDataModeStatus)) localDev.connected = 1;
+  if (initialisationLeftDataMode()) localDev.connected = 1;
   const bool linkUnknown = localDev.connected == 0;
   if (linkUnknown) {
     w_.printLine("No link seen in this run; the handshake finds out whether the adapter still "
@@ -176,43 +188,38 @@ int Session::remoteConfigure() {
                  "handshake). Connect it first: kx627-cli connect --port " + o_.port + " ADDRESS");
     return kExitLinkFailed;
   };
-  // The handshake's, the speed change's and the exit's answers, or the
-  // 4-second timer's verdict; a little longer than the timer to be sure.
+  // Each exchange ends with an outcome: the answer, the 4-second timer's
+  // verdict or the link's loss. The wait is a little longer than the timer.
   constexpr int kAnswerWaitMs = 6000;
-  std::size_t mark = statusMark();
-  onHandshake();
-  if (remote.handshakeState != HANDSHAKE_STARTED && remote.handshakeState != HANDSHAKE_COMPLETE)
-    return w_.questionRefused() ? kExitCancelled : kExitLinkFailed;
-  const int handshake = waitForStatus(
-      mark, {"Handshake Complete...", "Handshake Failed...", "Handshake failed."}, kAnswerWaitMs);
-  if (handshake != 0) {
-    if (cancel_) return kExitCancelled;
-    return linkUnknown && handshake == 2 ? noLink() : kExitLinkFailed;
+  const auto exchange = [this](const std::function<void()>& send) {
+    const uint32_t before = remoteOutcome().count;
+    send();
+    if (remoteOutcome().count == before &&
+        !waitUntil([before] { return remoteOutcome().count != before; }, kAnswerWaitMs))
+      return RemoteOutcome::None;
+    return remoteOutcome().last;
+  };
+  const RemoteOutcome handshake = exchange([] { onHandshake(); });
+  if (handshake != RemoteOutcome::HandshakeComplete) {
+    if (handshake == RemoteOutcome::NotSent && w_.questionRefused()) return kExitCancelled;
+    if (cancel_ || adapterGone()) return endedEarly(kExitLinkFailed);
+    return linkUnknown && handshake == RemoteOutcome::NoAnswer ? noLink() : kExitLinkFailed;
   }
 
-  bool confirmed = true;
   // The page's Baud Rate list: the position + 1 is the remote speed code.
   static const int32_t kSpeeds[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
   remotePage_.clearRows(ctl::kRemoteBaudList);
   for (int32_t speed : kSpeeds) remotePage_.addRow(ctl::kRemoteBaudList, std::to_string(speed));
   for (int i = 0; i < 8; ++i)
     if (kSpeeds[i] == o_.remoteBaud) remotePage_.setSelection(ctl::kRemoteBaudList, i);
-  mark = statusMark();
-  onProgramRemoteDevice(remotePage_);
-  confirmed = waitForStatus(mark,
-                            {"Remote Device Baud rate changed.",
-                             "Remote Device Baud rate change failed.", "Handshake command failed."},
-                            kAnswerWaitMs) == 0;
+  const RemoteOutcome changed = exchange([this] { onProgramRemoteDevice(remotePage_); });
+  if (changed == RemoteOutcome::LinkLost) return kExitLinkFailed;
   // Remote access is always left again once the handshake was made.
-  mark = statusMark();
-  onExitRemoteAccess();
-  confirmed = waitForStatus(mark,
-                            {"Remote Access Mode Exited.", "Exit Remote Access Mode failed.",
-                             "Handshake command failed."},
-                            kAnswerWaitMs) == 0 &&
-              confirmed;
-  if (cancel_) return kExitCancelled;
-  return confirmed ? kExitOk : kExitLinkFailed;
+  const RemoteOutcome exited = exchange([] { onExitRemoteAccess(); });
+  if (cancel_ || adapterGone()) return endedEarly(kExitLinkFailed);
+  return changed == RemoteOutcome::BaudChanged && exited == RemoteOutcome::AccessExited
+             ? kExitOk
+             : kExitLinkFailed;
 }
 
 }  // namespace kx::cli

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "atcmd/engine_hooks.h"
+#include "atcmd/connect_event.h"
 #include "atcmd/receive_dispatch.h"
 #include "atcmd/transmission.h"
 #include "common/notify.h"
@@ -12,6 +13,7 @@
 #include "device/local_device.h"
 #include "device/local_page_ops.h"
 #include "device/response_apply.h"
+#include "device/settings_search.h"
 #include "link/connection.h"
 #include "link/main_timers.h"
 #include "link/pairing.h"
@@ -82,19 +84,21 @@ Session::Session(const Options& o, TerminalWindow& w, std::FILE* out, const std:
     if (!initialisationRunning()) return;  // the inquiry turns it too
     if (searchStartedMs_ == 0) searchStartedMs_ = monotonicMs();
     const long long elapsed = (monotonicMs() - searchStartedMs_) / 1000;
+    const std::string heading = searchStepHeading(step);
     if (step <= 1) {
-      w.printProgress(formatBounded(200, "Search step %d of 132, %llds", step, elapsed));
+      w.printProgress(formatBounded(200, "%s, %llds", heading.c_str(), elapsed));
       return;
     }
-    w.printProgress(formatBounded(200, "Search step %d of 132, %llds (no answer at %d bit/s, "
+    w.printProgress(formatBounded(200, "%s, %llds (no answer at %d bit/s, "
                                        "parity %s, %d stop bit(s), flow control %s)",
-                                  step, elapsed, uart.baud, parityName(uart.parity),
+                                  heading.c_str(), elapsed, uart.baud, parityName(uart.parity),
                                   uart.stopBits, onOff(uart.flow)));
   };
   setUpLocalPage(page_, o.baud, o.parity, o.stopBits, o.flow, o.port);
 }
 
 Session::~Session() {
+  remoteLinkLost = nullptr;
   requestPairingStop();
   while (!stopInitialisation()) w_.processPosted(50);
   UartDeinit();
@@ -138,11 +142,19 @@ int Session::run() {
   }
 }
 
+bool Session::adapterGone() const { return UartDeviceLost(); }
+
+int Session::endedEarly(int otherwise) const {
+  if (cancel_) return kExitCancelled;
+  if (adapterGone()) {
+    w_.printLine("kx627-cli: the adapter on " + o_.port + " went away (unplugged?)");
+    return kExitDeviceLost;
+  }
+  return otherwise;
+}
+
 void Session::notified(const TerminalWindow::Notification& n) {
   switch (n.id) {
-    case NOTIFY_ENABLE_ABORT:
-      if (n.lParam == 1) searchStarted_ = true;
-      break;
     case NOTIFY_COMMAND_RESPONSE:
       applyCommandResponse(page_);
       break;
@@ -160,7 +172,9 @@ int Session::connect() {
   onReadSettings(page_);
   bool aborted = false;
   while (initialisationRunning()) {
-    if (cancel_ && !aborted) {
+    // A search for an adapter that has gone would only try every setting
+    // on a dead port.
+    if ((cancel_ || adapterGone()) && !aborted) {
       onAbort();
       aborted = true;
     }
@@ -168,47 +182,34 @@ int Session::connect() {
   }
   while (!stopInitialisation()) w_.processPosted(50);
   w_.processPosted(0);
-  if (localDev.initialised == 1) return kExitOk;
-  if (localDev.oldFirmware == 1) return kExitOldFirmware;
-  if (!searchStarted_) return kExitPortFailed;
-  if (cancel_) return kExitCancelled;
-  return kExitNotFound;
+  switch (initialisationOutcome()) {
+    case InitOutcome::Initialised:
+      return adapterGone() ? endedEarly(kExitFailed) : kExitOk;
+    case InitOutcome::OldFirmware:
+      return kExitOldFirmware;
+    case InitOutcome::PortFailed:
+      return kExitPortFailed;
+    case InitOutcome::NotFound:
+      return endedEarly(kExitNotFound);
+    default:
+      return endedEarly(kExitFailed);
+  }
 }
 
-bool Session::readAll() {
-  const auto before = completedReads();
-  readAllSettings(page_);
-  return completedReads() > before;
-}
-
-std::size_t Session::completedReads() const {
-  std::size_t n = 0;
-  for (const auto& s : w_.statusTexts()) n += s == "Device Settings read complete";
-  return n;
-}
+bool Session::readAll() { return readAllSettings(page_) == 0 && !adapterGone(); }
 
 int Session::connectAndRead() {
   const int c = connect();
   if (c != kExitOk) return c;
   if (cancel_) return kExitCancelled;
-  return readAll() ? kExitOk : kExitFailed;
+  return readAll() ? kExitOk : endedEarly(kExitFailed);
 }
 
-// Processes posts until one of `texts` appears among the status lines
-// shown from `mark` on (an index into statusTexts()), or timeoutMs passes
-// (Ctrl-C too). The index of the text found, or -1.
-int Session::waitForStatus(std::size_t mark, std::initializer_list<const char*> texts, int timeoutMs) {
+bool Session::waitUntil(const std::function<bool()>& done, int timeoutMs) {
   const long long end = monotonicMs() + timeoutMs;
   while (true) {
-    const auto status = w_.statusTexts();
-    for (std::size_t i = mark; i < status.size(); ++i) {
-      int k = 0;
-      for (const char* t : texts) {
-        if (status[i].rfind(t, 0) == 0) return k;
-        ++k;
-      }
-    }
-    if (cancel_ || monotonicMs() >= end) return -1;
+    if (done()) return true;
+    if (cancel_ || adapterGone() || monotonicMs() >= end) return false;
     w_.processPosted(50);
   }
 }

@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -74,7 +74,6 @@ class Session {
   // Read Settings as the page's button does it, waiting for the worker.
   int connect();
   bool readAll();
-  std::size_t completedReads() const;
   int connectAndRead();
 
   // Reading and programming (program_commands.cpp).
@@ -99,11 +98,14 @@ class Session {
   int disconnect();
   int remoteConfigure();
 
-  // Processes posts until one of `texts` appears among the status lines
-  // shown from `mark` on (an index into statusTexts()), or timeoutMs passes
-  // (Ctrl-C too). The index of the text found, or -1.
-  int waitForStatus(std::size_t mark, std::initializer_list<const char*> texts, int timeoutMs);
-  std::size_t statusMark() const { return w_.statusTexts().size(); }
+  // Processes posts until `done` holds; false when timeoutMs passed first,
+  // Ctrl-C was pressed or the adapter went away.
+  bool waitUntil(const std::function<bool()>& done, int timeoutMs);
+  // The adapter's port reported that the device went away.
+  bool adapterGone() const;
+  // The exit code for a command that ended early: Ctrl-C, the adapter gone,
+  // or `otherwise`.
+  int endedEarly(int otherwise) const;
 
   const Options& o_;
   TerminalWindow& w_;
@@ -117,7 +119,6 @@ class Session {
   MemoryForm connectionPage_;
   MemoryForm mainControls_;
   MemoryForm remotePage_;
-  bool searchStarted_ = false;
   long long searchStartedMs_ = 0;
 };
 

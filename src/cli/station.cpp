@@ -58,7 +58,7 @@ bool Session::probeAddress(std::string* address) {
     clearAtCommand();
   }
   // A USB adapter pulled out takes its port with it: closed, and waited for.
-  if (r != 0 && !portExists(o_.port)) {
+  if (r != 0 && (adapterGone() || !portExists(o_.port))) {
     UartDeinit();
     return false;
   }

@@ -64,21 +64,35 @@ void TerminalWindow::handle(const Notification& n) {
 void TerminalWindow::post(int32_t id, int64_t lParam, const std::string& text) {
   {
     std::lock_guard lock(queueMutex_);
-    queue_.push_back({id, lParam, text});
+    queue_.push_back({Queued::Notice, {id, lParam, text}, 0, 0, nullptr});
   }
   queueChanged_.notify_all();
 }
 
+void TerminalWindow::runOnMainThread(const std::function<void()>& fn) {
+  if (isUiThread()) {
+    fn();
+    return;
+  }
+  Task task{fn};
+  std::unique_lock lock(queueMutex_);
+  queue_.push_back({Queued::Work, {}, 0, 0, &task});
+  queueChanged_.notify_all();
+  queueChanged_.wait(lock, [&] { return task.done; });
+}
+
 void TerminalWindow::send(int32_t id, int64_t lParam, const std::string& text) {
-  handle({id, lParam, text});
+  runOnMainThread([&] { handle({id, lParam, text}); });
 }
 
 void TerminalWindow::sendSpinner(int32_t step) {
-  spinnerHandler(step);
+  runOnMainThread([&] { spinnerHandler(step); });
 }
 
+void TerminalWindow::invokeOnUi(const std::function<void()>& fn) { runOnMainThread(fn); }
+
 void TerminalWindow::processPosted(int timeoutMs) {
-  std::deque<Notification> batch;
+  std::deque<Queued> batch;
   {
     std::unique_lock lock(queueMutex_);
     queueChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
@@ -86,7 +100,24 @@ void TerminalWindow::processPosted(int timeoutMs) {
     woken_ = false;
     batch.swap(queue_);
   }
-  for (const Notification& n : batch) handle(n);
+  for (const Queued& q : batch) {
+    switch (q.kind) {
+      case Queued::Notice:
+        handle(q.notice);
+        break;
+      case Queued::TimerExpiry:
+        timerExpired(q.timer, q.timerGeneration);
+        break;
+      case Queued::Work:
+        q.task->fn();
+        {
+          std::lock_guard lock(queueMutex_);
+          q.task->done = true;
+        }
+        queueChanged_.notify_all();
+        break;
+    }
+  }
 }
 
 void TerminalWindow::wake() {
@@ -103,7 +134,8 @@ void TerminalWindow::setTimer(int32_t id, int periodMs) {
   {
     std::lock_guard lock(timerMutex_);
     const int period = std::max(1, periodMs);
-    timers_[id] = {period, Clock::now() + std::chrono::milliseconds(period)};
+    // An expiry of the timer as it was set before is not handled.
+    timers_[id] = {period, Clock::now() + std::chrono::milliseconds(period), ++timerGenerations_};
   }
   timerChanged_.notify_all();
 }
@@ -138,13 +170,32 @@ void TerminalWindow::timerLoop() {
       timerChanged_.wait_until(lock, due);
       continue;  // re-examine: the timers may have changed
     }
-    // Window timers repeat until killed; the handler usually kills it.
+    // Window timers repeat until killed (the handler usually kills it); an
+    // expiry not yet handled is not queued again.
     const int32_t id = next->first;
+    const uint64_t generation = next->second.generation;
     next->second.due = Clock::now() + std::chrono::milliseconds(next->second.periodMs);
+    if (next->second.queued) continue;
+    next->second.queued = true;
     lock.unlock();
-    timerHandler(id);
+    {
+      std::lock_guard queue(queueMutex_);
+      queue_.push_back({Queued::TimerExpiry, {}, id, generation, nullptr});
+    }
+    queueChanged_.notify_all();
     lock.lock();
   }
+}
+
+void TerminalWindow::timerExpired(int32_t id, uint64_t generation) {
+  {
+    std::lock_guard lock(timerMutex_);
+    const auto timer = timers_.find(id);
+    // Killed (or set anew) since it expired: Windows drops such an expiry.
+    if (timer == timers_.end() || timer->second.generation != generation) return;
+    timer->second.queued = false;
+  }
+  timerHandler(id);
 }
 
 // ------------------------------------------------------------------ boxes

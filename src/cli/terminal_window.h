@@ -1,18 +1,19 @@
 // The command-line tool's window: a WindowInterface on a terminal. Status
 // lines and message boxes are printed to the error stream; OK/Cancel and
 // Yes/No questions are asked on the input stream (or answered yes by
-// --yes); work handed to the user-interface thread runs inline on the
-// caller; window timers run on a small timer thread of their own.
+// --yes). As in the window, one thread does the user-interface thread's
+// work: the thread that made the TerminalWindow (the program's main thread),
+// in processPosted().
 //
 // Threading contract: every member may be called from any thread. Printing
 // is serialised by one lock, so lines never mix; questions by another, which
 // printing never waits for (the read thread's event lines go out while a
-// question waits for its answer). Notifications
-// sent (send) are handled on the caller's thread at once; notifications
-// posted (post) are queued and handled by the thread that calls
-// processPosted() (the program's main thread), so a link thread never waits.
-// Timer expiries call the timer handler on the timer thread; the program
-// keeps its own threads idle while a timer-driven command is outstanding.
+// question waits for its answer). Notifications posted are queued for the
+// main thread; sent ones, invokeOnUi() and the spinner run at once on the
+// main thread and, from another thread, are queued and waited for (a link
+// thread must not send, as in the window). Timer expiries are queued too, at
+// most one per timer, and a timer killed before its expiry is handled stays
+// quiet; the timer thread never runs a handler.
 #pragma once
 
 #include <atomic>
@@ -55,9 +56,9 @@ class TerminalWindow : public WindowInterface {
   MsgResult messageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                        MsgIcon icon = MsgIcon::None) override;
   void postMessageBox(const std::string& text) override;
-  void invokeOnUi(const std::function<void()>& fn) override { fn(); }
+  void invokeOnUi(const std::function<void()>& fn) override;
   void setWaitCursor(bool) override {}
-  bool isUiThread() const override { return true; }
+  bool isUiThread() const override { return std::this_thread::get_id() == owner_; }
 
   // Handlers for everything but status texts (which are printed). Set before
   // the link opens.
@@ -70,7 +71,8 @@ class TerminalWindow : public WindowInterface {
   // user pressed Ctrl-C).
   void setCancelFlag(const std::atomic<bool>* flag) { cancel_ = flag; }
 
-  // Handles queued posts; waits up to timeoutMs for one when none is queued.
+  // Handles queued posts, timer expiries and work handed over from other
+  // threads; waits up to timeoutMs for one when none is queued. Main thread.
   void processPosted(int timeoutMs);
   // Wakes a processPosted() that is waiting.
   void wake();
@@ -90,7 +92,21 @@ class TerminalWindow : public WindowInterface {
   void printProgress(const std::string& line);
 
  private:
+  // Work for the main thread, in the order it was queued.
+  struct Task {
+    std::function<void()> fn;
+    bool done = false;  // queueMutex_
+  };
+  struct Queued {
+    enum Kind { Notice, TimerExpiry, Work } kind;
+    Notification notice;
+    int32_t timer = 0;
+    uint64_t timerGeneration = 0;  // the setTimer it came from
+    Task* task = nullptr;          // the waiting caller's
+  };
   void handle(const Notification& n);
+  void runOnMainThread(const std::function<void()>& fn);
+  void timerExpired(int32_t id, uint64_t generation);
   void timerLoop();
   MsgResult ask(MsgButtons buttons);
   void print(const char* text);
@@ -108,16 +124,21 @@ class TerminalWindow : public WindowInterface {
   std::vector<std::string> status_;
 
 
+  const std::thread::id owner_ = std::this_thread::get_id();
+
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;
-  std::deque<Notification> queue_;
+  std::deque<Queued> queue_;
   bool woken_ = false;
 
   using Clock = std::chrono::steady_clock;
   struct Timer {
     int periodMs;
     Clock::time_point due;
+    uint64_t generation;  // which setTimer this is
+    bool queued = false;  // an expiry waits in queue_
   };
+  uint64_t timerGenerations_ = 0;
   mutable std::mutex timerMutex_;
   std::condition_variable timerChanged_;
   std::map<int32_t, Timer> timers_;

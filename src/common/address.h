@@ -8,6 +8,9 @@
 
 namespace kx {
 
+// The address an adapter shows when it has none (no bond, no peer).
+constexpr const char* kNoBondAddress = "0000-00-000000";
+
 // The digits of an address as the adapter or a user wrote it: hyphens,
 // blanks and colons dropped, everything else kept as it stands.
 std::string addressDigits(std::string_view text);
@@ -20,5 +23,10 @@ std::string hyphenatedAddress(std::string_view digits);
 // True for exactly 12 hex digits, with hyphens anywhere between them
 // ("0012-6F-100001", "00126f100001"): what a user may type for an address.
 bool isAddressText(std::string_view text);
+
+// True when `text` holds an address in the adapter's own form (4, 2 and 6
+// hex digits joined by hyphens) as a word of its own: not run together with
+// further hex digits or hyphens on either side.
+bool containsAdapterAddress(std::string_view text);
 
 }  // namespace kx

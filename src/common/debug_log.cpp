@@ -52,13 +52,14 @@ std::string debugOpenErrorText(int err) {
   }
 }
 
-void closeDebugLog() {
+bool closeDebugLog() {
   std::lock_guard lock(gLogMutex);
   debugFlag = 0;
-  if (gDebugFile) {
-    std::fclose(gDebugFile);
-    gDebugFile = nullptr;
-  }
+  if (!gDebugFile) return true;
+  const bool written = !std::ferror(gDebugFile);
+  const bool closed = std::fclose(gDebugFile) == 0;
+  gDebugFile = nullptr;
+  return written && closed;
 }
 
 bool openDebugLogAt(const std::string& path, int* err) {

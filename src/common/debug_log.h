@@ -42,7 +42,8 @@ bool openDebugLogAt(const std::string& path, int* err = nullptr);
 // The message box text for a failed open of Debug.txt with this errno.
 std::string debugOpenErrorText(int err);
 
-// Closes the log if it is open (program end, tests).
-void closeDebugLog();
+// Closes the log if it is open (program end, tests). False when some of it
+// could not be written (a full disk): the log is incomplete.
+bool closeDebugLog();
 
 }  // namespace kx

@@ -39,6 +39,8 @@ std::mutex gWorkerMutex;
 std::thread gWorker;
 std::atomic<bool> gWorkerRunning{false};
 std::atomic<bool> gShutdown{false};  // the window is closing: no more window calls
+std::atomic<InitOutcome> gOutcome{InitOutcome::None};
+std::atomic<bool> gLeftDataMode{false};
 
 // A status line. The worker's lines go to the user-interface thread and wait
 // there; once the window is closing the worker shows nothing more.
@@ -141,7 +143,7 @@ bool openPortFromPage(FormInterface& page) {
   return true;
 }
 
-void readAllSettings(FormInterface& page) {
+int32_t readAllSettings(FormInterface& page) {
   WaitCursor cursor;
   status("Reading Device Settings...");
   for (const char* command : readCommandList) {
@@ -153,20 +155,26 @@ void readAllSettings(FormInterface& page) {
     if (sendATCommand(command, 0, 0, 1000) != 0) dropUnfinishedAnswer();
     if (applyCommandResponse(page) == 0) {
       status("Device Settings read failed. No more settings will be read");
-      return;
+      return 1;
     }
   }
   rememberSerialSettings();
   status("Device Settings read complete");
+  // The Pairing page shows the local adapter as read.
+  sendNotify(NOTIFY_SHOW_PAIR_DEVICES);
+  return 0;
 }
 
 namespace {
+
+// How long the probe waits for an answer to each of its transmissions.
+constexpr int32_t kProbeWaitMs = 1000;
 
 // The probe; a second one when the first is refused. True when the adapter
 // answered at all (two refusals end the initialisation without a search).
 bool probe(FormInterface& page) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, 1000);
+    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, kProbeWaitMs);
     if (r != 0 && r != 2) return attempt > 0;
     if (!answerIsError()) {
       applyOnUi(page);
@@ -186,13 +194,17 @@ bool leaveDataMode(FormInterface& page) {
   if (localDev.abortOp == 1 || gShutdown) return false;
   status("No response received for init command. Sending the escape sequence in case the "
          "adapter is in data mode....");
-  if (sendEscape(kEscapeGuardMs + 1000) != 0) {
+  // The unanswered probe has just kept the line silent for its whole wait,
+  // the guard time the adapter needs before "+++"; its OK comes at once.
+  static_assert(kProbeWaitMs >= kEscapeGuardMs);
+  if (sendEscape(1000, 0) != 0) {
     dropPending();
     return false;
   }
   applyOnUi(page);
   // Data mode exists only over a connection: the link is still up.
   localDev.connected = 1;
+  gLeftDataMode = true;
   if (!gShutdown) postNotify(NOTIFY_REFRESH_INDICATORS);
   status(kLeftDataModeStatus);
   return true;
@@ -206,14 +218,16 @@ void initialiseDevice(FormInterface& page) {
   if (!answered && leaveDataMode(page)) answered = probe(page);
   if (!answered) {
     status("No response received for init command. Trying all settings." + searchStopHint);
-    for (int attempt = 1; localDev.initialised == 0; ++attempt) {
+    while (localDev.initialised == 0) {
       if (localDev.abortOp == 1 || gShutdown) {
         if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
         break;
       }
-      // The call after the last step only reports the end of the search.
-      if (!gShutdown && attempt <= kSearchSteps)
-        if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+      // The progress line names the step about to be tried; the call after
+      // the last step only reports the end of the search.
+      const int32_t step = searchStepNumber;
+      if (!gShutdown && step <= searchStepCount())
+        if (WindowInterface* w = mainWindowHandle) w->sendSpinner(step);
       const int32_t r = tryIterations();
       if (r == 1) break;
       if (r == 8) {
@@ -224,12 +238,15 @@ void initialiseDevice(FormInterface& page) {
     }
   }
   if (localDev.initialised == 1) {
+    gOutcome = InitOutcome::Initialised;
     if (!gShutdown) postNotify(NOTIFY_DEVICE_INITIALISED);
   } else if (localDev.abortOp == 1 || gShutdown) {
+    gOutcome = InitOutcome::Aborted;
     localDev.abortOp = 0;
     status("Initialization operation aborted");
     UartDeinit();
   } else {
+    gOutcome = InitOutcome::NotFound;
     status("Initializion failed. All Settings tried. Please check the following");
     status("1. COM Port Number is correct");
     status("2. Change slide switch position and try again");
@@ -246,17 +263,21 @@ void onReadSettings(FormInterface& page) {
   WaitCursor cursor;
   localDev.abortOp = 0;
   localDev.oldFirmware = 0;
+  gOutcome = InitOutcome::None;
+  gLeftDataMode = false;
   if (uart.isUartActive == 0 && !openPortFromPage(page)) {
+    gOutcome = InitOutcome::PortFailed;
     status("Failed to initialise UART");
     return;
   }
   if (localDev.initialised == 1) {
-    readAllSettings(page);
+    gOutcome = readAllSettings(page) == 0 ? InitOutcome::Initialised : InitOutcome::ReadFailed;
     return;
   }
   status("Checking support for firmware version...");
   CheckOldFirmware(page);
   if (localDev.oldFirmware == 1) {
+    gOutcome = InitOutcome::OldFirmware;
     showMessageBox(
         "The adapter is running an old firmware version.\n"
         "Please download the version of the KX627 Configuration Tool for this firmware from the "
@@ -311,6 +332,9 @@ void onReinitialize(FormInterface& page) {
 }
 
 bool initialisationRunning() { return gWorkerRunning.load(); }
+
+InitOutcome initialisationOutcome() { return gOutcome.load(); }
+bool initialisationLeftDataMode() { return gLeftDataMode.load(); }
 
 bool stopInitialisation() {
   std::lock_guard lock(gWorkerMutex);

@@ -36,13 +36,29 @@ void initLocalDevicePage(FormInterface& page);
 // Takes port and line settings from the page into `uart` and opens the port.
 bool openPortFromPage(FormInterface& page);
 
+// What came of the last Read Settings. Callers decide on this, never on
+// the status lines, which are words for the user.
+enum class InitOutcome : int32_t {
+  None,         // none yet, or the worker still runs
+  Initialised,  // the adapter answered (already initialised: every setting read)
+  PortFailed,   // the port did not open or refused the line settings
+  OldFirmware,  // the adapter runs unsupported old firmware
+  NotFound,     // no answer with any line settings
+  Aborted,      // Abort, Ctrl-C or the window's close
+  ReadFailed,   // already initialised, and reading the settings failed
+};
+InitOutcome initialisationOutcome();
+// True when the last initialisation found the adapter in data mode and
+// brought it back to command mode: it still has a radio link.
+bool initialisationLeftDataMode();
+
 void onReadSettings(FormInterface& page);
 void onAbort();
 void onReinitialize(FormInterface& page);
 
 // Reads every setting into localDev and the page; stops on an answer that
-// cannot be applied.
-void readAllSettings(FormInterface& page);
+// cannot be applied. 0 when every setting was read, 1 otherwise.
+int32_t readAllSettings(FormInterface& page);
 
 // The worker's body; exposed so that tests can run it on a thread of theirs.
 void initialiseDevice(FormInterface& page);

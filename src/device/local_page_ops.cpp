@@ -30,9 +30,7 @@ constexpr const char* kDefaultPin = "8942";
 bool sendAndApply(FormInterface& page, const std::string& command) {
   const auto fits = checkCommandLength(command);
   if (!fits) return false;  // refused here and explained; the save did not do it all
-  if (sendATCommand(fits->c_str(), 0, 0, kCommandWaitMs) != 0) return false;
-  applyCommandResponse(page);
-  return true;
+  return sendAndApplyCommand(fits->c_str(), page) == 0;
 }
 
 std::string upper(std::string text) {
@@ -158,12 +156,15 @@ void onSaveSettings(FormInterface& page) {
   }
 }
 
-void onRestoreFactorySettings(FormInterface& page) {
+int32_t onRestoreFactorySettings(FormInterface& page) {
   WaitCursor cursor;
-  if (sendATCommand("AT+RESET\r", 0, 0, kCommandWaitMs) == 0)
-    applyCommandResponse(page);
-  else
+  if (sendATCommand("AT+RESET\r", 0, 0, kCommandWaitMs) != 0) {
     showMessageBox("Reset Failed!!", MsgButtons::Ok);
+    return 1;
+  }
+  AnswerKind kind;
+  applyCommandResponse(page, &kind);
+  return kind == AnswerKind::Accepted ? 0 : 1;
 }
 
 const char* typedCommandRefusal(const std::string& command) {
@@ -206,7 +207,7 @@ void onSendAtCommand(FormInterface& page) {
   if (sendATCommand(command.c_str(), 1, 0, kCommandWaitMs) == 0) {
     applyCommandResponse(page);
   } else {
-    const std::string text = formatBounded(1024, "Failed to send %s command", command.c_str());
+    const std::string text = formatBounded(1024, "Failed to send %s command", oneLine(command).c_str());
     appendStatus(text);
     showMessageBox(text, MsgButtons::Ok);
   }

@@ -5,6 +5,7 @@
 // initialised.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -13,7 +14,9 @@
 namespace kx {
 
 void onSaveSettings(FormInterface& page);
-void onRestoreFactorySettings(FormInterface& page);
+// 0 when the adapter took the reset (its settings are read again once it is
+// back), 1 when it refused or did not answer.
+int32_t onRestoreFactorySettings(FormInterface& page);
 void onSendAtCommand(FormInterface& page);
 void onDisableAuthentication(FormInterface& page);
 

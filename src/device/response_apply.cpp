@@ -51,16 +51,9 @@ bool iequals(const std::string& a, const char* b) { return strcasecmp(a.c_str(),
 
 void updateIndicators() { sendNotify(NOTIFY_REFRESH_INDICATORS); }
 
-// Drops the radio link state when a setting that breaks it was changed. A
-// query changes nothing: the link stays as it is, and so does its LED.
-void linkReset(bool query) {
-  if (query) return;
-  if (localDev.connected == 1) {
-    localDev.connected = 0;
-    localDev.dataMode = 0;
-    localDev.handshaked = 0;
-    updateIndicators();
-  }
+// A query changes nothing: the link stays as it is, and so does its LED.
+void linkResetAfter(bool query) {
+  if (!query) linkReset();
 }
 
 void unknownParameter(const Answer& a) {
@@ -72,20 +65,8 @@ void unknownCommand(const Answer& a) {
   debugLog("AT_COMMAND: Unknown command %s", a.command.c_str());
 }
 
-// A two-state setting: the value comes from the answer (query) or from the
-// command text (set). Returns the new value or -1 when unrecognised.
-int twoState(const Answer& a, const char* answerOn, const char* answerOff, const char* cmdOn,
-             const char* cmdOff) {
-  if (a.isQuery()) {
-    if (iequals(a.param, answerOn)) return 1;
-    if (iequals(a.param, answerOff)) return 0;
-    unknownParameter(a);
-    return -1;
-  }
-  if (iequals(a.command, cmdOn)) return 1;
-  if (iequals(a.command, cmdOff)) return 0;
-  unknownCommand(a);
-  return -1;
+int twoState(const Answer& a, const char* key) {
+  return decodeTwoState(a.command, a.param, key);
 }
 
 // Looks a value up in {answer, command, value} rows.
@@ -141,7 +122,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
   const bool query = a.isQuery();
   switch (index) {
     case CMD_ECHO: {
-      const int v = twoState(a, "\r\nECHO+\r\n", "\r\nECHO-\r\n", "AT+ECHO+\r", "AT+ECHO-\r");
+      const int v = twoState(a, "ECHO");
       if (v >= 0) localDev.echo = v;
       page.setChecked(kEchoMode, localDev.echo == 1);
       break;
@@ -156,56 +137,49 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
         sendNotify(NOTIFY_ENABLE_ABORT, 0);
         setOperationMode(page, kModeCommand);
       } else {
-        const int v = twoState(a, "\r\nRESP+\r\n", "\r\nRESP-\r\n", "AT+RESP+\r", "AT+RESP-\r");
+        const int v = twoState(a, "RESP");
         if (v >= 0) localDev.cmdResponse = v;
       }
       page.setChecked(kCommandResponse, localDev.cmdResponse == 1);
       break;
     }
     case CMD_DCOV: {
-      const int v = twoState(a, "\r\nDCOV+\r\n", "\r\nDCOV-\r\n", "AT+DCOV+\r", "AT+DCOV-\r");
+      const int v = twoState(a, "DCOV");
       if (v >= 0) localDev.discoverable = v;
-      linkReset(query);
+      linkResetAfter(query);
       setRadio(page, localDev.discoverable == 1 ? kDiscoverable : kNonDiscoverable,
                {kDiscoverable, kNonDiscoverable});
       break;
     }
     case CMD_ACON: {
-      const int v = twoState(a, "\r\nACON+\r\n", "\r\nACON-\r\n", "AT+ACON+\r", "AT+ACON-\r");
+      const int v = twoState(a, "ACON");
       if (v >= 0) localDev.autoConnect = v;
-      linkReset(query);
+      linkResetAfter(query);
       page.setChecked(kAutoConnect, localDev.autoConnect == 1);
       break;
     }
     case CMD_ESC: {
-      const int v = twoState(a, "\r\nESC+\r\n", "\r\nESC-\r\n", "AT+ESC+\r", "AT+ESC-\r");
+      const int v = twoState(a, "ESC");
       if (v >= 0) localDev.escapeMode = v;
       page.setChecked(kEscapeMode, localDev.escapeMode == 1);
       break;
     }
     case CMD_RCFG: {
-      const int v = twoState(a, "\r\nRCFG+\r\n", "\r\nRCFG-\r\n", "AT+RCFG+\r", "AT+RCFG-\r");
+      const int v = twoState(a, "RCFG");
       if (v >= 0) localDev.remoteConfig = v;
       page.setChecked(kRemoteConfiguration, localDev.remoteConfig == 1);
       break;
     }
     case CMD_SLEEP: {
-      const int v = twoState(a, "\r\nSLEEP+\r\n", "\r\nSLEEP-\r\n", "AT+SLEEP+\r", "AT+SLEEP-\r");
+      const int v = twoState(a, "SLEEP");
       if (v >= 0) localDev.sleepMode = v;
       page.setChecked(kSleepMode, localDev.sleepMode == 1);
       break;
     }
     case CMD_ROLE: {
-      static const Choice rows[] = {{"\r\nROLES\r\n", "AT+ROLES\r", 2},
-                                    {"\r\nROLEM\r\n", "AT+ROLEM\r", 1}};
-      int32_t v;
-      if (choose(a, rows, &v))
-        localDev.role = v;
-      else if (query)
-        unknownParameter(a);
-      else
-        unknownCommand(a);
-      linkReset(query);
+      const int32_t v = decodeRole(a.command, a.param);
+      if (v > 0) localDev.role = v;
+      linkResetAfter(query);
       setRadio(page, localDev.role == 1 ? kMaster : kSlave, {kMaster, kSlave});
       break;
     }
@@ -264,7 +238,7 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
       else
         unknownCommand(a);
       retunePort(!query, formatBounded(1024, "Failed to set flow control %d", uart.flow));
-      linkReset(query);
+      linkResetAfter(query);
       {
         rtsBoxEnabledHook(uart.flow != 1);
       }
@@ -290,21 +264,10 @@ void applyRule(int index, const Answer& a, FormInterface& page) {
       page.setText(kDeviceName, std::string(fieldView(localDev.name)));
       break;
     case CMD_BOND:
-      if (query) {
-        copyField(localDev.bondedAddress, framedValue(a.param));
-        localDev.bonded = strcasecmp(localDev.bondedAddress, "0000-00-000000") != 0 ? 1 : 0;
-        page.setText(kBondedAddress, std::string(fieldView(localDev.bondedAddress)));
-        checkLocalVersusBonded();
-      } else {
-        if (iequals(a.command, "AT+BOND-\r")) {
-          localDev.bonded = 0;
-          copyField(localDev.bondedAddress, "0000-00-000000");
-        } else {
-          copyField(localDev.bondedAddress, hyphenatedAddress(commandValue(a.command)));
-          localDev.bonded = 1;
-        }
-        page.setText(kBondedAddress, std::string(fieldView(localDev.bondedAddress)));
-      }
+      copyField(localDev.bondedAddress, decodeBond(a.command, a.param));
+      localDev.bonded = strcasecmp(localDev.bondedAddress, kNoBondAddress) != 0 ? 1 : 0;
+      page.setText(kBondedAddress, std::string(fieldView(localDev.bondedAddress)));
+      if (query) checkLocalVersusBonded();
       break;
     case CMD_RSERVICE:
       if (query)
@@ -430,6 +393,49 @@ std::string framedValue(const std::string& param) {
   return param.substr(2, param.size() - 4);
 }
 
+int32_t decodeTwoState(const std::string& command, const std::string& param, const char* key) {
+  const std::string k = key;
+  if (!param.empty()) {
+    if (iequals(param, ("\r\n" + k + "+\r\n").c_str())) return 1;
+    if (iequals(param, ("\r\n" + k + "-\r\n").c_str())) return 0;
+    debugLog("AT_COMMAND: Unknown parameter %s received in response to %s", param.c_str(),
+             command.c_str());
+    return -1;
+  }
+  if (iequals(command, ("AT+" + k + "+\r").c_str())) return 1;
+  if (iequals(command, ("AT+" + k + "-\r").c_str())) return 0;
+  debugLog("AT_COMMAND: Unknown command %s", command.c_str());
+  return -1;
+}
+
+int32_t decodeRole(const std::string& command, const std::string& param) {
+  const bool query = !param.empty();
+  if (query ? iequals(param, "\r\nROLEM\r\n") : iequals(command, "AT+ROLEM\r")) return 1;
+  if (query ? iequals(param, "\r\nROLES\r\n") : iequals(command, "AT+ROLES\r")) return 2;
+  if (query)
+    debugLog("AT_COMMAND: Unknown parameter %s received in response to %s", param.c_str(),
+             command.c_str());
+  else
+    debugLog("AT_COMMAND: Unknown command %s", command.c_str());
+  return -1;
+}
+
+std::string decodeBond(const std::string& command, const std::string& param) {
+  if (!param.empty()) return framedValue(param);
+  if (iequals(command, "AT+BOND-\r")) return kNoBondAddress;
+  if (command.find('=') != std::string::npos) return hyphenatedAddress(commandValue(command));
+  return {};
+}
+
+void linkReset() {
+  if (localDev.connected == 1) {
+    localDev.connected = 0;
+    localDev.dataMode = 0;
+    localDev.handshaked = 0;
+    sendNotify(NOTIFY_REFRESH_INDICATORS);
+  }
+}
+
 std::string commandValue(const std::string& command) {
   const auto eq = command.find('=');
   if (eq == std::string::npos) return {};
@@ -439,8 +445,11 @@ std::string commandValue(const std::string& command) {
 
 Hook<void(bool)> rtsBoxEnabledHook;
 
-int applyCommandResponse(FormInterface& page) {
+int applyCommandResponse(FormInterface& page, AnswerKind* kind) {
   const Answer a = takeSnapshot();
+  AnswerKind ignored;
+  AnswerKind& outcome = kind ? *kind : ignored;
+  outcome = AnswerKind::Invalid;
 
   if (a.command != "+++" && localDev.dataMode == 1) {
     debugLog("Received a response while data mode was enabled. Disabling data mode");
@@ -448,17 +457,18 @@ int applyCommandResponse(FormInterface& page) {
   }
   if (a.response == "\r\nERROR\r\n") {
     if (localDev.initialised == 1) {
-      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", a.command.c_str());
+      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", oneLine(a.command).c_str());
       debugLog("%s", text.c_str());
       if (a.command != "ATI0\r") appendStatus(text);
       showLocalDevice(page);
     }
     clearRecord();
+    outcome = AnswerKind::Refused;
     return 1;
   }
   if (a.response != "\r\nOK\r\n" && a.response != "\r\n") {
     if (localDev.initialised == 1) {
-      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", a.command.c_str()));
+      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", oneLine(a.command).c_str()));
       showLocalDevice(page);
     }
     clearRecord();
@@ -466,16 +476,17 @@ int applyCommandResponse(FormInterface& page) {
   }
   const int index = getCommandIndex(a.command.c_str());
   if (index == 0) {
-    appendStatus(formatBounded(1024, "Invalid Command %s", a.command.c_str()));
+    appendStatus(formatBounded(1024, "Invalid Command %s", oneLine(a.command).c_str()));
     showLocalDevice(page);
     clearRecord();
     return 0;
   }
   if (a.showInStatus)
-    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", a.response.c_str(), a.param.c_str(),
-             a.command.c_str()));
+    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", oneLine(a.response).c_str(), oneLine(a.param).c_str(),
+             oneLine(a.command).c_str()));
   applyRule(index, a, page);
   clearRecord();
+  outcome = AnswerKind::Accepted;
   return 1;
 }
 

@@ -18,12 +18,6 @@
 namespace kx {
 namespace {
 
-constexpr int kWaitMs = 1000;
-
-void sendAndApply(const char* command, FormInterface& localPage) {
-  if (sendATCommand(command, 0, 0, kWaitMs) == 0) applyCommandResponse(localPage);
-}
-
 bool inquiryPreconditions() {
   if (localDev.initialised == 0) {
     showMessageBox(
@@ -60,19 +54,22 @@ void onInquireDevices(FormInterface& page, FormInterface& localPage) {
   (void)page;
   if (!inquiryPreconditions()) return;
   clearInquiry();
-  sendAndApply("AT+FIND?\r", localPage);
+  const StatusLinesSince reason;
+  sendAndApplyCommand("AT+FIND?\r", localPage);
   if (localDev.inquiryActive == 0) {
     appendStatus("Device should be in master mode and auto connect should be disabled to start inquiry");
-    showMessageBox("Start Inquiry failed", MsgButtons::Ok);
+    showMessageBox("Start Inquiry failed\n\n" + reason.text(), MsgButtons::Ok);
   }
 }
 
 void onCancelInquiry(FormInterface& localPage) {
   if (!inquiryPreconditions()) return;
-  sendAndApply("AT+FIND-\r", localPage);
+  const StatusLinesSince reason;
+  sendAndApplyCommand("AT+FIND-\r", localPage);
   if (localDev.inquiryActive == 1) {
+    const std::string why = reason.text();
     appendStatus("Cancel Inquiry failed");
-    showMessageBox("Cancel Inquiry failed", MsgButtons::Ok);
+    showMessageBox(why.empty() ? "Cancel Inquiry failed" : "Cancel Inquiry failed\n\n" + why, MsgButtons::Ok);
   }
 }
 
@@ -82,7 +79,7 @@ void onConnect(FormInterface& page, FormInterface& localPage) {
   if (address.empty()) return;
   if (localDev.inquiryActive == 1) {
     appendStatus("Inquiry Active. Cancelling inquiry");
-    sendAndApply("AT+FIND-\r", localPage);
+    sendAndApplyCommand("AT+FIND-\r", localPage);
   }
   if (localDev.inquiryActive == 1) {
     showMessageBox("Inquiry Active. Please cancel inquiry and try again", MsgButtons::Ok);
@@ -93,7 +90,7 @@ void onConnect(FormInterface& page, FormInterface& localPage) {
   const auto command = checkCommandLength("AT+CONN=" + address + "\r");
   if (!command) return;
   appendStatus(formatBounded(1024, "Connection Initiated to %s....", address.c_str()));
-  sendAndApply(command->c_str(), localPage);
+  sendAndApplyCommand(command->c_str(), localPage);
 }
 
 void onDisconnect(FormInterface& localPage) {
@@ -105,7 +102,7 @@ void onDisconnect(FormInterface& localPage) {
     localDev.handshaked = 0;
   }
   appendStatus("Disconnection initiated...");
-  sendAndApply("AT+DROP\r", localPage);
+  sendAndApplyCommand("AT+DROP\r", localPage);
 }
 
 void onInquiryResultSelected(FormInterface& page, int row) {

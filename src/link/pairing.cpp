@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "device/local_device.h"
 #include "device/local_page_ops.h"
+#include "device/response_apply.h"
 #include "device/settings_search.h"
 #include "platform/clock.h"
 #include "platform/window.h"
@@ -78,8 +79,10 @@ bool reachDevice2(FormInterface& pairPage, FormInterface& localPage) {
     break;
   }
   resetSettingsSearch();
-  for (int attempt = 0; !gStopRequested; ++attempt) {
-    if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+  while (!gStopRequested) {
+    const int32_t step = searchStepNumber;
+    if (step <= searchStepCount())
+      if (WindowInterface* w = mainWindowHandle) w->sendSpinner(step);
     const int32_t r = tryIterations();
     if (r == 1) break;
     if (r == 8) {
@@ -91,23 +94,8 @@ bool reachDevice2(FormInterface& pairPage, FormInterface& localPage) {
   return true;
 }
 
-void linkReset() {
-  if (localDev.connected == 1) {
-    localDev.connected = 0;
-    localDev.dataMode = 0;
-    localDev.handshaked = 0;
-    sendNotify(NOTIFY_REFRESH_INDICATORS);
-  }
-}
-
 void showBond(FormInterface& localPage) {
   localPage.setText(ctl::kBondedAddress, std::string(fieldView(localDev.bondedAddress)));
-}
-
-void resetBond(FormInterface& localPage) {
-  copyField(localDev.bondedAddress, "0000-00-000000");
-  localDev.bonded = 0;
-  showBond(localPage);
 }
 
 // Switches Device 1's command responses on for the procedure when they are
@@ -160,23 +148,24 @@ struct RunningGuard {
 };
 
 // The failure exits of the pairing procedure.
-void exitF2(const SavedLine& saved) {
+PairingOutcome exitF2(const SavedLine& saved) {
   pair.state = PAIR_IDLE;
   if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
   appendStatus("Pairing Unsuccessful");
+  return PairingOutcome::Failed;
 }
 
-void exitF1(const SavedLine& saved, FormInterface& pairPage, FormInterface& localPage) {
+PairingOutcome exitF1(const SavedLine& saved, FormInterface& pairPage, FormInterface& localPage) {
   if (pair.dev2RespTempEnabled == 1) {
     appendStatus("Re-disabling Command Response on Device 2");
     sendPairCommand("AT+RESP-\r", pairPage, localPage);
     if (pair.dev2CmdResponse == 1)
       box("ERROR: Failed to re-disable Command Response on Device 2 address");
   }
-  exitF2(saved);
+  return exitF2(saved);
 }
 
-void exitF3(FormInterface& pairPage, FormInterface& localPage) {
+PairingOutcome exitF3(FormInterface& pairPage, FormInterface& localPage) {
   if (pair.dev1RespTempEnabled == 1) {
     appendStatus("Re-disabling Command Response on Device 1");
     sendPairCommand("AT+RESP-\r", pairPage, localPage);
@@ -185,6 +174,7 @@ void exitF3(FormInterface& pairPage, FormInterface& localPage) {
   }
   pair.state = PAIR_IDLE;
   appendStatus("Pairing Unsuccessful");
+  return PairingOutcome::Failed;
 }
 
 }  // namespace
@@ -230,7 +220,7 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
   };
   if (response == "\r\nERROR\r\n") {
     if (localDev.initialised == 1) {
-      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", command.c_str());
+      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", oneLine(command).c_str());
       debugLog("%s", text.c_str());
       if (command != "ATI0\r") appendStatus(text);
     }
@@ -238,24 +228,18 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
   }
   if (response != "\r\nOK\r\n" && response != "\r\n") {
     if (localDev.initialised == 1)
-      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", command.c_str()));
+      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", oneLine(command).c_str()));
     return finish(0);
   }
   const int index = getCommandIndex(command.c_str());
   if (index == 0) {
-    appendStatus(formatBounded(1024, "Invalid Command %s", command.c_str()));
+    appendStatus(formatBounded(1024, "Invalid Command %s", oneLine(command).c_str()));
     return finish(0);
   }
   if (showInStatus)
-    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", response.c_str(),
-                         param.c_str(), command.c_str()));
+    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", oneLine(response).c_str(),
+                         oneLine(param).c_str(), oneLine(command).c_str()));
   const bool hasValue = !param.empty();
-  auto unknownParameter = [&] {
-    debugLog("AT_COMMAND: Unknown parameter %s received in response to %s", param.c_str(),
-             command.c_str());
-  };
-  auto unknownCommand = [&] { debugLog("AT_COMMAND: Unknown command %s", command.c_str()); };
-  auto framed = [&] { return param.size() <= 4 ? std::string() : param.substr(2, param.size() - 4); };
   const int32_t state = pair.state;
 
   switch (index) {
@@ -263,107 +247,74 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
       if (hasValue) {
         if (state == PAIRING_STARTED) pair.state = DEV2_INITIALISED;
         if (state == DEV1_UNBONDED) pair.state = DEV2_UNPAIRING;
-        if (param == "\r\nRESP+\r\n")
-          pair.dev2CmdResponse = 1;
-        else if (param == "\r\nRESP-\r\n")
-          pair.dev2CmdResponse = 0;
-        else
-          unknownParameter();
+        if (const int32_t v = decodeTwoState(command, param, "RESP"); v >= 0)
+          pair.dev2CmdResponse = v;
       } else {
         const bool toLocal = pair.dev2RespTempEnabled == 0 &&
                              (state == DEV2_BONDED || state == DEV1_BONDED ||
                               state == UNPAIRING_STARTED || state == DEV1_UNBONDED);
         Flag& field = toLocal ? localDev.cmdResponse : pair.dev2CmdResponse;
-        if (command == "AT+RESP+\r")
-          field = 1;
-        else if (command == "AT+RESP-\r")
-          field = 0;
-        else
-          unknownCommand();
+        if (const int32_t v = decodeTwoState(command, param, "RESP"); v >= 0) field = v;
         if (toLocal) localPage.setChecked(ctl::kCommandResponse, localDev.cmdResponse == 1);
       }
       break;
-    case CMD_ROLE:
-      if (hasValue) {
-        if (param == "\r\nROLES\r\n")
-          localDev.role = 2;
-        else if (param == "\r\nROLEM\r\n")
-          localDev.role = 1;
-        else
-          unknownParameter();
-        linkReset();
-        showLocalDevice(localPage);
-      } else if (state == DEV2_INITIALISED || state == DEV2_UNPAIRING) {
+    case CMD_ROLE: {
+      const int32_t role = decodeRole(command, param);
+      if (!hasValue && (state == DEV2_INITIALISED || state == DEV2_UNPAIRING)) {
         debugLog("Setting Device 2 as slave. Ignore this response");
-        if (strcasecmp(command.c_str(), "AT+ROLES\r") == 0)
-          pair.dev2Role = 2;
-        else if (strcasecmp(command.c_str(), "AT+ROLEM\r") == 0)
-          pair.dev2Role = 1;
-        else
-          unknownCommand();
+        if (role > 0) pair.dev2Role = role;
       } else {
-        if (command == "AT+ROLES\r")
-          localDev.role = 2;
-        else if (command == "AT+ROLEM\r")
-          localDev.role = 1;
-        else
-          unknownCommand();
+        if (role > 0) localDev.role = role;
         linkReset();
         showLocalDevice(localPage);
       }
       break;
+    }
     case CMD_ADDR:
       if (hasValue && state == DEV2_INITIALISED) {
-        copyField(pair.dev2Address, framed());
+        copyField(pair.dev2Address, framedValue(param));
         refreshPairPage(pairPage);
       }
       break;
     case CMD_NAME:
       if (hasValue && state == DEV2_INITIALISED) {
-        copyField(pair.dev2Name, framed());
+        copyField(pair.dev2Name, framedValue(param));
         refreshPairPage(pairPage);
       }
       break;
-    case CMD_BOND:
-      if (hasValue) {
-        copyField(localDev.bondedAddress, framed());
-        localDev.bonded = std::strcmp(localDev.bondedAddress, "0000-00-000000") != 0 ? 1 : 0;
+    case CMD_BOND: {
+      const std::string bond = decodeBond(command, param);
+      auto bondLocal = [&] {
+        copyField(localDev.bondedAddress, bond);
+        localDev.bonded = strcasecmp(localDev.bondedAddress, kNoBondAddress) != 0 ? 1 : 0;
         showBond(localPage);
-      } else if (command == "AT+BOND-\r") {
+      };
+      if (hasValue) {
+        bondLocal();
+      } else if (strcasecmp(command.c_str(), "AT+BOND-\r") == 0) {
         if (state == UNPAIRING_STARTED) {
           pair.state = DEV1_UNBONDED;
-          resetBond(localPage);
+          bondLocal();
         } else if (state == DEV2_UNPAIRING) {
           pair.state = DEV2_UNBONDED;
         } else {
-          resetBond(localPage);
+          bondLocal();
         }
       } else if (command.find('=') != std::string::npos) {
         if (state == DEV2_INITIALISED) {
           pair.state = DEV2_BONDED;
         } else {
           if (state == DEV2_BONDED) pair.state = DEV1_BONDED;
-          const auto eq = command.find('=');
-          const auto cr = command.find('\r', eq + 1);
-          const std::string digits =
-              command.substr(eq + 1, cr == std::string::npos ? std::string::npos : cr - eq - 1);
-          copyField(localDev.bondedAddress, hyphenatedAddress(digits));
-          localDev.bonded = 1;
-          showBond(localPage);
+          bondLocal();
         }
       } else {
         showBond(localPage);
       }
       break;
+    }
     case CMD_ACON:
-      if (param == "\r\nACON+\r\n" || (!hasValue && command == "AT+ACON+\r"))
-        localDev.autoConnect = 1;
-      else if (param == "\r\nACON-\r\n" || (!hasValue && command == "AT+ACON-\r"))
-        localDev.autoConnect = 0;
-      else if (hasValue)
-        unknownParameter();
-      else
-        unknownCommand();
+      if (const int32_t v = decodeTwoState(command, param, "ACON"); v >= 0)
+        localDev.autoConnect = v;
       linkReset();
       localPage.setChecked(ctl::kAutoConnect, localDev.autoConnect == 1);
       break;
@@ -386,10 +337,10 @@ void clearPairPage(FormInterface& pairPage) {
     pairPage.setText(id, "");
 }
 
-void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
+PairingOutcome pairDevices(FormInterface& pairPage, FormInterface& localPage) {
   if (localDev.initialised == 0) {
     box("ERROR: Local Device not initialised. Pairing Failed");
-    return;
+    return PairingOutcome::NotStarted;
   }
   RunningGuard running;
   WaitCursor cursor;
@@ -402,7 +353,7 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
     appendStatus("Pairing Procedure aborted. Pairing incomplete");
     pair.state = PAIR_IDLE;
     appendStatus("Pairing Unsuccessful");
-    return;
+    return PairingOutcome::Cancelled;
   }
   const SavedLine saved = saveLine();
   debugLog("PAIRING: Saved UART Settings baud %d, parity %d, flow %d, stopbits %d", saved.baud,
@@ -459,23 +410,23 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
     appendStatus("Failed to Bond Device 2");
     return exitF1(saved, pairPage, localPage);
   }
-  if (!redisableDevice2Responses(saved, pairPage, localPage)) return;
+  if (!redisableDevice2Responses(saved, pairPage, localPage)) return PairingOutcome::Failed;
   if (searched && restore(saved) != 0) {
     appendStatus("Failed to restore UART Settings");
     pair.state = PAIR_IDLE;
     box("ERROR: Failed to restore UART Settings. Aborting Pairing. You may need to restart "
         "Device");
     appendStatus("Pairing Unsuccessful");
-    return;
+    return PairingOutcome::Failed;
   }
   if (!prompt(1)) {
     box("ERROR: Pairing Procedure aborted. Pairing incomplete");
     appendStatus("Pairing Procedure aborted");
     pair.state = PAIR_IDLE;
     appendStatus("Pairing Unsuccessful");
-    return;
+    return PairingOutcome::Cancelled;
   }
-  if (!enableDevice1Responses("Pairing", pairPage, localPage)) return;
+  if (!enableDevice1Responses("Pairing", pairPage, localPage)) return PairingOutcome::Failed;
   sendPairCommand("AT+ROLEM\r", pairPage, localPage);
   if (localDev.role != 1) {
     box("ERROR: Failed to changed Device 1 to Master. Aborting Pairing");
@@ -511,16 +462,17 @@ void pairDevices(FormInterface& pairPage, FormInterface& localPage) {
       appendStatus("Failed to Re-disable Command Response on Device 1");
     }
   }
+  return PairingOutcome::Succeeded;
 }
 
-void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
+PairingOutcome unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
   if (localDev.initialised == 0) {
     box("ERROR: Local Device not initialised. Unpairing Failed.");
-    return;
+    return PairingOutcome::NotStarted;
   }
   if (localDev.bonded == 0) {
     box("ERROR: Local Device not bonded. Unpairing will not be carried out");
-    return;
+    return PairingOutcome::NotStarted;
   }
   RunningGuard running;
   WaitCursor cursor;
@@ -533,14 +485,16 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
     appendStatus(line);
     pair.state = PAIR_IDLE;
     appendStatus("Unpairing unsuccessful");
+    return PairingOutcome::Failed;
   };
   auto exitG = [&] {
     if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings.");
     pair.state = PAIR_IDLE;
     appendStatus("Unpairing unsuccessful");
+    return PairingOutcome::Failed;
   };
 
-  if (!enableDevice1Responses("Unpairing", pairPage, localPage)) return;
+  if (!enableDevice1Responses("Unpairing", pairPage, localPage)) return PairingOutcome::Failed;
   sendPairCommand("AT+BOND-\r", pairPage, localPage);
   if (pair.state != DEV1_UNBONDED)
     return fail("ERROR: Failed to Unbond Device 1.Aborting Unpairing", "Failed to Unbond Device 1");
@@ -561,7 +515,7 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
     box("ERROR: Unpairing Procedure Aborted. Unpairing Incomplete.");
     pair.state = PAIR_IDLE;
     appendStatus("Unpairing unsuccessful");
-    return;
+    return PairingOutcome::Cancelled;
   }
   const bool searched = reachDevice2(pairPage, localPage);
   if (pair.state != DEV2_UNPAIRING) {
@@ -578,7 +532,7 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
       pair.state = PAIR_IDLE;
       if (restore(saved) != 0) box("ERROR: Failed to restore UART Settings");
       appendStatus("Unpairing unsuccessful");
-      return;
+      return PairingOutcome::Failed;
     }
     pair.dev2RespTempEnabled = 1;
   }
@@ -597,13 +551,14 @@ void unpairDevices(FormInterface& pairPage, FormInterface& localPage) {
     appendStatus("Failed to Unbond Device 2");
     return exitG();
   }
-  if (!redisableDevice2Responses(saved, pairPage, localPage)) return;
+  if (!redisableDevice2Responses(saved, pairPage, localPage)) return PairingOutcome::Failed;
   if (searched && restore(saved) != 0) box("ERROR: Failed to restore port settings for Device 1");
   pair.state = PAIR_IDLE;
   box("Unpairing completed successfully. Connect back Device 1");
   appendStatus("Unpairing successful");
   clearPair();
   clearPairPage(pairPage);
+  return PairingOutcome::Succeeded;
 }
 
 }  // namespace kx

@@ -16,9 +16,18 @@
 namespace kx {
 
 
+// What came of a pairing or unpairing; callers decide on this, never on the
+// status lines.
+enum class PairingOutcome : int32_t {
+  Succeeded,
+  Failed,
+  Cancelled,   // a prompt answered Cancel, or the window closing
+  NotStarted,  // the adapter was not initialised (or, to unpair, not bonded)
+};
+
 // `pairPage` is the Pairing page, `localPage` the local device page.
-void pairDevices(FormInterface& pairPage, FormInterface& localPage);
-void unpairDevices(FormInterface& pairPage, FormInterface& localPage);
+PairingOutcome pairDevices(FormInterface& pairPage, FormInterface& localPage);
+PairingOutcome unpairDevices(FormInterface& pairPage, FormInterface& localPage);
 
 // Sends a command and applies its answer with processPairResponse.
 int32_t sendPairCommand(const char* command, FormInterface& pairPage, FormInterface& localPage);

@@ -28,6 +28,10 @@ void killHandshakeTimer() {
   if (WindowInterface* w = mainWindowHandle) w->killTimer(TIMER_HANDSHAKE);
 }
 
+OutcomeCounter<RemoteOutcome> gOutcomes;
+
+void noteOutcome(RemoteOutcome outcome) { gOutcomes.note(outcome); }
+
 // Handles a complete two-byte answer; remoteMutex is held.
 void handleAnswer() {
   const uint8_t first = remote.handshakeResp[0];
@@ -39,10 +43,12 @@ void handleAnswer() {
       debugLog("ATCOMMAND: Handshake Complete..");
       postNotify(NOTIFY_STATUS_TEXT, 0, "Handshake Complete...");
       postNotify(NOTIFY_REMOTE_PAGE);
+      noteOutcome(RemoteOutcome::HandshakeComplete);
     } else {
       remote.handshakeState = HANDSHAKE_IDLE;
       debugLog("ATCOMMAND: Handshake Failed..");
       postNotify(NOTIFY_STATUS_TEXT, 0, "Handshake Failed...");
+      noteOutcome(RemoteOutcome::HandshakeFailed);
     }
     localDev.handshaked = 0;
     remote.handshakeRespLen = 0;
@@ -57,23 +63,28 @@ void handleAnswer() {
         debugLog("ATCOMMAND: Remote Access Mode Exited.");
         postNotify(NOTIFY_STATUS_TEXT, 0, "Remote Access Mode Exited.");
         postNotify(NOTIFY_REMOTE_PAGE);
+        noteOutcome(RemoteOutcome::AccessExited);
       } else {
         debugLog("ATCOMMAND: Exit Remote Access Mode failed.");
         postNotify(NOTIFY_STATUS_TEXT, 0, "Exit Remote Access Mode failed.");
+        noteOutcome(RemoteOutcome::ExitFailed);
       }
       break;
     case 1:
       if (second == 0x00) {
         debugLog("ATCOMMAND: Remote Device Baud rate changed.");
         postNotify(NOTIFY_STATUS_TEXT, 0, "Remote Device Baud rate changed.");
+        noteOutcome(RemoteOutcome::BaudChanged);
       } else {
         debugLog("ATCOMMAND: Remote Device Baud rate change failed.");
         postNotify(NOTIFY_STATUS_TEXT, 0, "Remote Device Baud rate change failed.");
+        noteOutcome(RemoteOutcome::BaudChangeFailed);
       }
       break;
     default:
       debugLog("Unknown Handshake Command H%X",
                static_cast<unsigned>(remote.pendingRemoteCommand.load()));
+      noteOutcome(RemoteOutcome::None);
       break;
   }
   localDev.handshaked = 0;
@@ -101,6 +112,7 @@ void onHandshakeTimer() {
   }
   appendStatus(handshaking ? "Handshake failed." : "Handshake command failed.");
   killHandshakeTimer();
+  noteOutcome(RemoteOutcome::NoAnswer);
 }
 
 void onHandshake() {
@@ -136,6 +148,7 @@ void onHandshake() {
       localDev.handshaked = 0;
     }
     appendStatus("Failed to start Handshake");
+    noteOutcome(RemoteOutcome::NotSent);
   }
 }
 
@@ -153,8 +166,11 @@ void sendRemoteCommand(const uint8_t* message, uint32_t size, int32_t code) {
     remote.pendingRemoteCommand = code;
   };
   if (sendRemoteData(message, size, arm) == 1) {
-    std::lock_guard lock(remoteMutex);
-    localDev.handshaked = 0;
+    {
+      std::lock_guard lock(remoteMutex);
+      localDev.handshaked = 0;
+    }
+    noteOutcome(RemoteOutcome::NotSent);
   }
 }
 
@@ -210,6 +226,28 @@ void processHandshakeData(const uint8_t* data, uint32_t count) {
   }
 }
 
-void installRemoteConfiguration() { remoteAnswerReceiver = &processHandshakeData; }
+void onRemoteLinkLost() {
+  bool handshaking;
+  {
+    std::lock_guard lock(remoteMutex);
+    handshaking = remote.handshakeState.load() == HANDSHAKE_STARTED;
+    remote.handshakeRespLen = 0;
+    localDev.handshaked = 0;
+  }
+  killHandshakeTimer();
+  const char* text = handshaking
+                         ? "Handshake failed: the link to the remote device was lost."
+                         : "Handshake command failed: the link to the remote device was lost.";
+  debugLog("ATCOMMAND: %s", text);
+  postNotify(NOTIFY_STATUS_TEXT, 0, text);
+  noteOutcome(RemoteOutcome::LinkLost);
+}
+
+void installRemoteConfiguration() {
+  remoteAnswerReceiver = &processHandshakeData;
+  remoteLinkLost = &onRemoteLinkLost;
+}
+
+RemoteOutcomeNote remoteOutcome() { return gOutcomes.read(); }
 
 }  // namespace kx

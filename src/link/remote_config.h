@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/control_ids.h"
+#include "common/outcome_note.h"
 #include "platform/form.h"
 
 namespace kx {
@@ -34,8 +35,31 @@ void refreshRemotePage(FormInterface& page, FormInterface& localPage);
 // Consumes answer bytes from the peer (engine hook signature).
 void processHandshakeData(const uint8_t* data, uint32_t count);
 
-// Installs processHandshakeData as the engine's remote-answer receiver.
+// Ends the wait for an answer because the link went away (engine hook):
+// reports that the link was lost, stops the handshake timer. Read thread.
+void onRemoteLinkLost();
+
+// Installs processHandshakeData and onRemoteLinkLost as the engine's hooks.
 void installRemoteConfiguration();
+
+// What became of an exchange with the remote adapter. Each exchange that
+// ends (answered, refused, unanswered, cut off) counts one, so a caller notes
+// the count before it sends and waits for it to move; the count is kept
+// across clearRemote.
+enum class RemoteOutcome : int32_t {
+  None,
+  HandshakeComplete,
+  HandshakeFailed,    // the remote adapter refused the handshake
+  BaudChanged,
+  BaudChangeFailed,
+  AccessExited,
+  ExitFailed,
+  NoAnswer,           // the answer timer expired
+  LinkLost,           // the link went down while the answer was awaited
+  NotSent,            // the message could not be sent
+};
+using RemoteOutcomeNote = OutcomeNote<RemoteOutcome>;
+RemoteOutcomeNote remoteOutcome();
 
 
 }  // namespace kx

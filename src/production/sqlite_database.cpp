@@ -4,6 +4,10 @@
 // a busy time-out so that two processes on one file take turns.
 #include <sqlite3.h>
 
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
 #include "production/unit_log.h"
 
 namespace kx::production {
@@ -71,18 +75,65 @@ class SqliteDatabase final : public SqlDatabase {
   std::string error_;
 };
 
+// `path` as an SQLite URI ("file:/srv/units.db", "file:///C:/Line/units.db"),
+// with every byte that a URI gives a meaning percent-encoded.
+std::string fileUri(const std::string& path) {
+  std::string uri = "file:";
+  const bool drive = path.size() > 1 && path[1] == ':';
+  if (drive) uri += "///";
+  static const char* const kHex = "0123456789ABCDEF";
+  for (unsigned char c : path) {
+    if (c == '\\') c = '/';
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~' || c == ':') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+// A log in WAL mode that the reader may not write beside (a read-only
+// folder) cannot be opened for reading the usual way: SQLite wants its
+// shared-memory file. When no write-ahead log is waiting to be merged, the
+// database file alone holds every row, and SQLite reads it as it stands.
+std::unique_ptr<SqlDatabase> readable(std::unique_ptr<SqlDatabase> database,
+                                      const std::string& path, std::string* error) {
+  if (database->run("SELECT count(*) FROM sqlite_master", {}, nullptr)) return database;
+  std::error_code ignored;
+  if (std::filesystem::exists(path + "-wal", ignored)) {
+    *error = database->error() + " (the log is being written; reading it needs write access to " +
+             "its folder)";
+    return nullptr;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2((fileUri(path) + "?immutable=1").c_str(), &db,
+                      SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+    *error = db ? sqlite3_errmsg(db) : "out of memory";
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  return std::make_unique<SqliteDatabase>(db);
+}
+
 }  // namespace
 
-std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string& path, std::string* error) {
+std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string& path, std::string* error,
+                                                bool readOnly) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-      SQLITE_OK) {
+  const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     *error = db ? sqlite3_errmsg(db) : "out of memory";
     sqlite3_close_v2(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   auto database = std::make_unique<SqliteDatabase>(db);
+  // A reader takes the file as it is, in whatever journal mode its writers
+  // left it.
+  if (readOnly) return readable(std::move(database), path, error);
   std::vector<SqlDatabase::Row> mode;
   if (!database->run("PRAGMA journal_mode = WAL", {}, &mode) ||
       !database->run("PRAGMA synchronous = FULL", {}, nullptr)) {

@@ -161,7 +161,7 @@ bool UnitLog::isPostgres(const std::string& where) {
 }
 
 #ifndef KX_HAVE_SQLITE
-std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string&, std::string* error) {
+std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string&, std::string* error, bool) {
   *error = "this build of kx627-cli has no SQLite support";
   return nullptr;
 }
@@ -192,6 +192,14 @@ std::unique_ptr<UnitLog> UnitLog::open(const std::string& where, std::string* er
     db->run("ROLLBACK");
     if (attempt == 2) return nullptr;
   }
+  return std::make_unique<UnitLog>(std::move(db));
+}
+
+std::unique_ptr<UnitLog> UnitLog::openForReading(const std::string& where, std::string* error) {
+  std::unique_ptr<SqlDatabase> db = isPostgres(where) ? openPostgresDatabase(where, error)
+                                                      : openSqliteDatabase(where, error, true);
+  *error = withoutPassword(*error, where);
+  if (!db) return nullptr;
   return std::make_unique<UnitLog>(std::move(db));
 }
 

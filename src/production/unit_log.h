@@ -42,8 +42,10 @@ class SqlDatabase {
   virtual const char* insertionOrder() const = 0;
 };
 
-// `path` an SQLite file, created when missing, in WAL mode.
-std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string& path, std::string* error);
+// `path` an SQLite file, created when missing, in WAL mode; with `readOnly`
+// an existing file opened to be read alone (nothing created or changed).
+std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string& path, std::string* error,
+                                                bool readOnly = false);
 // `conninfo` a libpq connection string or URI (postgresql://...).
 std::unique_ptr<SqlDatabase> openPostgresDatabase(const std::string& conninfo,
                                                   std::string* error);
@@ -75,6 +77,9 @@ class UnitLog {
   // Opens the log and creates its tables on first use; null and `error`
   // when it cannot.
   static std::unique_ptr<UnitLog> open(const std::string& where, std::string* error);
+  // Opens an existing log only to read it: no table is created and nothing
+  // is written, so a read-only file or a role that may only SELECT will do.
+  static std::unique_ptr<UnitLog> openForReading(const std::string& where, std::string* error);
 
   explicit UnitLog(std::unique_ptr<SqlDatabase> db) : db_(std::move(db)) {}
 

@@ -276,7 +276,11 @@ void tReadThread() {
   while (uart.isUartActive.load() == 1) {
     SerialDevice* dev = uart.handle;
     if (!dev || gDeviceLost.load() || !gLinkSignal.receiving()) {
-      gLinkSignal.waitCycle(true);
+      // Before reception starts, wait for its start. A device that has gone
+      // stays gone until the port is closed: wait a whole cycle for the
+      // close, since reception started long ago and would end the wait at
+      // once, turning this loop into a spin.
+      gLinkSignal.waitCycle(!gDeviceLost.load());
       chunkStarted = monotonicMs();
       continue;
     }
@@ -459,7 +463,15 @@ int32_t UartDeinit() {
   const bool wasOpen = uart.handle != nullptr;
   closeDevice();
   debugLog("UART: -UartDeinit");
-  clearUart();
+  // The link's state goes with the port; the port's name and line settings
+  // stay, as the next open (a reopen after a factory reset, Read Settings
+  // again) needs them.
+  uart.handle = nullptr;
+  uart.isUartActive = 0;
+  uart.readCallback = nullptr;
+  // Nothing drives the modem lines of a closed port: their LEDs go off.
+  localDev.dsr = 0;
+  localDev.cts = 0;
   // The UART LED goes off with the port, whoever closed it (Abort, a failed
   // search, Re-initialize, a lost adapter).
   if (wasOpen) postNotify(NOTIFY_REFRESH_INDICATORS);

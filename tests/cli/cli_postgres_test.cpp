@@ -62,6 +62,18 @@ TEST(UnitLogPostgres, TwoStationsShareOneLog) {
   EXPECT_NE(r.out.find("line-2"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("already provisioned"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("2 unit(s)\n"), std::string::npos) << r.out;
+
+  // A role that may only read the units lists them.
+  auto admin = openPostgresDatabase(server.uri(), &error);
+  ASSERT_TRUE(admin) << error;
+  ASSERT_TRUE(admin->run("CREATE ROLE reader LOGIN") &&
+              admin->run("GRANT SELECT ON units TO reader"))
+      << admin->error();
+  std::string readerUri = server.uri();
+  readerUri.replace(readerUri.find("user=postgres"), 13, "user=reader");
+  r = kx::test::runCli({"log", readerUri});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("2 unit(s)\n"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // and the unit log that keeps them, across runs and across a killed run.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -104,11 +105,24 @@ TEST_F(CliProduction, EachUnitGetsItsOwnValuesAndRowOnce) {
   EXPECT_EQ(log[1].applied, "{\"Name\":\"Unit-100002-2\",\"Pin\":\"2222\",\"Discoverable\":\"Off\"}");
   EXPECT_NE(log[1].settings.find("\"Name\":\"Unit-100002-2\""), std::string::npos);
 
+  // Shown in the reader's time zone (two hours east of UTC here), stored in UTC.
+  ::setenv("TZ", "KXT-2", 1);
   const auto csv = runCli({"log", db, "--csv"});
+  ::unsetenv("TZ");
   EXPECT_EQ(csv.code, kExitOk);
+  // A byte-order mark, then lines each ending in one CR LF.
+  EXPECT_EQ(csv.out.rfind("\xEF\xBB\xBFtime,station,operator,port,address,firmware,result,exit,"
+                          "values_row,applied,settings\r\n", 0), 0u) << csv.out;
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 8) << csv.out;
-  EXPECT_EQ(csv.out.rfind("time,station,operator,port,address,firmware,result,exit,values_row,"
-                          "applied,settings\r\n", 0), 0u) << csv.out;
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\r'), 8) << csv.out;
+  EXPECT_EQ(csv.out.find("\r\r"), std::string::npos);
+  const std::string& stored = log[0].time;  // 2026-12-09T21:40:07.123Z
+  ASSERT_EQ(stored.size(), 24u) << stored;
+  const int shownHour = (std::stoi(stored.substr(11, 2)) + 2) % 24;
+  const std::string firstRow = csv.out.substr(csv.out.find("\r\n") + 2, 30);
+  EXPECT_EQ(firstRow.substr(11, 19),
+            (shownHour < 10 ? "0" : "") + std::to_string(shownHour) + stored.substr(13, 10) + " +02:00")
+      << firstRow << " from " << stored;
 }
 
 // A run killed while it programs leaves the finished units' rows whole and no
@@ -130,6 +144,20 @@ TEST_F(CliProduction, KilledRunLeavesTheFinishedRows) {
   const auto table = runCli({"log", db});
   EXPECT_EQ(table.code, kExitOk);
   EXPECT_NE(table.out.find("1 unit(s)\n"), std::string::npos) << table.out;
+  // Listing only reads: a user who may not write the file or its folder
+  // lists it too.
+  if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) == 0) {
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all |
+                                                 std::filesystem::perms::group_read |
+                                                 std::filesystem::perms::group_exec |
+                                                 std::filesystem::perms::others_read |
+                                                 std::filesystem::perms::others_exec);
+    const auto reader = kx::test::runProgram(
+        "/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
+                             kx::test::cliPath(), "log", db});
+    EXPECT_EQ(reader.code, kExitOk) << reader.err;
+    EXPECT_NE(reader.out.find("1 unit(s)\n"), std::string::npos) << reader.out;
+  }
 
   ASSERT_EQ(runCli(apply()).code, kExitOk);
   EXPECT_EQ(sim->control("get 2 name"), "OK Unit-100002-2");

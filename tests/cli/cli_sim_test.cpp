@@ -184,23 +184,24 @@ TEST_F(CliSim, ApplyWithABadFileOpensNoPort) {
 }
 
 TEST_F(CliSim, FindSearchesTheLineSettingsWithProgress) {
-  start({"--baud", "2400", "--flow", "on"});
+  start({"--baud", "38400"});
   const auto r = runCli(args({"find", "--baud", "19200"}), 120000);
   ASSERT_EQ(r.code, kExitOk) << r.err;
-  EXPECT_NE(r.out.find("Baud = 2400\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("FlowControl = On\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Baud = 38400\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("FlowControl = Off\n"), std::string::npos);
   EXPECT_NE(r.err.find("Trying all settings"), std::string::npos);
-  // Off a terminal each step is a plain line, with the seconds since the start.
-  EXPECT_NE(r.err.find("Search step 2 of 132, "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("s (no answer at 1200 bit/s, parity None, 1 stop bit(s), flow control "
-                       "On)\n"),
+  // Off a terminal each step is a plain line, with its pass and the seconds
+  // since the start: 9600, then 38400.
+  EXPECT_NE(r.err.find("Search step 2 of 131 (common settings), "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("s (no answer at 9600 bit/s, parity None, 1 stop bit(s), flow control "
+                       "Off)\n"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(r.err.find("Search step 3 "), std::string::npos);
 
-  const auto json = runCli(args({"find", "--baud", "2400", "--flow", "on", "--json"}));
+  const auto json = runCli(args({"find", "--baud", "38400", "--json"}));
   ASSERT_EQ(json.code, kExitOk) << json.err;
-  EXPECT_NE(json.out.find("\"Baud\":2400,\"StopBits\":1,\"FlowControl\":true"),
+  EXPECT_NE(json.out.find("\"Baud\":38400,\"StopBits\":1,\"FlowControl\":false"),
             std::string::npos)
       << json.out;
   EXPECT_EQ(json.err.find("Search step"), std::string::npos);  // the probe answered
@@ -210,7 +211,7 @@ TEST_F(CliSim, CtrlCEndsTheSearch) {
   start();
   ASSERT_EQ(sim->control("unplug"), "OK unplugged");
   CliProcess p(args({"find"}));
-  ASSERT_TRUE(p.waitForError("Search step 1 of 132", 30000)) << p.err();
+  ASSERT_TRUE(p.waitForError("Search step 1 of 131", 30000)) << p.err();
   p.signal(SIGINT);
   EXPECT_EQ(p.finish(30000), kExitCancelled) << p.err();
   EXPECT_NE(p.err().find("Initialization operation aborted"), std::string::npos) << p.err();
@@ -379,6 +380,56 @@ TEST_F(CliSim, RadioCommandsEachInTheirOwnRun) {
   EXPECT_NE(r.err.find("Local Device failed to connect to remote device.  Attempt Fail!!"),
             std::string::npos)
       << r.err;
+}
+
+// Names and inquiry results that hold an event's words are values: only a
+// line of an event's whole form is an event.
+TEST_F(CliSim, LookAlikeNamesAreReadAndListedExactly) {
+  start({"--inquiry-ms", "300"});
+  ASSERT_EQ(sim->control("set 1 role master"), "OK");
+  ASSERT_EQ(sim->control("set 1 name CONNECTOR-7"), "OK");
+  ASSERT_EQ(sim->control("set 2 name BT-CONNECT"), "OK");
+  ASSERT_EQ(sim->control("set 3 name Inquiry End"), "OK");
+  auto r = runCli(args({"read", "--json"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("\"Name\":\"CONNECTOR-7\""), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("connected to remote device"), std::string::npos) << r.err;
+
+  r = runCli(args({"inquire"}));
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(r.out.find("BT-CONNECT "), 0u) << r.out;
+  EXPECT_NE(r.out.find("\nInquiry End          "), std::string::npos) << "a device named so";
+  EXPECT_NE(r.out.find("\nInquiry End\n"), std::string::npos) << "the closing line";
+  EXPECT_EQ(r.err.find("connected to remote device"), std::string::npos) << r.err;
+}
+
+// An adapter pulled out mid-command ends the command at once, without a
+// busy wait, with an exit code of its own.
+TEST_F(CliSim, PulledAdapterEndsTheCommand) {
+  start({"--inquiry-ms", "60000"});
+  ASSERT_EQ(sim->control("set 1 role master"), "OK");
+  const std::string port = sim->ptyPath();
+  CliProcess cli(args({"inquire"}));
+  ASSERT_TRUE(cli.waitForError("Inquiry started", 30000)) << cli.err();
+  sim.reset();  // the adapter goes, and its port with it
+  EXPECT_EQ(cli.finish(30000), kExitDeviceLost) << cli.err();
+  EXPECT_NE(cli.err().find("the adapter on " + port + " went away"), std::string::npos)
+      << cli.err();
+  EXPECT_LT(cli.cpuSeconds(), 1.0);
+}
+
+// Results that cannot be written are no success.
+TEST_F(CliSim, UnwritableOutputIsAFailure) {
+  start();
+  const std::string report = dir.file("report.json");
+  const std::string cli = kx::test::cliPath() + " read --port " + sim->ptyPath() +
+                          " --time-scale " + kScale + " --report " + report;
+  const auto full = kx::test::runProgram("/bin/sh", {"-c", "exec " + cli + " >/dev/full"});
+  EXPECT_EQ(full.code, kExitFileError) << full.err;
+  EXPECT_NE(full.err.find("cannot write the results"), std::string::npos) << full.err;
+  const auto fullReport = runCli(args({"read", "--report", "/dev/full"}));
+  EXPECT_EQ(fullReport.code, kExitFileError) << fullReport.err;
+  EXPECT_NE(fullReport.err.find("cannot write the report /dev/full"), std::string::npos);
 }
 
 TEST_F(CliSim, DryRunPrintsTheCommandsAndSendsNone) {

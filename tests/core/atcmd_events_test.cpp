@@ -117,6 +117,47 @@ TEST_F(Events, EventInTheReadThatCarriesTheRemoteAnswer) {
                 "Local Device disconnected from remote device with address  0001-02-030405"}));
 }
 
+// A DISCONNECT in place of the remote adapter's answer is the event, not
+// an answer: the wait ends at once with the link's loss, whatever reads the
+// line arrives in.
+TEST_F(Events, DisconnectInPlaceOfTheRemoteAnswerEndsTheWait) {
+  const std::string line = "\r\nDISCONNECT \"0001-02-030405\"\r\n";
+  struct Wait {
+    HandshakeState state;
+    const char* status;
+  };
+  for (const Wait w : {Wait{HANDSHAKE_STARTED, "Handshake failed: the link to the remote device "
+                                               "was lost."},
+                       Wait{HANDSHAKE_COMPLETE, "Handshake command failed: the link to the remote "
+                                                "device was lost."}}) {
+    for (std::size_t split = 0; split < line.size(); ++split) {
+      SCOPED_TRACE(testing::Message() << "state " << w.state << ", split at " << split);
+      SetUp();
+      window.clear();
+      installRemoteConfiguration();
+      localDev.connected = 1;
+      localDev.dataMode = 1;
+      localDev.handshaked = 1;
+      remote.handshakeState = w.state;
+      window.setTimer(TIMER_HANDSHAKE, 4000);
+      const uint32_t outcomes = remoteOutcome().count;
+      feed(line.substr(0, split));
+      feed(line.substr(split));
+      EXPECT_EQ(localDev.handshaked.load(), 0);
+      EXPECT_EQ(localDev.connected.load(), 0);
+      EXPECT_EQ(remote.handshakeState.load(), HANDSHAKE_IDLE);
+      EXPECT_FALSE(window.timerArmed(TIMER_HANDSHAKE));
+      EXPECT_EQ(remoteOutcome().count, outcomes + 1);
+      EXPECT_EQ(remoteOutcome().last, RemoteOutcome::LinkLost);
+      EXPECT_EQ(window.statusTexts(),
+                (std::vector<std::string>{
+                    w.status,
+                    "Local Device disconnected from remote device with address  "
+                    "\"0001-02-030405\""}));
+    }
+  }
+}
+
 TEST_F(Events, ParseConnectEventReadsTheRecord) {
   {
     std::lock_guard lock(atCommandMutex);
@@ -128,7 +169,7 @@ TEST_F(Events, ParseConnectEventReadsTheRecord) {
   EXPECT_EQ(parseConnectEvent(), 1);
   EXPECT_EQ(localDev.connected.load(), 1);
   EXPECT_EQ(window.statusTexts().front(),
-            "Received Response \r\nOK\r\n \"0001-02-030405\" for command \r\nCONNECT");
+            "Received Response OK \"0001-02-030405\" for command CONNECT");
   {
     std::lock_guard lock(atCommandMutex);
     copyField(atCommand.command, "NOTHING");

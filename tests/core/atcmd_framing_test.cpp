@@ -61,8 +61,27 @@ const std::vector<Transcript>& transcripts() {
       // Unsolicited events with no command pending: handled, record cleared.
       {"ConnectIdle", "", 1, "\r\nCONNECT \"0001-02-030405\"\r\n", 0, "", "", "0001-02-030405"},
       {"DisconnectIdle", "", 1, "\r\nDISCONNECT 0001-02-030405\r\n", 0, "", ""},
-      {"ConnectAddressCutToField", "", 1, "\r\nCONNECT \"0001-02-030405-0607-0809\"\r\n", 0, "", "",
-       "0001-02-030405-0607"},
+      // Values that hold an event's word, or a final token, are values:
+      // only a line of an event's whole form is an event.
+      {"NameLikeConnect", "AT+NAME?\r", 1, "\r\nCONNECTOR-7\r\nOK\r\n", 1, "\r\nOK\r\n",
+       "\r\nCONNECTOR-7\r\n"},
+      {"NameLikeConnectWithAWord", "AT+NAME?\r", 1, "\r\nCONNECT ME\r\nOK\r\n", 1,
+       "\r\nOK\r\n", "\r\nCONNECT ME\r\n"},
+      {"PinDisconnect", "AT+PIN?\r", 1, "\r\nDISCONNECT\r\nOK\r\n", 1, "\r\nOK\r\n",
+       "\r\nDISCONNECT\r\n"},
+      {"ServiceHoldingTheWords", "AT+RSERVICE?\r", 1,
+       "\r\nX DISCONNECT \"0001-02-030405\" OK ERROR\r\nOK\r\n", 1, "\r\nOK\r\n",
+       "\r\nX DISCONNECT \"0001-02-030405\" OK ERROR\r\n"},
+      {"ResponsesOffNameLikeConnect", "AT+NAME?\r", 0, "\r\nCONNECTOR-7\r\n", 1, "\r\n",
+       "\r\nCONNECTOR-7\r\n"},
+      {"InquiryEndAsAName", "AT+NAME?\r", 1, "\r\nInquiry End\r\nOK\r\n", 1, "\r\nOK\r\n",
+       "\r\nInquiry End\r\n"},
+      // An event while a value is awaited is still the event; the answer
+      // that follows completes the command.
+      {"ConnectWhileAValueIsAwaited", "AT+NAME?\r", 1,
+       "\r\nCONNECT \"0001-02-030405\"\r\n\r\nKX\r\nOK\r\n", 1, "\r\nOK\r\n", "\r\nKX\r\n",
+       "0001-02-030405"},
+      {"ConnectAttemptFailIdle", "", 1, "\r\nCONNECT  Attempt Fail!!\r\n", 0, "", ""},
   };
   return rows;
 }

@@ -98,6 +98,22 @@ TEST_F(Inquiry, TranscriptsWholeBytewiseAndSplit) {
        1,
        0,
        0},
+      // A device line is a device whatever its name says; the closing line
+      // may carry more text.
+      {"DevicesNamedLikeEventsAndTheEnd",
+       "\r\nBT-CONNECT           001F00 -40   0012-6F-102222"
+       "\r\nCONNECT              001F00 -41   0012-6F-102223"
+       "\r\nDISCONNECT           001F00 -42   0012-6F-102224"
+       "\r\nInquiry End          001F00 -43   0012-6F-102225"
+       "\r\nInquiry End. 4 devices found\r\n",
+       {"BT-CONNECT           001F00 -40   0012-6F-102222",
+        "CONNECT              001F00 -41   0012-6F-102223",
+        "DISCONNECT           001F00 -42   0012-6F-102224",
+        "Inquiry End          001F00 -43   0012-6F-102225", "Inquiry End. 4 devices found"},
+       5,
+       1,
+       0,
+       0},
       // At most ten results are kept; the end line still ends the inquiry.
       {"TwelveDevicesKeepTen", deviceLines(12) + "\r\nInquiry End\r\n", twelve, 10, 1, 0, 0},
       // A cut line is a result, never the end.

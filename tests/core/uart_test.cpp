@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 #include "common/debug_log.h"
@@ -26,6 +27,12 @@
 
 namespace kx::test {
 namespace {
+
+double processCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -153,7 +160,7 @@ TEST_F(UartPtyTest, OpenAndCloseNotifyTheBoxesAndBothThreadsEnd) {
   EXPECT_EQ(n[2].id, NOTIFY_REFRESH_INDICATORS) << "the UART LED goes off with the port";
   EXPECT_EQ(uart.isUartActive.load(), 0);
   EXPECT_EQ(uart.readCallback.load(), nullptr);
-  EXPECT_EQ(uart.comPort[0], '\0') << "the close clears the whole record";
+  EXPECT_EQ(std::string(uart.comPort), pty.slavePath()) << "the port stays for the next open";
 
   // Nothing is handed on after the close.
   const auto chunksAtClose = ChunkCollector::instance().chunks().size();
@@ -200,10 +207,13 @@ TEST_F(UartPtyTest, UnpluggedAdapterIsLoggedOnceAndTheLinkStillCloses) {
   ASSERT_EQ(UartInit(), 0);
   pty.closeMaster();
   ASSERT_TRUE(window.waitFor([] { return UartDeviceLost(); }, 3000));
-  // Give the threads several cycles in which a busy loop would show.
+  // Give the threads several cycles in which a busy loop would show, in
+  // chunks or in the CPU time the process burns while it should wait.
   const auto chunksThen = ChunkCollector::instance().chunks().size();
+  const double cpuThen = processCpuSeconds();
   sleepMs(500);
   EXPECT_EQ(ChunkCollector::instance().chunks().size(), chunksThen);
+  EXPECT_LT(processCpuSeconds() - cpuThen, 0.25) << "the link threads spin on a lost device";
   EXPECT_EQ(UartWrite("AT\r", 3), 1);
   EXPECT_EQ(UartDeinit(), 0);
   closeDebugLog();
@@ -312,6 +322,11 @@ TEST_F(UartScriptedTest, ModemLineChangesGiveOneRefreshPerPoll) {
   sleepMs(300);
   EXPECT_EQ(window.count(NOTIFY_REFRESH_INDICATORS), 2);
   EXPECT_EQ(localDev.dsr.load(), 1);
+
+  // Nothing drives the lines of a closed port.
+  EXPECT_EQ(UartDeinit(), 0);
+  EXPECT_EQ(localDev.dsr.load(), 0);
+  EXPECT_EQ(localDev.cts.load(), 0);
 }
 
 TEST_F(UartScriptedTest, ChangeSettingsAppliesPurgesAndSettles) {
@@ -330,6 +345,16 @@ TEST_F(UartScriptedTest, ChangeSettingsAppliesPurgesAndSettles) {
   EXPECT_TRUE(s.rtsCts);
   EXPECT_EQ(s.parity, Parity::Even);
   EXPECT_EQ(port->purgeCount(), purgesBefore + 1) << "input from the old settings is dropped";
+
+  // Closing keeps what the next open needs.
+  EXPECT_EQ(UartDeinit(), 0);
+  EXPECT_EQ(std::string(uart.comPort), "/dev/ttyKX0");
+  EXPECT_EQ(uart.baud, 57600);
+  EXPECT_EQ(uart.stopBits, 2);
+  EXPECT_EQ(uart.parity, PARITY_EVEN_FLAG);
+  EXPECT_EQ(uart.flow, 1);
+  EXPECT_EQ(UartInit(), 0);
+  EXPECT_EQ(port->settings().baud, 57600);
 }
 
 TEST_F(UartScriptedTest, RefusedSettingsAndFailedOpens) {

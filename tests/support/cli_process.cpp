@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,8 +144,9 @@ int CliProcess::finish(int timeoutMs) {
   while (nowMs() < end && pump(100)) {
   }
   int status = 0;
+  struct rusage usage {};
   while (true) {
-    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    const pid_t r = ::wait4(pid_, &status, WNOHANG, &usage);
     if (r == pid_) break;
     if (nowMs() >= end) {
       ::kill(pid_, SIGKILL);
@@ -155,6 +157,10 @@ int CliProcess::finish(int timeoutMs) {
     ::usleep(10000);
   }
   pid_ = -1;
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  cpuSeconds_ = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return exitCode_;
 }

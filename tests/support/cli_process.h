@@ -34,6 +34,8 @@ class CliProcess {
   // when killed), -1 when it did not end within timeoutMs (it is killed).
   int finish(int timeoutMs);
 
+  // The CPU time the program used, once finish() has seen it end.
+  double cpuSeconds() const { return cpuSeconds_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
 
@@ -48,6 +50,7 @@ class CliProcess {
   int outFd_ = -1;
   int errFd_ = -1;
   int exitCode_ = -1;
+  double cpuSeconds_ = 0;
   std::string out_, err_;
 };
 
