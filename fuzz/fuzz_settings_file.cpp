@@ -5,18 +5,18 @@
 //
 // Checked: the records stay intact; nothing reaches the adapter and no box
 // the window (a line that cannot be used is one status line, nothing else);
-// every line taken has its key exactly as the text before the line's first
-// "=" and its value as what follows it, so no value can take over another
-// key; every text value kept is the last such line's value (never a stale or
+// the lines taken come in file order, each with its key exactly as the text
+// before the line's first "=" and its value as what follows it, so no value
+// can take over another key; every text value kept is the last such line's value (never a stale or
 // cut one, never one run together from two fields); and the serial-port
 // values the file gives reach the link's record unchanged (the others leave
 // the record's own).
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "common/records.h"
 #include "common/text.h"
@@ -35,22 +35,18 @@ void noWrite(const uint8_t*, std::size_t) {
 struct Harness {
   kx::fuzz::FuzzWindow window;
   kx::fuzz::LoopbackAdapter port{noWrite};
+  std::array<char, BUFSIZ> fileBuffer;  // each input's stream reads through it
 };
 
 Harness* gHarness = nullptr;
 
-// The input's lines, without their line ends; lines[0] is line 1.
-std::vector<std::string_view> linesOf(std::string_view input) {
-  std::vector<std::string_view> lines;
-  while (!input.empty()) {
-    const std::size_t nl = input.find('\n');
-    std::string_view line = input.substr(0, nl);
-    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (nl == std::string_view::npos) break;
-    input.remove_prefix(nl + 1);
-  }
-  return lines;
+// Takes the next line off `rest` and returns it without its line end.
+std::string_view nextLine(std::string_view& rest) {
+  const std::size_t nl = rest.find('\n');
+  std::string_view line = rest.substr(0, nl);
+  rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -59,15 +55,26 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-// Each entry's key is the text before its line's first "=", and its value
-// the text after it. Returns every key's last value ("" when none).
-std::vector<std::string> lastValues(const kx::SettingsFileCheck& check, std::string_view input) {
+// Every key's last value ("" when none), as views into the check's entries.
+using LastValues = std::array<std::string_view, kx::kSettingsFileKeyCount>;
+
+// The entries come in file order; each entry's key is the text before its
+// line's first "=", and its value the text after it. Returns every key's last
+// value.
+LastValues lastValues(const kx::SettingsFileCheck& check, std::string_view input) {
   // A UTF-8 byte-order mark before the first line is no part of it.
-  const std::vector<std::string_view> lines = linesOf(kx::skipUtf8Bom(input));
-  std::vector<std::string> last(kx::kSettingsFileKeyCount);
+  std::string_view rest = kx::skipUtf8Bom(input);
+  std::string_view line;
+  int number = 0;  // line's
+  LastValues last{};
   for (const kx::SettingsLine& e : check.entries) {
-    const std::size_t at = static_cast<std::size_t>(e.lineNumber) - 1;
-    const std::string_view line = at < lines.size() ? lines[at] : std::string_view();
+    KX_FUZZ_REQUIRE(e.lineNumber > number, "line " + std::to_string(e.lineNumber) +
+                                               " was taken after line " + std::to_string(number));
+    while (number < e.lineNumber && !rest.empty()) {
+      line = nextLine(rest);
+      ++number;
+    }
+    if (number < e.lineNumber) line = {};  // past the last line
     const std::size_t eq = line.find('=');
     KX_FUZZ_REQUIRE(eq != std::string_view::npos &&
                         trimmed(line.substr(0, eq)) == kx::kSettingsFileKeys[e.key] &&
@@ -81,8 +88,8 @@ std::vector<std::string> lastValues(const kx::SettingsFileCheck& check, std::str
 }
 
 template <std::size_t N>
-void requireLast(const char (&field)[N], const std::vector<std::string>& last, int key) {
-  const std::string& want = last[static_cast<std::size_t>(key)];
+void requireLast(const char (&field)[N], const LastValues& last, int key) {
+  const std::string_view want = last[static_cast<std::size_t>(key)];
   KX_FUZZ_REQUIRE(kx::fieldView(field) == want,
                   std::string(kx::kSettingsFileKeys[key]) + " holds " +
                       kx::escapeBytes(kx::fieldView(field)) + ", the file's last line " +
@@ -94,7 +101,9 @@ void requireLast(const char (&field)[N], const std::vector<std::string>& last, i
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   kx::fuzz::quietStartup();
   gHarness = new Harness;
-  gHarness->window.setRecording(false);  // boxes are counted apart from status lines
+  // Boxes and status lines are only counted.
+  gHarness->window.setRecording(false);
+  gHarness->window.setDigesting(false);
   kx::mainWindowHandle = &gHarness->window;
   kx::clearUart();
   kx::uart.handle = &gHarness->port;
@@ -103,19 +112,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Harness& h = *gHarness;
-  FILE* file = kx::fuzz::inputAsFile(data, size);
+  FILE* file = kx::fuzz::inputAsFile(data, size, h.fileBuffer);
   h.window.clear();
 
-  kx::readSettings(file, "fuzzed settings", 0);
+  // The check is the one the read took its lines from.
+  const kx::SettingsFileCheck check = kx::readSettings(file, "fuzzed settings", 0);
   std::fclose(file);
   kx::fuzz::checkRecordInvariants();
   require(h.window.boxCount() == 0, "reading at start-up showed a box");
+  KX_FUZZ_REQUIRE(h.window.received() == check.problems.size(),
+                  std::to_string(h.window.received()) + " status lines for " +
+                      std::to_string(check.problems.size()) + " lines that cannot be used");
 
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  FILE* again = kx::fuzz::inputAsFile(data, size);
-  const kx::SettingsFileCheck check = kx::checkSettingsStream(again);
-  std::fclose(again);
-  const std::vector<std::string> last = lastValues(check, input);
+  const LastValues last = lastValues(check, input);
   const kx::FileSettings& f = kx::fileSettings;
   requireLast(f.comPort, last, kx::kKeyPort);
   requireLast(f.name, last, kx::kKeyName);

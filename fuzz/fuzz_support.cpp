@@ -16,12 +16,13 @@ void fail(const std::string& what) {
   std::abort();
 }
 
-std::FILE* inputAsFile(const uint8_t* data, std::size_t size) {
+std::FILE* inputAsFile(const uint8_t* data, std::size_t size, std::span<char> buffer) {
   // fmemopen reads a zero-length buffer as an empty file.
   static char empty[1];
   std::FILE* file =
       fmemopen(size ? const_cast<uint8_t*>(data) : reinterpret_cast<uint8_t*>(empty), size, "r");
   require(file != nullptr, "fmemopen failed");
+  require(std::setvbuf(file, buffer.data(), _IOFBF, buffer.size()) == 0, "setvbuf failed");
   return file;
 }
 
@@ -79,6 +80,7 @@ void quietStartup() {
 
 void FuzzWindow::fold(int64_t value, const std::string& text) {
   ++received_;
+  if (!digesting_) return;
   const auto mix = [this](uint8_t byte) { digest_ = (digest_ ^ byte) * 1099511628211ull; };
   for (int i = 0; i < 8; ++i) mix(static_cast<uint8_t>(static_cast<uint64_t>(value) >> (8 * i)));
   for (char c : text) mix(static_cast<uint8_t>(c));

@@ -27,8 +27,14 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
 }
 
 std::string escapeBytes(std::string_view bytes) {
+  const auto shown = [](unsigned char c) -> std::size_t {
+    if (c == '\r' || c == '\n' || c == '\\') return 2;
+    return c >= 0x20 && c < 0x7f ? 1 : 4;
+  };
+  std::size_t length = 0;
+  for (unsigned char c : bytes) length += shown(c);
   std::string out;
-  out.reserve(bytes.size());
+  out.reserve(length);
   for (unsigned char c : bytes) {
     if (c == '\r') {
       out += "\\r";
@@ -39,9 +45,9 @@ std::string escapeBytes(std::string_view bytes) {
     } else if (c >= 0x20 && c < 0x7f) {
       out += static_cast<char>(c);
     } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
+      static constexpr char kDigits[] = "0123456789ABCDEF";
+      const char hex[] = {'\\', 'x', kDigits[c >> 4], kDigits[c & 0xF]};
+      out.append(hex, sizeof hex);
     }
   }
   return out;

@@ -1,9 +1,10 @@
 #include "device/settings_check.h"
 
-#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "common/address.h"
 #include "common/records.h"
@@ -20,6 +21,14 @@ const char* const kSettingsFileKeys[kSettingsFileKeyCount] = {
 
 namespace {
 
+// The keys as views: a line's key is matched against each of them, and a
+// view knows its length.
+const std::array<std::string_view, kSettingsFileKeyCount> kKeys = [] {
+  std::array<std::string_view, kSettingsFileKeyCount> keys;
+  for (int i = 0; i < kSettingsFileKeyCount; ++i) keys[i] = kSettingsFileKeys[i];
+  return keys;
+}();
+
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trimmed(std::string_view s) {
@@ -28,37 +37,43 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-// Edit distance with adjacent transpositions, enough to tell whether two keys
-// differ by one letter (missing, extra, wrong, or two swapped). Both texts
-// are at most kMaxKeyText long.
+// Keys are short; a longer "key" is some other text, and no suggestion fits it.
 constexpr std::size_t kMaxKeyText = 20;
-std::size_t editDistance(std::string_view a, std::string_view b) {
-  std::size_t d[kMaxKeyText + 1][kMaxKeyText + 1];
-  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i)
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-    }
-  return d[a.size()][b.size()];
+
+// Whether one edit turns `a` into `b`: a letter missing, extra or wrong, or
+// two neighbours swapped (an edit distance of exactly 1, transpositions
+// counting as one). One pass over the texts.
+bool oneEditApart(std::string_view a, std::string_view b) {
+  if (a.size() < b.size()) std::swap(a, b);
+  if (a.size() - b.size() > 1) return false;
+  std::size_t i = 0;  // the first place they differ
+  while (i < b.size() && a[i] == b[i]) ++i;
+  if (a.size() != b.size()) return a.substr(i + 1) == b.substr(i);  // a has one letter more
+  if (i == a.size()) return false;                                  // the same text
+  return a.substr(i + 1) == b.substr(i + 1) ||                      // one letter wrong
+         (i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] &&
+          a.substr(i + 2) == b.substr(i + 2));  // two neighbours swapped
+}
+
+// The texts one after the other, built in one allocation: a message is built
+// for every line of a file that cannot be used.
+std::string joined(std::initializer_list<std::string_view> parts) {
+  std::size_t size = 0;
+  for (std::string_view part : parts) size += part.size();
+  std::string out;
+  out.reserve(size);
+  for (std::string_view part : parts) out.append(part);
+  return out;
 }
 
 std::string unknownKeyProblem(std::string_view key) {
-  std::string text = "unknown key \"" + std::string(key) + "\"";
-  // Keys are short; a long "key" is some other text, and no suggestion fits it.
   if (key.size() <= kMaxKeyText) {
-    for (const char* known : kSettingsFileKeys) {
-      const std::size_t length = std::strlen(known);
-      const std::size_t apart = key.size() > length ? key.size() - length : length - key.size();
-      if (apart > 1) continue;  // more than one letter apart whatever they hold
-      if (equalsIgnoreCase(key, known) || editDistance(key, known) == 1)
-        return text + " (did you mean \"" + known + "\"?)";
+    for (std::string_view known : kKeys) {
+      if (equalsIgnoreCase(key, known) || oneEditApart(key, known))
+        return joined({"unknown key \"", key, "\" (did you mean \"", known, "\"?)"});
     }
   }
-  return text;
+  return joined({"unknown key \"", key, "\""});
 }
 
 // The value's words, matched without regard to case; -1 when none matches.
@@ -91,7 +106,10 @@ bool isPortName(std::string_view v) {
   return true;
 }
 
-std::string quoted(std::string_view v) { return "\"" + escapeBytes(v) + "\""; }
+// KEY: "VALUE" WHY, the value escaped: the message for a value a key does not take.
+std::string refused(std::string_view key, std::string_view value, std::string_view why) {
+  return joined({key, ": \"", escapeBytes(value), "\" ", why});
+}
 
 // The longest text a key takes: its field, and for commands the 29
 // characters of a command with its prefix and the final CR.
@@ -111,11 +129,10 @@ constexpr TextLimit kTextLimits[] = {
 
 // Checks the value of a line whose key is known; fills entry->number.
 std::string valueProblem(int key, std::string_view raw, SettingsLine* entry) {
-  const std::string name = kSettingsFileKeys[key];
+  const char* const name = kSettingsFileKeys[key];
   for (unsigned char c : raw)
     if ((c < 0x20 && c != '\t') || c == 0x7f)
-      return name + ": the value holds a control character (" +
-             formatBounded(16, "byte 0x%02X", c) + ")";
+      return formatBounded(100, "%s: the value holds a control character (byte 0x%02X)", name, c);
 
   for (const TextLimit& t : kTextLimits) {
     if (t.key != key) continue;
@@ -129,8 +146,8 @@ std::string valueProblem(int key, std::string_view raw, SettingsLine* entry) {
       }
     }
     if (raw.size() > most)
-      return formatBounded(200, "%s: %zu characters, at most %zu fit in %s", name.c_str(),
-                           raw.size(), most, why);
+      return formatBounded(200, "%s: %zu characters, at most %zu fit in %s", name, raw.size(), most,
+                           why);
   }
 
   // Words and numbers: the blanks a user may leave after them do not count.
@@ -139,43 +156,42 @@ std::string valueProblem(int key, std::string_view raw, SettingsLine* entry) {
   switch (key) {
     case kKeyPort:
       if (!isPortName(raw))
-        return "Port: " + quoted(raw) + " is not a port name (COM<n> or a device path)";
+        return refused(name, raw, "is not a port name (COM<n> or a device path)");
       return {};
     case kKeyBaud:
       // 0 is what the tool writes when it never had a speed: nothing to set.
       if (!decimal(v, &n) || (n != 0 && !isAdapterSpeed(n)))
-        return "Baud: " + quoted(v) +
-               " is not an adapter speed (1200, 2400, 4800, 9600, 19200, 38400, 57600, "
-               "115200, 230400, 460800 or 921600)";
+        return refused(name, v,
+                       "is not an adapter speed (1200, 2400, 4800, 9600, 19200, 38400, 57600, "
+                       "115200, 230400, 460800 or 921600)");
       return {};
     case kKeyStopBits:
-      if (!decimal(v, &n) || n > 2) return "StopBits: " + quoted(v) + " is not 1 or 2";
+      if (!decimal(v, &n) || n > 2) return refused(name, v, "is not 1 or 2");
       return {};
     case kKeyParity: {
       const int i = wordIndex(v, {"None", "Odd", "Even"});
-      if (i < 0) return "Parity: " + quoted(v) + " is not None, Odd or Even";
+      if (i < 0) return refused(name, v, "is not None, Odd or Even");
       static constexpr int32_t kFlags[] = {PARITY_NONE_FLAG, PARITY_ODD_FLAG, PARITY_EVEN_FLAG};
       n = kFlags[i];
       return {};
     }
     case kKeyRole: {
       const int i = wordIndex(v, {"Master", "Slave"});
-      if (i < 0) return "Role: " + quoted(v) + " is not Master or Slave";
+      if (i < 0) return refused(name, v, "is not Master or Slave");
       n = i + 1;
       return {};
     }
     case kKeyModemSignal: {
       const int i = wordIndex(v, {"Disabled", "LocalLoopback", "RemoteTransfer"});
-      if (i < 0)
-        return "ModemSignal: " + quoted(v) + " is not Disabled, LocalLoopback or RemoteTransfer";
+      if (i < 0) return refused(name, v, "is not Disabled, LocalLoopback or RemoteTransfer");
       n = i;
       return {};
     }
     case kKeyRemoteAddress:
       // Empty is what the tool writes when it knows no bonded address.
       if (!raw.empty() && !isAddressText(raw))
-        return "RemoteAddress: " + quoted(raw) +
-               " is not an address of 12 hex digits (hyphens allowed, e.g. 0012-6F-123456)";
+        return refused(name, raw,
+                       "is not an address of 12 hex digits (hyphens allowed, e.g. 0012-6F-123456)");
       return {};
     case kKeyName:
     case kKeyPin:
@@ -184,7 +200,7 @@ std::string valueProblem(int key, std::string_view raw, SettingsLine* entry) {
       return {};
     default: {  // the On/Off settings
       const int i = wordIndex(v, {"Off", "On"});
-      if (i < 0) return name + ": " + quoted(v) + " is not On or Off";
+      if (i < 0) return refused(name, v, "is not On or Off");
       n = i;
       return {};
     }
@@ -195,7 +211,7 @@ std::string valueProblem(int key, std::string_view raw, SettingsLine* entry) {
 
 int settingsKeyIndex(std::string_view name) {
   for (int i = 0; i < kSettingsFileKeyCount; ++i)
-    if (name == kSettingsFileKeys[i]) return i;
+    if (name == kKeys[i]) return i;
   return -1;
 }
 
@@ -212,8 +228,8 @@ SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
   const std::size_t eq = line.find('=');
   if (eq == std::string_view::npos) {
     const std::string_view shown = content.size() > 40 ? content.substr(0, 40) : content;
-    *problem = "no \"=\" in " + quoted(shown) + (content.size() > 40 ? "..." : "") +
-               " (settings lines read KEY = VALUE)";
+    *problem = joined({"no \"=\" in \"", escapeBytes(shown), "\"", content.size() > 40 ? "..." : "",
+                       " (settings lines read KEY = VALUE)"});
     return SettingsLineKind::Problem;
   }
   const std::string_view key = trimmed(line.substr(0, eq));
@@ -244,11 +260,12 @@ SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
 SettingsFileCheck checkSettingsStream(std::FILE* file) {
   SettingsFileCheck check;
   std::string line;
+  line.reserve(kSettingsLineMax + 2);  // the most a line keeps, see below
   int number = 0;
   bool sawLine = false;
   auto finishLine = [&] {
     ++number;
-    if (number == 1) line = std::string(skipUtf8Bom(line));
+    if (number == 1) line.erase(0, line.size() - skipUtf8Bom(line).size());
     SettingsLine entry;
     std::string problem;
     switch (checkSettingsLine(line, &entry, &problem)) {
@@ -271,14 +288,19 @@ SettingsFileCheck checkSettingsStream(std::FILE* file) {
   char block[4096];
   std::size_t got;
   while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
-    for (std::size_t i = 0; i < got; ++i) {
-      const char c = block[i];
+    std::string_view rest(block, got);
+    while (!rest.empty()) {
+      // The block up to its next line break, or the whole rest of it.
+      const std::size_t nl = rest.find('\n');
+      const std::string_view piece = rest.substr(0, nl == std::string_view::npos ? nl : nl + 1);
+      rest.remove_prefix(piece.size());
       sawLine = true;
       // A line past the limit is a problem whatever it holds: keep its start
       // and its end (the line break), not the whole of it.
-      if (line.size() <= kSettingsLineMax + 1) line += c;
-      else line.back() = c;
-      if (c == '\n') {
+      const std::size_t room = kSettingsLineMax + 2 - line.size();
+      line.append(piece.substr(0, room));
+      if (piece.size() > room) line.back() = piece.back();
+      if (nl != std::string_view::npos) {
         finishLine();
         sawLine = false;
       }
@@ -309,8 +331,14 @@ SettingsFileCheck checkSettingsFile(const std::string& path) {
 }
 
 std::string describeSettingsProblem(const std::string& path, const SettingsProblem& problem) {
-  if (problem.lineNumber == 0) return path + ": " + problem.text;
-  return path + ":" + std::to_string(problem.lineNumber) + ": " + problem.text;
+  const std::string number = problem.lineNumber ? ":" + std::to_string(problem.lineNumber) : "";
+  // With room for a short note after it, such as the start-up read's
+  // " (line ignored)", which then needs no copy of a long line.
+  constexpr std::size_t kNoteRoom = 16;
+  std::string out;
+  out.reserve(path.size() + number.size() + 2 + problem.text.size() + kNoteRoom);
+  out.append(path).append(number).append(": ").append(problem.text);
+  return out;
 }
 
 std::string listSettingsProblems(const std::string& path,

@@ -227,9 +227,11 @@ const char* onOffText(int32_t v) { return v ? "On" : "Off"; }
 void takeCheckedFile(const SettingsFileCheck& check, const std::string& name, int applyMode,
                      FormInterface* page, std::vector<std::string>* dryRun) {
   for (const SettingsProblem& p : check.problems) {
-    const std::string line = describeSettingsProblem(name, p);
+    std::string line = describeSettingsProblem(name, p);
     debugLog("LoadSettings: %s", line.c_str());
-    if (!dryRun) appendStatus(line + (p.lineNumber ? " (line ignored)" : ""));
+    if (dryRun) continue;
+    if (p.lineNumber) line += " (line ignored)";
+    appendStatus(line);
   }
   programSettings(check.entries, applyMode, page, dryRun);
 }
@@ -298,9 +300,11 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page,
   return 1;
 }
 
-void readSettings(std::FILE* file, const std::string& name, int applyMode, FormInterface* page,
-                  std::vector<std::string>* dryRun) {
-  takeCheckedFile(checkSettingsStream(file), name, applyMode, page, dryRun);
+SettingsFileCheck readSettings(std::FILE* file, const std::string& name, int applyMode,
+                               FormInterface* page, std::vector<std::string>* dryRun) {
+  SettingsFileCheck check = checkSettingsStream(file);
+  takeCheckedFile(check, name, applyMode, page, dryRun);
+  return check;
 }
 
 namespace {

@@ -60,9 +60,10 @@ int LoadSettings(const std::string& path, int applyMode, FormInterface* page = n
                  std::vector<std::string>* dryRun = nullptr);
 
 // What LoadSettings does once the file is open, on `file` (not closed here);
-// `name` names the source in the status lines.
-void readSettings(std::FILE* file, const std::string& name, int applyMode,
-                  FormInterface* page = nullptr, std::vector<std::string>* dryRun = nullptr);
+// `name` names the source in the status lines. Returns the check it took.
+SettingsFileCheck readSettings(std::FILE* file, const std::string& name, int applyMode,
+                               FormInterface* page = nullptr,
+                               std::vector<std::string>* dryRun = nullptr);
 
 // Writes the current settings to `path`, atomically: a temporary file beside
 // it, flushed, then renamed over it, so a failed write leaves the old file.

@@ -159,11 +159,15 @@ TEST(SettingsLineCheck, EveryLineIsCheckedBeforeItIsTaken) {
   } refused[] = {
       {"Nmae = Typo", "unknown key \"Nmae\" (did you mean \"Name\"?)"},
       {"echomode = On", "(did you mean \"EchoMode\"?)"},
+      {"Bad = 9600", "(did you mean \"Baud\"?)"},
+      {"StopBitss = 1", "(did you mean \"StopBits\"?)"},
+      {"Parify = None", "(did you mean \"Parity\"?)"},
       {"Colour = Red", "unknown key \"Colour\""},
       {"Name Baud-Tester", "no \"=\""},
       {" = On", "no key before \"=\""},
       {"EchoMode = Maybe", "EchoMode: \"Maybe\" is not On or Off"},
       {"Role = boss", "Role: \"boss\" is not Master or Slave"},
+      {"Role = b\xC3\xA9\\s\x80", "Role: \"b\\xC3\\xA9\\\\s\\x80\" is not Master or Slave"},
       {"ModemSignal = Loop", "is not Disabled, LocalLoopback or RemoteTransfer"},
       {"Baud = 12345", "Baud: \"12345\" is not an adapter speed"},
       {"Baud = 9600x", "is not an adapter speed"},
@@ -184,6 +188,10 @@ TEST(SettingsLineCheck, EveryLineIsCheckedBeforeItIsTaken) {
   }
   SettingsLine entry;
   std::string problem;
+  for (const char* line : {"Nmea = x", "Colour = Red", "Pairyt = None"}) {  // no key one edit away
+    checkSettingsLine(line, &entry, &problem);
+    EXPECT_EQ(problem.find("did you mean"), std::string::npos) << problem;
+  }
   EXPECT_EQ(checkSettingsLine("  # Name = x\n", &entry, &problem), SettingsLineKind::Comment);
   EXPECT_EQ(checkSettingsLine(" \t\r\n", &entry, &problem), SettingsLineKind::Blank);
 }
@@ -262,6 +270,25 @@ TEST_F(SettingsFileTest, AByteOrderMarkAtTheStartIsNoPartOfTheFirstLine) {
       checkSettingsFile(write("bom2.txt", "Baud = 9600\n\xEF\xBB\xBFName = Notepad\n"));
   ASSERT_EQ(later.problems.size(), 1u);
   EXPECT_EQ(later.problems[0].lineNumber, 2);
+}
+
+// A file is read in blocks: a line longer than a block, one at the longest
+// length read and one past it each stay one line, and the last line needs no
+// line end.
+TEST_F(SettingsFileTest, LongLinesAreReadAsOneLineEach) {
+  const std::string name = "Name = " + std::string(1015, 'n');  // 1022 characters
+  const SettingsFileCheck check =
+      checkSettingsFile(write("long.txt", "Baud = 9600\nPin = " + std::string(5000, 'p') + "\n" +
+                                              name + "\r\n" + name + "x\r\nRole = Slave"));
+  std::vector<std::pair<int, std::string>> problems;
+  for (const SettingsProblem& p : check.problems) problems.emplace_back(p.lineNumber, p.text);
+  EXPECT_EQ(problems, (std::vector<std::pair<int, std::string>>{
+                          {2, "line longer than 1022 characters"},
+                          {3, "Name: 1015 characters, at most 19 fit in its field"},
+                          {4, "line longer than 1022 characters"}}));
+  ASSERT_EQ(check.entries.size(), 2u);
+  EXPECT_EQ(check.entries[1].lineNumber, 5);
+  EXPECT_EQ(check.entries[1].value, "Slave");
 }
 
 TEST_F(SettingsFileTest, OpenFailuresAreReportedAndLeaveTheRecord) {
