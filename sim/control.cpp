@@ -176,7 +176,8 @@ bool World::setField(Device& d, const std::string& fieldIn, const std::string& v
     else if (l == "silent") d.remoteAnswer = RemoteAnswer::Silent;
     else return *error = "expected ok, fail or silent", false;
   } else if (field == "refuse") {
-    // A command the adapter answers with ERROR from now on ("none" clears it).
+    // A command the adapter answers with ERROR from now on ("none" clears it;
+    // a final "*" stands for any rest).
     std::string u = upper(v);
     if (!u.empty() && u.back() == '\r') u.pop_back();
     d.refuse = u == "NONE" ? std::string() : u;
