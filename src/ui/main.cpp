@@ -8,6 +8,8 @@
 #include "ui/app_wiring.h"
 #include "ui/command_line.h"
 #include "ui/main_window.h"
+#include "ui/production_window.h"
+#include "ui/shift_report.h"
 #include "ui/simulator_mode.h"
 
 int main(int argc, char** argv) {
@@ -23,9 +25,15 @@ int main(int argc, char** argv) {
     std::fputs(commandLine.output.c_str(), *commandLine.exitCode == 0 ? stdout : stderr);
     return *commandLine.exitCode;
   }
+  if (commandLine.options.reportFigures) {
+    kx::attachParentConsole();
+    return kx::drawShiftReportCommand(argc, argv, *commandLine.options.reportFigures,
+                                      commandLine.options.reportPdf);
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("KX627 Configuration Tool"));
   QApplication::setApplicationVersion(QStringLiteral(KX_VERSION));
+  if (commandLine.options.production) return kx::runProductionWindow(*commandLine.options.production);
   // Built before the window and destroyed after it: the window's serial link
   // talks to the simulated adapters until it is closed.
   std::unique_ptr<kx::SimulatorMode> simulator;
