@@ -224,6 +224,7 @@ bool World::getField(const Device& d, const std::string& fieldIn, std::string* o
   else if (field == "inquiry") *out = onOff(d.inquiring);
   else if (field == "connecting") *out = onOff(d.connecting);
   else if (field == "dropped") *out = std::to_string(d.droppedBytes);
+  else if (field == "traffic") *out = std::to_string(d.bytesIn) + " " + std::to_string(d.bytesOut);
   else if (field == "data") *out = escapeToken(d.linkData);
   else if (field == "kind") *out = d.isAdapter ? "adapter" : "remote";
   else if (field == "plugged") *out = onOff(indexOf(d) == plugged_);

@@ -184,15 +184,20 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
         o.fixture = v;
         continue;
       }
-      long units = 0, every = 0;
-      const std::string text = v;
-      const std::size_t comma = text.find(',');
-      if (!parseNumber(text.substr(0, comma).c_str(), &units) || units < 1 || units > 100000 ||
-          (comma != std::string::npos &&
-           (!parseNumber(text.substr(comma + 1).c_str(), &every) || every < 0)))
-        return fail("--simulate takes UNITS[,FAIL]");
-      o.simulatedUnits = static_cast<int>(units);
-      o.simulatedFailEvery = static_cast<int>(every);
+      long numbers[3] = {0, 0, 0};
+      std::string text = v;
+      std::size_t count = 0;
+      for (; count < 3 && !text.empty(); ++count) {
+        const std::size_t comma = text.find(',');
+        if (!parseNumber(text.substr(0, comma).c_str(), &numbers[count]) || numbers[count] < 0)
+          return fail("--simulate takes UNITS[,FAIL[,SHIFT]]");
+        text = comma == std::string::npos ? "" : text.substr(comma + 1);
+      }
+      if (!text.empty() || numbers[0] < 1 || numbers[0] > 1000)
+        return fail("--simulate takes UNITS[,FAIL[,SHIFT]], at most 1000 units");
+      o.simulatedUnits = static_cast<int>(numbers[0]);
+      o.simulatedFailEvery = static_cast<int>(numbers[1]);
+      o.simulatedFailShift = static_cast<int>(numbers[2]);
       continue;
     }
     if (a == "--csv") {

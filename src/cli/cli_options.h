@@ -52,11 +52,12 @@ struct Options {
   std::string pdfPath;     // report --pdf: the shift report
   bool stationWorker = false;  // --station-worker: one port of a station (internal)
   std::string fixture;     // --fixture: the station's name for the port (internal)
-  // --simulate UNITS[,FAIL]: a station worker in front of UNITS simulated
-  // units put in one after another, every FAIL-th failing (internal: the
-  // production window's --simulator)
+  // --simulate UNITS[,FAIL[,SHIFT]]: a station worker in front of UNITS
+  // simulated units put in one after another, every FAIL-th failing, counted
+  // from unit 1 + SHIFT (internal: the production window's --simulator)
   int simulatedUnits = 0;
   int simulatedFailEvery = 0;
+  int simulatedFailShift = 0;
   std::string atCommand;  // send
   std::string address;    // connect
   int32_t remoteBaud = 0; // remote: the remote adapter's new speed

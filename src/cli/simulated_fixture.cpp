@@ -38,7 +38,7 @@ struct SimulatedFixture::State {
   bool quitting = false;
   std::thread operatorThread;
 
-  State(int unitCount, int failEvery, const std::string& port)
+  State(int unitCount, int failEvery, int failShift, const std::string& port)
       : world(worldOptions(unitCount)), units(unitCount) {
     // Addresses of this port and this run: the port's name and the start
     // time mixed into the last six digits.
@@ -47,7 +47,7 @@ struct SimulatedFixture::State {
     for (int n = 1; n <= units; ++n) {
       const unsigned serial = (seed * 4096u + static_cast<unsigned>(n)) & 0xFFFFFFu;
       world.set(n, "addr", formatBounded(20, "0012-6F-%06X", serial));
-      if (failEvery > 0 && n % failEvery == 0) world.set(n, "refuse", "AT+NAME=*");
+      if (failEvery > 0 && (n + failShift) % failEvery == 0) world.set(n, "refuse", "AT+NAME=*");
     }
     link = sim::attachInProcess(world);
     operatorThread = std::thread([this] { operate(); });
@@ -81,8 +81,8 @@ struct SimulatedFixture::State {
   }
 };
 
-SimulatedFixture::SimulatedFixture(int units, int failEvery, const std::string& port)
-    : s_(std::make_unique<State>(units, failEvery, port)) {}
+SimulatedFixture::SimulatedFixture(int units, int failEvery, int failShift, const std::string& port)
+    : s_(std::make_unique<State>(units, failEvery, failShift, port)) {}
 
 SimulatedFixture::~SimulatedFixture() = default;
 

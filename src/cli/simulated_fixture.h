@@ -3,8 +3,8 @@
 // --simulator passes on): the adapter simulator in the worker's process
 // stands behind the port, and an operator is played too: unit after unit is
 // put in, taken out a while after its result and followed by the next, until
-// UNITS have been in; every FAIL-th unit refuses its name, so that it fails
-// its read-back. Each unit has an address of its own, different for every
+// UNITS have been in (the last one stays); every FAIL-th unit, counted from
+// unit 1 + SHIFT, refuses its name, so that it fails its read-back. Each unit has an address of its own, different for every
 // port and every run, so that a log kept from an earlier run does not hold
 // it as provisioned.
 //
@@ -23,7 +23,7 @@ namespace kx::cli {
 
 class SimulatedFixture {
  public:
-  SimulatedFixture(int units, int failEvery, const std::string& port);
+  SimulatedFixture(int units, int failEvery, int failShift, const std::string& port);
   ~SimulatedFixture();
   SimulatedFixture(const SimulatedFixture&) = delete;
   SimulatedFixture& operator=(const SimulatedFixture&) = delete;

@@ -153,7 +153,8 @@ int Session::station() {
   std::FILE* const events = out_;
   out_ = stderr;  // apply's per-key lines: the trace, not the events
   std::optional<SimulatedFixture> simulated;
-  if (o_.simulatedUnits > 0) simulated.emplace(o_.simulatedUnits, o_.simulatedFailEvery, o_.port);
+  if (o_.simulatedUnits > 0)
+    simulated.emplace(o_.simulatedUnits, o_.simulatedFailEvery, o_.simulatedFailShift, o_.port);
   // False when the station can no longer read the events.
   auto emit = [&](const StationEvent& e) {
     std::fprintf(events, "%s\n", toLine(e).c_str());

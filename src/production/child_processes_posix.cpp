@@ -40,6 +40,13 @@ ChildProcesses::ChildProcesses(bool takeInterrupts) : s_(std::make_unique<State>
 }
 
 ChildProcesses::~ChildProcesses() {
+  // A child still running is ended and waited for, as on Windows: a long
+  // running program (the window) keeps no zombie of it.
+  for (Child& c : s_->children) {
+    if (c.ended) continue;
+    ::kill(c.pid, SIGKILL);
+    ::waitpid(c.pid, nullptr, 0);
+  }
   for (Child& c : s_->children) {
     if (c.outFd >= 0) ::close(c.outFd);
     if (c.errFd >= 0) ::close(c.errFd);

@@ -191,7 +191,9 @@ void ProductionWindow::buildSetup() {
     auto* row = new QHBoxLayout;
     row->addWidget(edit, 1);
     row->addWidget(browse);
-    form->addRow(label, row);
+    auto* caption = new QLabel(label, setupBox_);
+    caption->setBuddy(edit);
+    form->addRow(caption, row);
     return browse;
   };
   fileRow(QStringLiteral("&Settings file:"), settingsEdit_, QStringLiteral("Select settings file"),
@@ -242,7 +244,9 @@ void ProductionWindow::buildSetup() {
   auto* fixtures = new QHBoxLayout;
   fixtures->addWidget(fixturesTable_, 1);
   fixtures->addLayout(fixtureButtons);
-  form->addRow(QStringLiteral("&Fixtures:"), fixtures);
+  auto* fixturesCaption = new QLabel(QStringLiteral("&Fixtures:"), setupBox_);
+  fixturesCaption->setBuddy(fixturesTable_);
+  form->addRow(fixturesCaption, fixtures);
 
   pinEdit_ = new QLineEdit(setupBox_);
   pinEdit_->setEchoMode(QLineEdit::Password);
@@ -352,7 +356,11 @@ void ProductionWindow::buildRest() {
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->verticalHeader()->hide();
-  table_->horizontalHeader()->setStretchLastSection(true);
+  table_->setAlternatingRowColors(true);
+  table_->setWordWrap(false);
+  // Every column as wide as its widest cell; the reason takes the rest.
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  table_->horizontalHeader()->setSectionResizeMode(5, QHeaderView::Stretch);
   layout->addWidget(table_, 1);
 }
 
@@ -506,7 +514,6 @@ bool ProductionWindow::start() {
   if (!s.valuesFile.empty()) common.insert(common.end(), {"--values", s.valuesFile});
   if (!s.operatorName.empty()) common.insert(common.end(), {"--operator", s.operatorName});
   if (!s.station.empty()) common.insert(common.end(), {"--station", s.station});
-  if (simulator_) common.insert(common.end(), {"--simulate", simulation});
   common.insert(common.end(), extraWorkerArguments.begin(), extraWorkerArguments.end());
 
   rebuildTiles();
@@ -514,6 +521,10 @@ bool ProductionWindow::start() {
   run_->start(cliProgram_, [&](std::size_t i) {
     std::vector<std::string> args{"station", s.settingsFile, "--port", s.fixtures[i].port,
                                   "--fixture", s.fixtures[i].name};
+    if (simulator_)
+      args.insert(args.end(), {"--simulate", std::to_string(simulatedUnits) + "," +
+                                                 std::to_string(simulatedFailEvery) + "," +
+                                                 std::to_string(i)});
     args.insert(args.end(), common.begin(), common.end());
     return args;
   });
@@ -675,7 +686,12 @@ void ProductionWindow::refreshFigures() {
                                              QString::fromLocal8Bit(shownAddress(unitLog_).c_str())));
            } else {
              figures_.reset();
-             countersNote_->setText(QString::fromLocal8Bit(err.c_str()).trimmed());
+             // A new station's SQLite log is made with its first unit.
+             const bool noLogYet = !isPostgresAddress(unitLog_) &&
+                                   !QFileInfo::exists(QString::fromLocal8Bit(unitLog_.c_str()));
+             countersNote_->setText(noLogYet ? QStringLiteral("No unit logged yet in %1")
+                                                   .arg(QString::fromLocal8Bit(unitLog_.c_str()))
+                                             : QString::fromLocal8Bit(err.c_str()).trimmed());
            }
            showFigures();
            emit figuresChanged();

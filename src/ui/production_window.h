@@ -112,8 +112,10 @@ class ProductionWindow : public QDialog {
   Hook<std::optional<std::pair<std::time_t, std::time_t>>()> reportSpanHook;
   // Added to every kx627-cli command line (tests: --time-scale).
   std::vector<std::string> extraWorkerArguments;
-  // The simulated units' count and failure rate of --simulator (UNITS,FAIL).
-  std::string simulation = "200,5";
+  // --simulator's simulated units per fixture and how often one fails: the
+  // n-th fixture's every FAIL-th unit, counted from its unit 1 + n.
+  int simulatedUnits = 200;
+  int simulatedFailEvery = 5;
 
  signals:
   // A tile changed, or the station started or ended.

@@ -191,7 +191,7 @@ class ReportPainter {
     const int top = valueAxis(plot, max);
     const std::size_t n = std::max<std::size_t>(f_.buckets.size(), 1);
     const double slot = double(plot.width()) / double(n);
-    const int barWidth = std::max(2, int(slot * 0.7));
+    const int barWidth = std::clamp(int(slot * 0.7), 2, 90);
     painter_.setFont(font(7, false));
     for (std::size_t i = 0; i < f_.buckets.size(); ++i) {
       const auto& b = f_.buckets[i];
@@ -237,7 +237,7 @@ class ReportPainter {
                         QStringLiteral("%1 %").arg(share));
     }
     const double slot = double(plot.width()) / double(reasons.size());
-    const int barWidth = std::max(2, int(slot * 0.6));
+    const int barWidth = std::clamp(int(slot * 0.6), 2, 90);
     QPainterPath line;
     int cumulative = 0;
     std::vector<QString> labels;

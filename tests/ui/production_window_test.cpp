@@ -1,7 +1,7 @@
 // The production window offscreen: its tiles for every state a fixture can
 // be in, and a station of two fixtures run for real (kx627-cli workers
 // beside this program, each with the simulator in its process in front of
-// two units, the second of which fails): the tiles, the lock with its PIN,
+// two units, one of which fails): the tiles, the lock with its PIN,
 // the counters and the table from the unit log, the filter and the CSV
 // export, and the counters' reset.
 #include <QComboBox>
@@ -97,9 +97,9 @@ class ProductionWindowTest : public QObject {
     }
   }
 
-  // Two fixtures in front of simulated units: the first unit of each
-  // passes, the second fails; the window locks while it runs and its
-  // counters and table come from the unit log.
+  // Two fixtures in front of simulated units: one unit of each passes, the
+  // other fails; the window locks while it runs and its counters and table
+  // come from the unit log.
   void runsAStationOfTwoFixtures() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -119,7 +119,8 @@ class ProductionWindowTest : public QObject {
     options.ports = {"SIM-A", "SIM-B"};
     options.simulator = true;
     ProductionWindow window(dir.path(), options);
-    window.simulation = "2,2";
+    window.simulatedUnits = 2;
+    window.simulatedFailEvery = 2;  // Fixture 1's second unit, Fixture 2's first
     window.extraWorkerArguments = {"--time-scale", "0.05"};
     std::vector<std::string> boxes;
     MsgResult answer = MsgResult::Yes;
@@ -143,12 +144,18 @@ class ProductionWindowTest : public QObject {
     QVERIFY(!window.setupArea()->isEnabled());
     QCOMPARE(window.tiles().size(), std::size_t(2));
     QCOMPARE(window.tiles()[1]->accessibleName(), QStringLiteral("Fixture 2"));
-    for (FixtureTile* t : window.tiles()) QTRY_COMPARE_WITH_TIMEOUT(t->stateText(), QStringLiteral("FAIL"), 60000);
-    for (FixtureTile* t : window.tiles())
-      QVERIFY2(t->detailText().endsWith(": read back different: Name"), qPrintable(t->detailText()));
-    int passes = 0;
-    for (const QString& s : seen) passes += s.startsWith("PASS 0012-6F-") && s.contains("  Unit-") ? 1 : 0;
+    // The last unit stays in: Fixture 1 ends on a FAIL, Fixture 2 on a PASS.
+    QTRY_COMPARE_WITH_TIMEOUT(window.tiles()[0]->stateText(), QStringLiteral("FAIL"), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(window.tiles()[1]->stateText(), QStringLiteral("PASS"), 60000);
+    QVERIFY2(window.tiles()[0]->detailText().endsWith(": read back different: Name"),
+             qPrintable(window.tiles()[0]->detailText()));
+    int passes = 0, fails = 0;
+    for (const QString& s : seen) {
+      passes += s.startsWith("PASS 0012-6F-") && s.contains("  Unit-") ? 1 : 0;
+      fails += s.startsWith("FAIL 0012-6F-") && s.endsWith(": read back different: Name") ? 1 : 0;
+    }
     QCOMPARE(passes, 2);
+    QCOMPARE(fails, 2);
 
     // The counters and the table, from the log.
     QTRY_COMPARE_WITH_TIMEOUT(window.counter("Failed")->text(), QStringLiteral("2"), 30000);
