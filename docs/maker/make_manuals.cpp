@@ -109,18 +109,22 @@ bool commandList(const QString& markdown, QString* out, QString* error) {
   return true;
 }
 
-// Every picture the document shows, loaded from `pictures` and scaled to
-// fit the page; false when one is missing.
-bool placePictures(QTextDocument& doc, const QString& pictures, QString* error) {
+// Every picture the document shows, loaded from the first of `pictures` that
+// holds it (the pictures this build took, then those kept beside the
+// Markdown, such as the ones taken of the Windows build under Wine) and
+// scaled to fit the page; false when one is missing.
+bool placePictures(QTextDocument& doc, const QStringList& pictures, QString* error) {
   std::vector<std::pair<QTextFragment, QTextImageFormat>> found;
   for (QTextBlock block = doc.begin(); block.isValid(); block = block.next())
     for (auto it = block.begin(); !it.atEnd(); ++it)
       if (it.fragment().charFormat().isImageFormat())
         found.emplace_back(it.fragment(), it.fragment().charFormat().toImageFormat());
   for (auto& [fragment, format] : found) {
-    const QImage image(QDir(pictures).filePath(format.name()));
+    QImage image;
+    for (const QString& dir : pictures)
+      if (image.load(QDir(dir).filePath(format.name()))) break;
     if (image.isNull()) {
-      *error = QStringLiteral("no picture %1 in %2").arg(format.name(), pictures);
+      *error = QStringLiteral("no picture %1 in %2").arg(format.name(), pictures.join(QStringLiteral(" or ")));
       return false;
     }
     doc.addResource(QTextDocument::ImageResource, QUrl(format.name()), image);
@@ -181,7 +185,7 @@ void shape(QTextDocument& doc) {
   }
 }
 
-bool renderPdf(const QString& markdown, const QString& pictures, const QString& title, const QString& path,
+bool renderPdf(const QString& markdown, const QStringList& pictures, const QString& title, const QString& path,
                QString* error) {
   QTextDocument doc;
   doc.setDefaultFont(QFont(QStringLiteral("Liberation Sans"), 10));
@@ -230,9 +234,9 @@ int main(int argc, char** argv) {
   user.replace(QStringLiteral("{{version}}"), version);
   at.replace(QStringLiteral("{{version}}"), version).replace(QStringLiteral("{{commands}}"), list);
 
-  if (!renderPdf(user, pictures, QStringLiteral("KX627 Configuration Manual"),
+  if (!renderPdf(user, {pictures, source.path()}, QStringLiteral("KX627 Configuration Manual"),
                  out.filePath(QStringLiteral("KX627 Configuration Manual.pdf")), &error) ||
-      !renderPdf(at, pictures, QStringLiteral("AT Command Manual"),
+      !renderPdf(at, {pictures, source.path()}, QStringLiteral("AT Command Manual"),
                  out.filePath(QStringLiteral("AT Command Manual.pdf")), &error))
     return fail(error);
   return 0;

@@ -46,8 +46,9 @@ int32_t handle(const char* command, const char* response, const char* param, int
   const int32_t index = getCommandIndex(command);
   if (showInStatus == 1)
     postNotify(NOTIFY_STATUS_TEXT, 0,
-               formatBounded(kMessageBound, "Received Response %s %s for command %s", response,
-                             param, command));
+               formatBounded(kMessageBound, "Received Response %s %s for command %s",
+                             oneLine(response).c_str(), oneLine(param).c_str(),
+                             oneLine(command).c_str()));
   switch (index) {
     case CMD_DISCONNECT_EVENT: {
       localDev.connected = 0;

@@ -87,8 +87,8 @@ int32_t sendEscapeSequence(int32_t timeoutMs) {
 
 }  // namespace
 
-int32_t sendEscape(int32_t timeoutMs) {
-  sleepMs(kEscapeGuardMs);  // the adapter only takes "+++" after a silence
+int32_t sendEscape(int32_t timeoutMs, int32_t guardMs) {
+  sleepMs(guardMs);  // the adapter only takes "+++" after a silence
   preparePendingCommand("+++", 0, 0, 1);
   {
     std::lock_guard lock(atCommandMutex);
@@ -180,7 +180,7 @@ int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMo
 
   preparePendingCommand(cmd, showInStatus, timerMode, commandExpectsData(command));
   if (showInStatus == 1)
-    appendStatus(formatBounded(kMessageBound, "Sending command %s", command));
+    appendStatus(formatBounded(kMessageBound, "Sending command %s", oneLine(command).c_str()));
 
   const auto len = static_cast<uint32_t>(length);
   const int32_t result = timerMode == 1 ? sendTimerCommand(command, len)
@@ -289,7 +289,7 @@ void completeTimerCommand() {
   }
   if (nothingArrived) {
     const std::string text =
-        formatBounded(kMessageBound, "Failed to send %s command", command.c_str());
+        formatBounded(kMessageBound, "Failed to send %s command", oneLine(command).c_str());
     appendStatus(text);
     showMessageBox(text, MsgButtons::Ok);
     return;

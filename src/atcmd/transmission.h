@@ -84,10 +84,11 @@ void onAtCommandTimer();
 // 0 answered within 500 ms, 1 not.
 int32_t sendOldFirmwareCommand();
 
-// The escape sequence: the guard silence, then "+++" (once), waiting up to
+// The escape sequence: the guard silence (guardMs; 0 when the caller has
+// just waited that long with nothing sent), then "+++" (once), waiting up to
 // timeoutMs for the adapter's OK. 0 answered, the answer left in `atCommand`
 // for the response application (which leaves data mode); 1 not.
-int32_t sendEscape(int32_t timeoutMs);
+int32_t sendEscape(int32_t timeoutMs, int32_t guardMs = kEscapeGuardMs);
 
 // Raw bytes to the connected remote adapter, switching the local adapter to
 // data mode first if needed (asks OK/Cancel). Arms TIMER_HANDSHAKE (4000 ms).

@@ -3,6 +3,7 @@
 #include "cli/cli_app.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -249,7 +250,7 @@ std::string reportJson(const RunReport& r) {
   j["exit"] = r.exitCode;
   j["mismatched"] = r.mismatched;
   // One decimal, as a number.
-  j["seconds"] = static_cast<double>(static_cast<long long>(r.seconds * 10 + 0.5)) / 10;
+  j["seconds"] = static_cast<double>(std::llround(r.seconds * 10)) / 10;
   return j.dump();
 }
 

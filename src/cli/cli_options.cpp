@@ -36,10 +36,7 @@ std::string usageText() {
   return "usage: kx627-cli COMMAND [options]\n"
          "\n"
          "Commands:\n"
-         "  ports [--json] [--port P]   list the serial ports (or P): description, USB vendor\n"
-         "                              and product id, serial number, the /dev/serial/by-id\n"
-         "                              and by-path names that point to it (--port takes them\n"
-         "                              too) and the programs that hold it open\n"
+         "  ports [--json] [--port P]   " + std::string(kPortsListHelp) +
          "  find   --port P             find the adapter: probe, then search every line setting\n"
          "                              (progress on standard error; Ctrl-C cancels) and print\n"
          "                              the line settings found\n"

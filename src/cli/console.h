@@ -24,13 +24,18 @@ class InterruptWatch {
 
  private:
   struct State;
-  State* state_;
+  State* state_ = nullptr;
 };
 
 // True when `out` is a terminal that can redraw a line in place (Windows: a
 // console with VT processing, switched on here); else progress is printed as
 // plain lines.
 bool redrawsLines(std::FILE* out);
+
+// Makes `out` write its bytes as they are: on Windows a text-mode stream
+// turns every LF into CR LF, so a file that brings its own CR LF gets CR CR
+// LF. Nothing to do elsewhere.
+void writeBytesAsGiven(std::FILE* out);
 
 // Waits up to timeoutMs for `in` to have input: 1 input (or its end) is
 // there to read, 0 not yet.

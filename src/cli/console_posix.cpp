@@ -56,6 +56,8 @@ InterruptWatch::~InterruptWatch() {
 
 bool redrawsLines(std::FILE* out) { return ::isatty(::fileno(out)) != 0; }
 
+void writeBytesAsGiven(std::FILE*) {}
+
 int waitForInput(std::FILE* in, int timeoutMs) {
   struct pollfd p {::fileno(in), POLLIN, 0};
   return ::poll(&p, 1, timeoutMs) > 0 ? 1 : 0;

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <atomic>
@@ -50,6 +51,11 @@ InterruptWatch::~InterruptWatch() {
   ::SetConsoleCtrlHandler(ctrlHandler, FALSE);
   std::lock_guard lock(gHandlerMutex);
   gOnInterrupt = nullptr;
+}
+
+void writeBytesAsGiven(std::FILE* out) {
+  std::fflush(out);
+  _setmode(_fileno(out), _O_BINARY);
 }
 
 bool redrawsLines(std::FILE* out) {

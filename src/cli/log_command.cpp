@@ -1,10 +1,15 @@
 #include "cli/log_command.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cli/console.h"
+#include "common/text.h"
 #include "production/unit_log.h"
 
 namespace kx::cli {
@@ -16,7 +21,7 @@ const char* const kColumns[] = {"time",   "station", "operator",   "port",    "a
                                 "result", "exit",    "values_row", "applied", "settings"};
 
 std::vector<std::string> fields(const UnitRecord& r) {
-  return {r.time,   r.station,  r.operatorName, r.port, r.address, r.firmware, r.result,
+  return {unitTimeText(r.time),   r.station,  r.operatorName, r.port, r.address, r.firmware, r.result,
           std::to_string(r.exitCode), r.valuesRow ? std::to_string(*r.valuesRow) : "",
           r.applied, r.settings};
 }
@@ -29,6 +34,33 @@ std::string csvField(const std::string& v) {
 }
 
 }  // namespace
+
+std::string unitTimeText(const std::string& stored) {
+  using namespace std::chrono;
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0, end = 0;
+  if (std::sscanf(stored.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &y, &mo, &d, &h, &mi, &s, &ms,
+                  &end) != 7 ||
+      static_cast<std::size_t>(end) != stored.size())
+    return stored;
+  const year_month_day date{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
+  if (!date.ok() || h > 23 || mi > 59 || s > 60) return stored;
+  const sys_seconds utc = sys_days{date} + hours{h} + minutes{mi} + seconds{s};
+  const std::time_t t = system_clock::to_time_t(utc);
+  // The C library's local time: the TZ variable or the system's zone (on
+  // Windows the zone set in Settings). The log command is single-threaded.
+  const std::tm* shown = std::localtime(&t);
+  if (!shown) return stored;
+  const std::tm local = *shown;
+  const year_month_day localDate{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
+                                 day{static_cast<unsigned>(local.tm_mday)}};
+  const sys_seconds localAsUtc =
+      sys_days{localDate} + hours{local.tm_hour} + minutes{local.tm_min} + seconds{local.tm_sec};
+  const long long offset = duration_cast<minutes>(localAsUtc - utc).count();
+  const long long away = offset < 0 ? -offset : offset;
+  return formatBounded(40, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02lld:%02lld",
+                       local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                       local.tm_min, local.tm_sec, ms, offset < 0 ? '-' : '+', away / 60, away % 60);
+}
 
 int printUnitLog(const Options& o, std::FILE* out, std::FILE* err) {
   if (!UnitLog::isPostgres(o.file) && !std::filesystem::exists(o.file)) {
@@ -45,6 +77,10 @@ int printUnitLog(const Options& o, std::FILE* out, std::FILE* err) {
   }
   constexpr std::size_t kColumnCount = std::size(kColumns);
   if (o.csv) {
+    // CR LF line ends as they are written, and a UTF-8 byte-order mark, by
+    // which a spreadsheet knows the text's encoding (names with "é").
+    writeBytesAsGiven(out);
+    std::fputs("\xEF\xBB\xBF", out);
     for (std::size_t c = 0; c < kColumnCount; ++c)
       std::fprintf(out, "%s%s", c ? "," : "", kColumns[c]);
     std::fputs("\r\n", out);

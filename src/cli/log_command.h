@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 #include "cli/cli_options.h"
 
@@ -11,5 +12,10 @@ namespace kx::cli {
 // settings read back), or with options.csv every column as CSV with a
 // header row. Returns the exit code.
 int printUnitLog(const Options& options, std::FILE* out, std::FILE* err);
+
+// A time as the unit log stores it (UTC, "2026-12-09T21:40:07.123Z"), shown in
+// the local time with its offset from UTC: "2026-12-09 22:40:07.123 +01:00".
+// Any other text is shown as stored.
+std::string unitTimeText(const std::string& stored);
 
 }  // namespace kx::cli

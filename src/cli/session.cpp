@@ -13,6 +13,7 @@
 #include "device/local_device.h"
 #include "device/local_page_ops.h"
 #include "device/response_apply.h"
+#include "device/settings_search.h"
 #include "link/connection.h"
 #include "link/main_timers.h"
 #include "link/pairing.h"
@@ -83,13 +84,14 @@ Session::Session(const Options& o, TerminalWindow& w, std::FILE* out, const std:
     if (!initialisationRunning()) return;  // the inquiry turns it too
     if (searchStartedMs_ == 0) searchStartedMs_ = monotonicMs();
     const long long elapsed = (monotonicMs() - searchStartedMs_) / 1000;
+    const std::string heading = searchStepHeading(step);
     if (step <= 1) {
-      w.printProgress(formatBounded(200, "Search step %d of 132, %llds", step, elapsed));
+      w.printProgress(formatBounded(200, "%s, %llds", heading.c_str(), elapsed));
       return;
     }
-    w.printProgress(formatBounded(200, "Search step %d of 132, %llds (no answer at %d bit/s, "
+    w.printProgress(formatBounded(200, "%s, %llds (no answer at %d bit/s, "
                                        "parity %s, %d stop bit(s), flow control %s)",
-                                  step, elapsed, uart.baud, parityName(uart.parity),
+                                  heading.c_str(), elapsed, uart.baud, parityName(uart.parity),
                                   uart.stopBits, onOff(uart.flow)));
   };
   setUpLocalPage(page_, o.baud, o.parity, o.stopBits, o.flow, o.port);

@@ -51,4 +51,20 @@ std::string_view skipUtf8Bom(std::string_view text) {
   return text.substr(0, 3) == "\xEF\xBB\xBF" ? text.substr(3) : text;
 }
 
+std::string oneLine(std::string_view text) {
+  auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
+  while (!text.empty() && isEnd(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isEnd(text.back())) text.remove_suffix(1);
+  std::string line;
+  line.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!isEnd(text[i])) {
+      line += text[i];
+    } else if (!isEnd(text[i + 1])) {  // the run's last: text does not end in one
+      line += ' ';
+    }
+  }
+  return line;
+}
+
 }  // namespace kx

@@ -51,4 +51,9 @@ std::string escapeBytes(std::string_view bytes);
 // it, is no part of the text.
 std::string_view skipUtf8Bom(std::string_view text);
 
+// A command or an answer as part of one line of text: the line ends it carries
+// ("AT+NAME?\r", "\r\nOK\r\n") dropped at its ends, and each run of CR and
+// LF inside it turned into one blank.
+std::string oneLine(std::string_view text);
+
 }  // namespace kx

@@ -160,16 +160,21 @@ int32_t readAllSettings(FormInterface& page) {
   }
   rememberSerialSettings();
   status("Device Settings read complete");
+  // The Pairing page shows the local adapter as read.
+  sendNotify(NOTIFY_SHOW_PAIR_DEVICES);
   return 0;
 }
 
 namespace {
 
+// How long the probe waits for an answer to each of its transmissions.
+constexpr int32_t kProbeWaitMs = 1000;
+
 // The probe; a second one when the first is refused. True when the adapter
 // answered at all (two refusals end the initialisation without a search).
 bool probe(FormInterface& page) {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, 1000);
+    const int32_t r = sendATCommand("AT+RESP?\r", 0, 0, kProbeWaitMs);
     if (r != 0 && r != 2) return attempt > 0;
     if (!answerIsError()) {
       applyOnUi(page);
@@ -189,7 +194,10 @@ bool leaveDataMode(FormInterface& page) {
   if (localDev.abortOp == 1 || gShutdown) return false;
   status("No response received for init command. Sending the escape sequence in case the "
          "adapter is in data mode....");
-  if (sendEscape(kEscapeGuardMs + 1000) != 0) {
+  // The unanswered probe has just kept the line silent for its whole wait,
+  // the guard time the adapter needs before "+++"; its OK comes at once.
+  static_assert(kProbeWaitMs >= kEscapeGuardMs);
+  if (sendEscape(1000, 0) != 0) {
     dropPending();
     return false;
   }
@@ -210,14 +218,16 @@ void initialiseDevice(FormInterface& page) {
   if (!answered && leaveDataMode(page)) answered = probe(page);
   if (!answered) {
     status("No response received for init command. Trying all settings." + searchStopHint);
-    for (int attempt = 1; localDev.initialised == 0; ++attempt) {
+    while (localDev.initialised == 0) {
       if (localDev.abortOp == 1 || gShutdown) {
         if (!gShutdown) sendNotify(NOTIFY_ENABLE_ABORT, 0);
         break;
       }
-      // The call after the last step only reports the end of the search.
-      if (!gShutdown && attempt <= kSearchSteps)
-        if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+      // The progress line names the step about to be tried; the call after
+      // the last step only reports the end of the search.
+      const int32_t step = searchStepNumber;
+      if (!gShutdown && step <= searchStepCount())
+        if (WindowInterface* w = mainWindowHandle) w->sendSpinner(step);
       const int32_t r = tryIterations();
       if (r == 1) break;
       if (r == 8) {

@@ -207,7 +207,7 @@ void onSendAtCommand(FormInterface& page) {
   if (sendATCommand(command.c_str(), 1, 0, kCommandWaitMs) == 0) {
     applyCommandResponse(page);
   } else {
-    const std::string text = formatBounded(1024, "Failed to send %s command", command.c_str());
+    const std::string text = formatBounded(1024, "Failed to send %s command", oneLine(command).c_str());
     appendStatus(text);
     showMessageBox(text, MsgButtons::Ok);
   }

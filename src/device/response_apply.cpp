@@ -457,7 +457,7 @@ int applyCommandResponse(FormInterface& page, AnswerKind* kind) {
   }
   if (a.response == "\r\nERROR\r\n") {
     if (localDev.initialised == 1) {
-      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", a.command.c_str());
+      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", oneLine(a.command).c_str());
       debugLog("%s", text.c_str());
       if (a.command != "ATI0\r") appendStatus(text);
       showLocalDevice(page);
@@ -468,7 +468,7 @@ int applyCommandResponse(FormInterface& page, AnswerKind* kind) {
   }
   if (a.response != "\r\nOK\r\n" && a.response != "\r\n") {
     if (localDev.initialised == 1) {
-      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", a.command.c_str()));
+      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", oneLine(a.command).c_str()));
       showLocalDevice(page);
     }
     clearRecord();
@@ -476,14 +476,14 @@ int applyCommandResponse(FormInterface& page, AnswerKind* kind) {
   }
   const int index = getCommandIndex(a.command.c_str());
   if (index == 0) {
-    appendStatus(formatBounded(1024, "Invalid Command %s", a.command.c_str()));
+    appendStatus(formatBounded(1024, "Invalid Command %s", oneLine(a.command).c_str()));
     showLocalDevice(page);
     clearRecord();
     return 0;
   }
   if (a.showInStatus)
-    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", a.response.c_str(), a.param.c_str(),
-             a.command.c_str()));
+    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", oneLine(a.response).c_str(), oneLine(a.param).c_str(),
+             oneLine(a.command).c_str()));
   applyRule(index, a, page);
   clearRecord();
   outcome = AnswerKind::Accepted;

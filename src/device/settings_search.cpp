@@ -1,5 +1,8 @@
 #include "device/settings_search.h"
 
+#include <mutex>
+#include <optional>
+
 #include "atcmd/transmission.h"
 #include "common/debug_log.h"
 #include "common/records.h"
@@ -11,8 +14,7 @@
 
 namespace kx {
 
-std::atomic<int32_t> bIndex{10};
-std::atomic<int32_t> bTry{0};
+std::atomic<int32_t> searchStepNumber{1};
 
 namespace {
 
@@ -20,56 +22,116 @@ struct Framing {
   int32_t parity, stopBits, flow;
 };
 
-// Each framing runs through all eleven speeds before the next one.
+// The sweep's framings; each runs through all eleven speeds before the next.
 constexpr Framing kFramings[12] = {
     {PARITY_NONE_FLAG, 1, 1}, {PARITY_NONE_FLAG, 1, 0}, {PARITY_ODD_FLAG, 1, 1},
     {PARITY_ODD_FLAG, 1, 0},  {PARITY_EVEN_FLAG, 1, 1}, {PARITY_EVEN_FLAG, 1, 0},
     {PARITY_NONE_FLAG, 2, 1}, {PARITY_NONE_FLAG, 2, 0}, {PARITY_ODD_FLAG, 2, 1},
     {PARITY_ODD_FLAG, 2, 0},  {PARITY_EVEN_FLAG, 2, 1}, {PARITY_EVEN_FLAG, 2, 0},
 };
+constexpr int kSpeedsPerFraming = 11;
+
+// What most adapters run at: the current factory setting at the common
+// speeds, most used first, and the legacy factory setting.
+constexpr SearchStep kLikely[] = {
+    {19200, PARITY_NONE_FLAG, 1, 0, SearchPass::Likely},
+    {9600, PARITY_NONE_FLAG, 1, 0, SearchPass::Likely},
+    {38400, PARITY_NONE_FLAG, 1, 0, SearchPass::Likely},
+    {57600, PARITY_NONE_FLAG, 1, 0, SearchPass::Likely},
+    {115200, PARITY_NONE_FLAG, 1, 0, SearchPass::Likely},
+    {19200, PARITY_NONE_FLAG, 1, 1, SearchPass::Likely},
+};
+
+bool sameSettings(const SearchStep& a, const SearchStep& b) {
+  return a.baud == b.baud && a.parity == b.parity && a.stopBits == b.stopBits &&
+         (a.flow != 0) == (b.flow != 0);
+}
+
+// The table of the search under way; written by the reset, read by the
+// searcher and the progress line.
+std::mutex gOrderMutex;
+std::vector<SearchStep> gOrder = searchOrder({0, 0, 0, 0, SearchPass::Sweep});
+
+std::optional<SearchStep> stepAt(int step) {
+  std::lock_guard lock(gOrderMutex);
+  if (step < 1 || step > static_cast<int>(gOrder.size())) return std::nullopt;
+  return gOrder[static_cast<std::size_t>(step - 1)];
+}
 
 int32_t searchExhausted() {
-  bTry = 0;
-  bIndex = 10;
+  searchStepNumber = 1;
   debugLog("ATCOMMAND: Tried all combinations. Device didnot initialise");
   return 1;
 }
 
-constexpr int kSpeedsPerFraming = 11;
+}  // namespace
+
+std::vector<SearchStep> searchOrder(const SearchStep& own) {
+  std::vector<SearchStep> order;
+  order.reserve(kSearchCombinations);
+  auto add = [&](const SearchStep& s) {
+    if (sameSettings(s, own)) return;
+    for (const SearchStep& tried : order)
+      if (sameSettings(s, tried)) return;
+    order.push_back(s);
+  };
+  for (const SearchStep& s : kLikely) add(s);
+  for (const Framing& f : kFramings)
+    for (int code = 10; code < 10 + kSpeedsPerFraming; ++code)
+      add({baudCodeToBps(code), f.parity, f.stopBits, f.flow, SearchPass::Sweep});
+  return order;
+}
+
+void resetSettingsSearch() {
+  std::vector<SearchStep> order =
+      searchOrder({uart.baud, uart.parity, uart.stopBits, uart.flow, SearchPass::Sweep});
+  std::lock_guard lock(gOrderMutex);
+  gOrder = std::move(order);
+  searchStepNumber = 1;
+}
+
+int searchStepCount() {
+  std::lock_guard lock(gOrderMutex);
+  return static_cast<int>(gOrder.size());
+}
+
+namespace {
+
+std::string progressCount(int step) {
+  return std::to_string(step) + " of " + std::to_string(searchStepCount());
+}
 
 }  // namespace
 
 std::string searchStepText(int step) {
-  if (step < 1 || step > kSearchSteps) return {};
-  const Framing& f = kFramings[(step - 1) / kSpeedsPerFraming];
-  const int32_t bps = baudCodeToBps(10 + (step - 1) % kSpeedsPerFraming);
-  const char* parity = f.parity == PARITY_ODD_FLAG    ? "odd parity"
-                       : f.parity == PARITY_EVEN_FLAG ? "even parity"
-                                                      : "no parity";
-  return "Trying " + std::to_string(bps) + " bit/s, " + parity + ", " +
-         (f.stopBits == 1 ? "one stop bit, " : "two stop bits, ") +
-         (f.flow == 1 ? "flow control" : "no flow control") + " (" + std::to_string(step) +
-         " of " + std::to_string(kSearchSteps) + ")";
+  const std::optional<SearchStep> s = stepAt(step);
+  if (!s) return {};
+  const char* parity = s->parity == PARITY_ODD_FLAG    ? "odd parity"
+                       : s->parity == PARITY_EVEN_FLAG ? "even parity"
+                                                       : "no parity";
+  return std::string(s->pass == SearchPass::Likely ? "Common settings" : "All settings") +
+         ": trying " + std::to_string(s->baud) + " bit/s, " + parity + ", " +
+         (s->stopBits == 1 ? "one stop bit, " : "two stop bits, ") +
+         (s->flow == 1 ? "flow control" : "no flow control") + " (" + progressCount(step) + ")";
 }
 
-void resetSettingsSearch() {
-  bTry = 0;
-  bIndex = 10;
+std::string searchStepHeading(int step) {
+  const std::optional<SearchStep> s = stepAt(step);
+  if (!s) return {};
+  return "Search step " + progressCount(step) +
+         (s->pass == SearchPass::Likely ? " (common settings)" : " (all settings)");
 }
 
 int32_t tryIterations() {
-  debugLog("ATCOMMAND : +%s bIndex %d bTry %d", "tryIterations", bIndex.load(), bTry.load());
-  if (bTry > 11) return searchExhausted();
-  if (bIndex > 20) {
-    bIndex = 10;
-    if (++bTry > 11) return searchExhausted();
-  }
-  const Framing& f = kFramings[bTry];
-  uart.baud = baudCodeToBps(bIndex);
-  uart.parity = f.parity;
-  uart.stopBits = f.stopBits;
-  uart.flow = f.flow;
-  ++bIndex;
+  const int32_t step = searchStepNumber;
+  debugLog("ATCOMMAND : +%s step %d of %d", "tryIterations", step, searchStepCount());
+  const std::optional<SearchStep> s = stepAt(step);
+  if (!s) return searchExhausted();
+  uart.baud = s->baud;
+  uart.parity = s->parity;
+  uart.stopBits = s->stopBits;
+  uart.flow = s->flow;
+  ++searchStepNumber;
   debugLog("ATCOMMAND: %s Trying baud %d parity %d stopbits %d flow %d", "tryIterations",
            uart.baud, uart.parity, uart.stopBits, uart.flow);
   if (UartChangeSettings() != 0)

@@ -54,19 +54,22 @@ void onInquireDevices(FormInterface& page, FormInterface& localPage) {
   (void)page;
   if (!inquiryPreconditions()) return;
   clearInquiry();
+  const StatusLinesSince reason;
   sendAndApplyCommand("AT+FIND?\r", localPage);
   if (localDev.inquiryActive == 0) {
     appendStatus("Device should be in master mode and auto connect should be disabled to start inquiry");
-    showMessageBox("Start Inquiry failed", MsgButtons::Ok);
+    showMessageBox("Start Inquiry failed\n\n" + reason.text(), MsgButtons::Ok);
   }
 }
 
 void onCancelInquiry(FormInterface& localPage) {
   if (!inquiryPreconditions()) return;
+  const StatusLinesSince reason;
   sendAndApplyCommand("AT+FIND-\r", localPage);
   if (localDev.inquiryActive == 1) {
+    const std::string why = reason.text();
     appendStatus("Cancel Inquiry failed");
-    showMessageBox("Cancel Inquiry failed", MsgButtons::Ok);
+    showMessageBox(why.empty() ? "Cancel Inquiry failed" : "Cancel Inquiry failed\n\n" + why, MsgButtons::Ok);
   }
 }
 

@@ -79,8 +79,10 @@ bool reachDevice2(FormInterface& pairPage, FormInterface& localPage) {
     break;
   }
   resetSettingsSearch();
-  for (int attempt = 0; !gStopRequested; ++attempt) {
-    if (WindowInterface* w = mainWindowHandle) w->sendSpinner(attempt);
+  while (!gStopRequested) {
+    const int32_t step = searchStepNumber;
+    if (step <= searchStepCount())
+      if (WindowInterface* w = mainWindowHandle) w->sendSpinner(step);
     const int32_t r = tryIterations();
     if (r == 1) break;
     if (r == 8) {
@@ -218,7 +220,7 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
   };
   if (response == "\r\nERROR\r\n") {
     if (localDev.initialised == 1) {
-      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", command.c_str());
+      const std::string text = formatBounded(1024, "Command %s failed. Response ERROR", oneLine(command).c_str());
       debugLog("%s", text.c_str());
       if (command != "ATI0\r") appendStatus(text);
     }
@@ -226,17 +228,17 @@ int processPairResponse(FormInterface& pairPage, FormInterface& localPage) {
   }
   if (response != "\r\nOK\r\n" && response != "\r\n") {
     if (localDev.initialised == 1)
-      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", command.c_str()));
+      appendStatus(formatBounded(1024, "Command %s failed. Response Invalid", oneLine(command).c_str()));
     return finish(0);
   }
   const int index = getCommandIndex(command.c_str());
   if (index == 0) {
-    appendStatus(formatBounded(1024, "Invalid Command %s", command.c_str()));
+    appendStatus(formatBounded(1024, "Invalid Command %s", oneLine(command).c_str()));
     return finish(0);
   }
   if (showInStatus)
-    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", response.c_str(),
-                         param.c_str(), command.c_str()));
+    appendStatus(formatBounded(1024, "Received Response %s %s for command %s", oneLine(response).c_str(),
+                         oneLine(param).c_str(), oneLine(command).c_str()));
   const bool hasValue = !param.empty();
   const int32_t state = pair.state;
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace kx {
 
@@ -74,6 +75,31 @@ void sendNotify(int32_t id, int64_t lParam = 0, const std::string& text = {});
 MsgResult showMessageBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
                          const std::string& caption = {}, MsgIcon icon = MsgIcon::None);
 void postMessageBox(const std::string& text);
+
+// Keeps the lines that appendStatus writes on this thread while it lives, so
+// that a box reporting a failure can give the reason the status window has.
+// Made and read on one thread (the user-interface thread); they nest.
+class StatusLinesSince {
+ public:
+  StatusLinesSince();
+  ~StatusLinesSince();
+  StatusLinesSince(const StatusLinesSince&) = delete;
+  StatusLinesSince& operator=(const StatusLinesSince&) = delete;
+
+  // The lines kept, each ending in "\n"; progress dots are left out.
+  const std::string& text() const { return text_; }
+
+ private:
+  friend void appendStatus(const std::string& text);
+  std::string text_;
+  StatusLinesSince* outer_;
+};
+
+// The icon a box of the system's calls for when its caller names none: a
+// question where the user decides (Yes/No, OK/Cancel), an error where
+// something failed, a warning where a request was refused or cannot be
+// carried out yet, information for the rest (a success, a notice).
+MsgIcon boxIconFor(std::string_view text, MsgButtons buttons);
 
 // A line in the status window (a lone "." continues the current line),
 // shown before this returns. Not for the link threads, which post theirs.

@@ -1,13 +1,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 
 #include "production/child_processes.h"

@@ -20,6 +20,11 @@ bool portExists(const std::string& name);
 extern const char* const kNoPortsHelp;
 extern const char* const kExamplePortName;
 
+// What `kx627-cli ports` tells of each port, for its --help: lines of at
+// most 52 characters, each after the first indented by 30 blanks, ending in
+// a line end.
+extern const char* const kPortsListHelp;
+
 // The system's name for the device behind the port ("USB Serial Port
 // (COM3)"), or "" where it has none to give.
 std::string portDescription(const std::string& name);

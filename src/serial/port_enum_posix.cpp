@@ -18,6 +18,11 @@ const char* const kNoPortsHelp =
     "cannot be opened is usually a permission matter: add your user to the dialout group "
     "(sudo usermod -aG dialout $USER) and log in again.";
 const char* const kExamplePortName = "/dev/ttyUSB0";
+const char* const kPortsListHelp =
+    "list the serial ports (or P): description, USB vendor\n"
+    "                              and product id, serial number, the /dev/serial/by-id\n"
+    "                              and by-path names that point to it (--port takes them\n"
+    "                              too) and the programs that hold it open\n";
 
 std::vector<std::string> systemPorts() {
   std::vector<std::string> names;

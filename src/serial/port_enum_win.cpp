@@ -18,6 +18,9 @@ const char* const kNoPortsHelp =
     "port, such as COM3; the list follows as ports come and go). If it is plugged in and still "
     "not listed, check its cable and driver in Device Manager (Ports (COM & LPT)).";
 const char* const kExamplePortName = "COM3";
+const char* const kPortsListHelp =
+    "list the COM ports (or P), each with the name Device\n"
+    "                              Manager gives its device (\"USB Serial Port (COM3)\")\n";
 
 namespace {
 

@@ -25,6 +25,10 @@ const ControlSpec kControls[] = {
     {.id = -1, .kind = K::Label,
      .caption = "Supported Adapters:\n KX627 Bluetooth serial adapters\n KX627 Bluetooth data modules", .x = 40,
      .y = 54, .w = 195, .h = 30},
+    {.id = -1, .kind = K::Label,
+     .caption = "Free software under the GNU General Public\nLicense, version 3 or later; it comes with\n"
+                "ABSOLUTELY NO WARRANTY. The licence and the\nthird-party notices come with the program.",
+     .x = 40, .y = 86, .w = 195, .h = 34},
     {.id = ctl::kAboutOk, .kind = K::PushButton, .caption = "OK", .x = 185, .y = 122, .w = 50, .h = 14},
 };
 

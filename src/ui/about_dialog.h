@@ -1,5 +1,5 @@
 // The About box: the application's name and version, the supported firmware
-// versions and adapters, and an OK button (id 1).
+// versions and adapters, the licence, and an OK button (id 1).
 #pragma once
 
 #include <QDialog>

@@ -146,10 +146,11 @@ void installHandlers(MainWindow& w) {
   applyResponseHook = &applyToLocalPage;
   installRemoteConfiguration();
   rtsBoxEnabledHook = [&w](bool on) { w.controls().setEnabled(ctl::kMainRts, on); };
-  // The settings search shows each step as one line that replaces itself;
-  // the inquiry and the pairing turn the spinner.
+  // The settings search (of the initialisation, or of the pairing for
+  // Device 2) shows each step as one line that replaces itself; the inquiry
+  // turns the spinner.
   w.progressText = [](int step) {
-    return initialisationRunning() ? searchStepText(step) : std::string();
+    return initialisationRunning() || pairingRunning() ? searchStepText(step) : std::string();
   };
 
   LocalDevicePage& local = *w.localDevicePage();

@@ -16,11 +16,17 @@ WindowCommandLine parseWindowCommandLine(const QStringList& arguments) {
       "The serial-port values are kept in settings.txt in the directory the program starts in."));
   const QCommandLineOption help = parser.addHelpOption();
   const QCommandLineOption version = parser.addVersionOption();
-  const QCommandLineOption port(
-      QStringLiteral("port"),
-      QStringLiteral("Preselect the COM Port <port>: a name the system lists (ttyUSB0, COM3) or "
-                     "any device path (/dev/serial/by-id/..., /dev/rfcomm0, a simulator's link)."),
-      QStringLiteral("port"));
+  // Ports are named as the system names them.
+#ifdef Q_OS_WIN
+  const QString portHelp = QStringLiteral(
+      "Preselect the COM Port <port>: a COM name such as COM3, as Device Manager lists the "
+      "adapter under Ports (COM & LPT).");
+#else
+  const QString portHelp = QStringLiteral(
+      "Preselect the COM Port <port>: a name the system lists (ttyUSB0) or any device path "
+      "(/dev/serial/by-id/..., /dev/rfcomm0, a simulator's link).");
+#endif
+  const QCommandLineOption port(QStringLiteral("port"), portHelp, QStringLiteral("port"));
   parser.addOption(port);
   const QCommandLineOption simulator(
       QStringLiteral("simulator"),

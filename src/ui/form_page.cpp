@@ -187,9 +187,12 @@ QWidget* FormPage::create(const ControlSpec& spec) {
     case ControlKind::StatusBox: {
       auto* e = new QPlainTextEdit(this);
       e->setReadOnly(true);
-      e->setLineWrapMode(QPlainTextEdit::NoWrap);
+      // A long line wraps at the box's width (at a blank where it has one),
+      // so that no part of a message hides behind a horizontal scroll bar.
+      e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+      e->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
       e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-      e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
       w = e;
       break;
     }

@@ -1,5 +1,8 @@
 #include "ui/local_device_page.h"
 
+#include <QLineEdit>
+#include <QPushButton>
+
 #include "common/control_ids.h"
 #include "serial/port_discovery.h"
 #include "ui/drop_down_list.h"
@@ -97,6 +100,12 @@ LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kControls, parent) 
   controlAs<DropDownList>(ctl::kComPortList)->setRowTip([](const QString& port) {
     const std::string summary = portSummary(portDetails(port.toStdString()));
     return summary.empty() ? port : port + u'\n' + QString::fromStdString(summary);
+  });
+  // Send is the AT Command box's default action: Enter there sends, as a
+  // click on Send does (nothing while Send is disabled).
+  auto* send = controlAs<QPushButton>(ctl::kSend);
+  connect(controlAs<QLineEdit>(ctl::kAtCommand), &QLineEdit::returnPressed, send, [send] {
+    if (send->isEnabled()) send->click();
   });
 }
 

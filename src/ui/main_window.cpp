@@ -232,25 +232,28 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildMenus() {
+  // Every menu and item has an access key, the letter after "&" (Alt+F opens
+  // File; then S saves): one letter per menu or item, none twice in the same
+  // menu bar or menu. An item added later takes a letter still free there.
   // Saving and loading need an adapter that has been read: enabled by
   // updateIndicators once there is one.
-  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-  saveAction_ = file->addAction(QStringLiteral("Save Settings File\u2026"), this, [this] {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  saveAction_ = file->addAction(QStringLiteral("&Save Settings File\u2026"), this, [this] {
     onSaveSettingsFile();
   });
   saveAction_->setShortcut(QKeySequence::Save);
   saveAction_->setEnabled(false);
-  loadAction_ = file->addAction(QStringLiteral("Load Settings File\u2026"), this, [this] {
+  loadAction_ = file->addAction(QStringLiteral("&Load Settings File\u2026"), this, [this] {
     onLoadSettingsFile();
   });
   loadAction_->setShortcut(QKeySequence::Open);
   loadAction_->setEnabled(false);
   // The production window is made when it is first asked for.
   file->addAction(QStringLiteral("&Production\u2026"), this, [] { ProductionWindow::showTheOne(); });
-  file->addAction(QStringLiteral("Exit"), this, &QWidget::close);
+  file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
 
-  QMenu* debug = menuBar()->addMenu(QStringLiteral("Debug"));
-  debugAction_ = debug->addAction(QStringLiteral("Enable Debug"));
+  QMenu* debug = menuBar()->addMenu(QStringLiteral("&Debug"));
+  debugAction_ = debug->addAction(QStringLiteral("&Enable Debug"));
   debugAction_->setCheckable(true);
   connect(debugAction_, &QAction::triggered, this, [this](bool nowChecked) {
     // The action has already flipped its mark; the log switches from the
@@ -265,11 +268,11 @@ void MainWindow::buildMenus() {
     debugAction_->setChecked(result);
   });
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
-  help->addAction(QStringLiteral("User Manual"), this,
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addAction(QStringLiteral("&User Manual"), this,
                   [this] { openManual("KX627 Configuration Manual.pdf"); });
-  help->addAction(QStringLiteral("AT Command Manual"), this, [this] { openManual("AT Command Manual.pdf"); });
-  help->addAction(QStringLiteral("About\u2026"), this, &MainWindow::showAbout);
+  help->addAction(QStringLiteral("AT &Command Manual"), this, [this] { openManual("AT Command Manual.pdf"); });
+  help->addAction(QStringLiteral("&About\u2026"), this, &MainWindow::showAbout);
 }
 
 void MainWindow::shutdown() {
@@ -662,7 +665,7 @@ MsgResult MainWindow::askUser(const std::string& text, const std::string& captio
 
 void MainWindow::postMessageBox(const std::string& text) {
   QMetaObject::invokeMethod(
-      this, [this, text] { showBox(text, {}, MsgButtons::Ok, MsgIcon::None); },
+      this, [this, text] { showBox(text, {}, MsgButtons::Ok, boxIconFor(text, MsgButtons::Ok)); },
       Qt::QueuedConnection);
 }
 

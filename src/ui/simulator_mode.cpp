@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "common/debug_log.h"
-#include "ui/main_window.h"
+#include "common/records.h"
 
 namespace kx {
 
@@ -35,7 +35,30 @@ SimulatorMode::~SimulatorMode() = default;
 
 int SimulatorMode::pluggedAdapter() const { return state_->world.plugged(); }
 
+void SimulatorMode::prepareStartup(MainWindow::Startup& startup) {
+  startup.loadSettings = [load = startup.loadSettings, this] {
+    load();
+    useAdapterLineSettings();
+  };
+  startup.saveSettings = nullptr;
+}
+
+void SimulatorMode::useAdapterLineSettings() {
+  const int n = pluggedAdapter();
+  std::string baud, parity, stop, flow;
+  sim::World& world = state_->world;
+  if (!world.get(n, "baud", &baud) || !world.get(n, "parity", &parity) ||
+      !world.get(n, "stop", &stop) || !world.get(n, "flow", &flow))
+    return;
+  uart.baud = std::stoi(baud);
+  uart.parity = parity == "odd" ? PARITY_ODD_FLAG : parity == "even" ? PARITY_EVEN_FLAG : PARITY_NONE_FLAG;
+  uart.stopBits = std::stoi(stop);
+  uart.flow = flow == "on" ? 1 : 0;
+}
+
 int SimulatorMode::promptedDevice(const std::string& boxText) {
+  // The unpairing's success box ends by asking for Device 1 back.
+  if (std::string_view(boxText).ends_with("Connect back Device 1")) return 1;
   constexpr std::string_view head = "Connect Device ";
   constexpr std::string_view tail = " and then Press OK";
   const std::string_view text = boxText;

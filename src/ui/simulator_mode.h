@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-namespace kx {
+#include "ui/main_window.h"
 
-class MainWindow;
+namespace kx {
 
 class SimulatorMode {
  public:
@@ -26,16 +26,26 @@ class SimulatorMode {
   SimulatorMode(const SimulatorMode&) = delete;
   SimulatorMode& operator=(const SimulatorMode&) = delete;
 
-  // Lets the window's pairing prompts plug the adapter they name.
+  // Lets the window's prompts plug the adapter they name: pairing's "Connect
+  // Device N to ...", and unpairing's last word "Connect back Device 1".
   void attachTo(MainWindow& window);
 
   // The simulated adapter on the port now (1 or 2).
   int pluggedAdapter() const;
 
+  // A trial's start: the page shows the plugged adapter's own line settings,
+  // whatever settings.txt says of a real adapter, and the real settings.txt
+  // (the user's port and speed) is left as it was.
+  void prepareStartup(MainWindow::Startup& startup);
+
   // The adapter a pairing prompt's text asks for, or 0 for any other text.
   static int promptedDevice(const std::string& boxText);
 
  private:
+  // Puts the plugged adapter's own line settings into `uart`, where the
+  // page takes its serial controls from.
+  void useAdapterLineSettings();
+
   struct State;
   std::unique_ptr<State> state_;
 };

@@ -106,11 +106,24 @@ TEST_F(CliProduction, EachUnitGetsItsOwnValuesAndRowOnce) {
   EXPECT_EQ(log[1].applied, "{\"Name\":\"Unit-100002-2\",\"Pin\":\"2222\",\"Discoverable\":\"Off\"}");
   EXPECT_NE(log[1].settings.find("\"Name\":\"Unit-100002-2\""), std::string::npos);
 
+  // Shown in the reader's time zone (two hours east of UTC here), stored in UTC.
+  ::setenv("TZ", "KXT-2", 1);
   const auto csv = runCli({"log", db, "--csv"});
+  ::unsetenv("TZ");
   EXPECT_EQ(csv.code, kExitOk);
+  // A byte-order mark, then lines each ending in one CR LF.
+  EXPECT_EQ(csv.out.rfind("\xEF\xBB\xBFtime,station,operator,port,address,firmware,result,exit,"
+                          "values_row,applied,settings\r\n", 0), 0u) << csv.out;
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 8) << csv.out;
-  EXPECT_EQ(csv.out.rfind("time,station,operator,port,address,firmware,result,exit,values_row,"
-                          "applied,settings\r\n", 0), 0u) << csv.out;
+  EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\r'), 8) << csv.out;
+  EXPECT_EQ(csv.out.find("\r\r"), std::string::npos);
+  const std::string& stored = log[0].time;  // 2026-12-09T21:40:07.123Z
+  ASSERT_EQ(stored.size(), 24u) << stored;
+  const int shownHour = (std::stoi(stored.substr(11, 2)) + 2) % 24;
+  const std::string firstRow = csv.out.substr(csv.out.find("\r\n") + 2, 30);
+  EXPECT_EQ(firstRow.substr(11, 19),
+            (shownHour < 10 ? "0" : "") + std::to_string(shownHour) + stored.substr(13, 10) + " +02:00")
+      << firstRow << " from " << stored;
 }
 
 // A run killed while it programs leaves the finished units' rows whole and no

@@ -184,23 +184,24 @@ TEST_F(CliSim, ApplyWithABadFileOpensNoPort) {
 }
 
 TEST_F(CliSim, FindSearchesTheLineSettingsWithProgress) {
-  start({"--baud", "2400", "--flow", "on"});
+  start({"--baud", "38400"});
   const auto r = runCli(args({"find", "--baud", "19200"}), 120000);
   ASSERT_EQ(r.code, kExitOk) << r.err;
-  EXPECT_NE(r.out.find("Baud = 2400\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("FlowControl = On\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Baud = 38400\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("FlowControl = Off\n"), std::string::npos);
   EXPECT_NE(r.err.find("Trying all settings"), std::string::npos);
-  // Off a terminal each step is a plain line, with the seconds since the start.
-  EXPECT_NE(r.err.find("Search step 2 of 132, "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("s (no answer at 1200 bit/s, parity None, 1 stop bit(s), flow control "
-                       "On)\n"),
+  // Off a terminal each step is a plain line, with its pass and the seconds
+  // since the start: 9600, then 38400.
+  EXPECT_NE(r.err.find("Search step 2 of 131 (common settings), "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("s (no answer at 9600 bit/s, parity None, 1 stop bit(s), flow control "
+                       "Off)\n"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(r.err.find("Search step 3 "), std::string::npos);
 
-  const auto json = runCli(args({"find", "--baud", "2400", "--flow", "on", "--json"}));
+  const auto json = runCli(args({"find", "--baud", "38400", "--json"}));
   ASSERT_EQ(json.code, kExitOk) << json.err;
-  EXPECT_NE(json.out.find("\"Baud\":2400,\"StopBits\":1,\"FlowControl\":true"),
+  EXPECT_NE(json.out.find("\"Baud\":38400,\"StopBits\":1,\"FlowControl\":false"),
             std::string::npos)
       << json.out;
   EXPECT_EQ(json.err.find("Search step"), std::string::npos);  // the probe answered
@@ -210,7 +211,7 @@ TEST_F(CliSim, CtrlCEndsTheSearch) {
   start();
   ASSERT_EQ(sim->control("unplug"), "OK unplugged");
   CliProcess p(args({"find"}));
-  ASSERT_TRUE(p.waitForError("Search step 1 of 132", 30000)) << p.err();
+  ASSERT_TRUE(p.waitForError("Search step 1 of 131", 30000)) << p.err();
   p.signal(SIGINT);
   EXPECT_EQ(p.finish(30000), kExitCancelled) << p.err();
   EXPECT_NE(p.err().find("Initialization operation aborted"), std::string::npos) << p.err();

@@ -169,7 +169,7 @@ TEST_F(Events, ParseConnectEventReadsTheRecord) {
   EXPECT_EQ(parseConnectEvent(), 1);
   EXPECT_EQ(localDev.connected.load(), 1);
   EXPECT_EQ(window.statusTexts().front(),
-            "Received Response \r\nOK\r\n \"0001-02-030405\" for command \r\nCONNECT");
+            "Received Response OK \"0001-02-030405\" for command CONNECT");
   {
     std::lock_guard lock(atCommandMutex);
     copyField(atCommand.command, "NOTHING");

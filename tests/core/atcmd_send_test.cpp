@@ -42,7 +42,7 @@ TEST_F(Send, AnswerReachesTheSender) {
   EXPECT_EQ(r.response, "\r\nOK\r\n");
   EXPECT_EQ(r.showInStatus, 1);
   ASSERT_FALSE(window.notifications().empty());
-  EXPECT_EQ(window.notifications()[0].text, "Sending command AT+NAME?\r");
+  EXPECT_EQ(window.notifications()[0].text, "Sending command AT+NAME?");
   EXPECT_TRUE(window.notifications()[0].sent);
 
   // The record is cleared before the next command.
@@ -203,9 +203,9 @@ TEST_F(Send, TimerDrivenWithNothingReceived) {
   ASSERT_EQ(sendATCommand("AT+ENQ\r", 0, 1, 1000), 0);
   fireCommandTimer(window);
   EXPECT_EQ(gApplied, 0);
-  EXPECT_EQ(window.statusTexts(), std::vector<std::string>{"Failed to send AT+ENQ\r command"});
+  EXPECT_EQ(window.statusTexts(), std::vector<std::string>{"Failed to send AT+ENQ command"});
   ASSERT_EQ(window.boxes().size(), 1u);
-  EXPECT_EQ(window.boxes()[0].text, "Failed to send AT+ENQ\r command");
+  EXPECT_EQ(window.boxes()[0].text, "Failed to send AT+ENQ command");
   EXPECT_EQ(test::recordView().command, "AT+ENQ\r") << "left for the user to see";
 }
 

@@ -155,12 +155,12 @@ TEST_F(ResponseTest, TwoStateSettingsFromQueriesAndSetsIgnoringCase) {
 TEST_F(ResponseTest, FinalLinesAreMatchedExactly) {
   EXPECT_EQ(apply("AT+ECHO+\r", "\r\nok\r\n"), 0) << "a lower-case OK is invalid";
   EXPECT_EQ(localDev.echo.load(), 0);
-  EXPECT_EQ(window.statusTexts().back(), "Command AT+ECHO+\r failed. Response Invalid");
+  EXPECT_EQ(window.statusTexts().back(), "Command AT+ECHO+ failed. Response Invalid");
   EXPECT_TRUE(recordCleared());
   EXPECT_EQ(apply("AT+ECHO+\r", "\r\n"), 1) << "a bare CR LF counts while responses are off";
   EXPECT_EQ(localDev.echo.load(), 1);
   EXPECT_EQ(apply("AT+BOGUS\r", "\r\nOK\r\n"), 0);
-  EXPECT_EQ(window.statusTexts().back(), "Invalid Command AT+BOGUS\r");
+  EXPECT_EQ(window.statusTexts().back(), "Invalid Command AT+BOGUS");
 }
 
 TEST_F(ResponseTest, ErrorRestoresThePageAndStaysSilentBeforeInitialisation) {
@@ -168,7 +168,7 @@ TEST_F(ResponseTest, ErrorRestoresThePageAndStaysSilentBeforeInitialisation) {
   page.setText(kDeviceName, "Edited");
   EXPECT_EQ(apply("AT+NAME=Edited\r", "\r\nERROR\r\n"), 1);
   EXPECT_EQ(page.text(kDeviceName), "Stored");
-  EXPECT_EQ(window.statusTexts().back(), "Command AT+NAME=Edited\r failed. Response ERROR");
+  EXPECT_EQ(window.statusTexts().back(), "Command AT+NAME=Edited failed. Response ERROR");
 
   window.clear();
   EXPECT_EQ(apply("ATI0\r", "\r\nERROR\r\n"), 1);

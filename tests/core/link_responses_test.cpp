@@ -194,9 +194,9 @@ TEST_F(LinkResponses, ErrorAndInvalidAnswers) {
   EXPECT_EQ(answer("AT+NOPE\r", ""), 0);
   const auto texts = window.statusTexts();
   ASSERT_EQ(texts.size(), 3u);
-  EXPECT_EQ(texts[0], "Command AT+ROLES\r failed. Response ERROR");
-  EXPECT_EQ(texts[1], "Command AT+ROLES\r failed. Response Invalid");
-  EXPECT_EQ(texts[2], "Invalid Command AT+NOPE\r");
+  EXPECT_EQ(texts[0], "Command AT+ROLES failed. Response ERROR");
+  EXPECT_EQ(texts[1], "Command AT+ROLES failed. Response Invalid");
+  EXPECT_EQ(texts[2], "Invalid Command AT+NOPE");
   std::lock_guard lock(atCommandMutex);
   EXPECT_EQ(atCommand.command[0], '\0');  // every path clears the record
 }

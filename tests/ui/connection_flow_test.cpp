@@ -152,7 +152,12 @@ class ConnectionFlowTest : public QObject {
     SimWindow::click(s.connection(), ctl::kInquireDevices);
     QVERIFY(s.statusHas(
         "Device should be in master mode and auto connect should be disabled to start inquiry"));
-    QVERIFY(s.boxShown("Start Inquiry failed"));
+    // The box gives the reason the status window has: the answer and what it means.
+    QCOMPARE(s.boxes.size(), std::size_t(2));
+    QCOMPARE(s.boxes.back().text, std::string("Start Inquiry failed\n\n"
+                                              "Command AT+FIND? failed. Response ERROR\n"
+                                              "Device should be in master mode and auto connect "
+                                              "should be disabled to start inquiry\n"));
     QCOMPARE(s.receivedSince(1, mark), std::vector<std::string>{"AT+FIND?\r"});
     QVERIFY(!s.connection().enabled(ctl::kCancelInquiry));
     QVERIFY(pageButtonsEnabled(s, true));

@@ -134,6 +134,13 @@ class KeyboardTest : public QObject {
                  return all;
                }())));
 
+    // Enter in the AT Command box sends the command typed there.
+    QVERIFY(tabTo(local.control(ctl::kAtCommand)));
+    QTest::keyClicks(focused(), "AT+NAME?");
+    const std::size_t typedMark = s.world->received(1).size();
+    key(Qt::Key_Return);
+    QCOMPARE(s.receivedSince(1, typedMark), std::vector<std::string>{"AT+NAME?\r"});
+
     // The Connection page: an inquiry, a row chosen with the arrow keys,
     // Connect and Disconnect.
     QVERIFY(tabTo(s.mainControls().control(ctl::kMainConnectionButton)));

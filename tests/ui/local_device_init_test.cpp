@@ -5,6 +5,7 @@
 #include "support/sim_window_fixture.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include "device/port_list.h"
@@ -123,22 +124,21 @@ class LocalDeviceInitTest : public QObject {
   }
 
   void searchFindsAnAdapterAtOtherSettingsAndThePageShowsThem() {
-    // The adapter runs 1200 bit/s, no parity, one stop bit, flow control on
-    // (the search's first step; the fifth step is shown over a
-    // pseudo-terminal in the core tests); the page asks for 19200 without
-    // flow control.
-    SimWindow w(adapterAt(1200, true), settingsFor(19200));
+    // The adapter runs 9600 bit/s without flow control; the page asks for
+    // 19200 with flow control. The search tries 19200 without flow control,
+    // then 9600 (the fifth step of a search is shown over a pseudo-terminal
+    // in the core tests).
+    SimWindow w(adapterAt(9600), settingsFor(19200, "None", 1, true));
     QVERIFY(w.readSettings(30000));
     QVERIFY(searching(w));
-    QCOMPARE(bIndex.load(), 11);
-    QCOMPARE(bTry.load(), 0);
-    QCOMPARE(uart.baud, 1200);
+    QCOMPARE(searchStepNumber.load(), 3);
+    QCOMPARE(uart.baud, 9600);
     QCOMPARE(uart.parity, PARITY_NONE_FLAG);
     QCOMPARE(uart.stopBits, 1);
-    QCOMPARE(uart.flow, 1);
+    QCOMPARE(uart.flow, 0);
     LocalDevicePage& p = w.page();
-    QCOMPARE(p.text(ctl::kBaudRateList), std::string("1200"));
-    QVERIFY(p.checked(ctl::kFlowEnabled));
+    QCOMPARE(p.text(ctl::kBaudRateList), std::string("9600"));
+    QVERIFY(p.checked(ctl::kFlowDisabled));
     QVERIFY(p.checked(ctl::kStopOne));
     QCOMPARE(p.text(ctl::kParityList), std::string("None"));
     QCOMPARE(std::string(localDev.name), field(*w.world, "name"));
@@ -151,9 +151,9 @@ class LocalDeviceInitTest : public QObject {
     w.click(ctl::kReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
     // Each step replaces the line of the step before.
-    QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+    QTRY_VERIFY_WITH_TIMEOUT(w.statusHas("Common settings: trying 9600 bit/s, no parity, one stop bit, no flow control (2 of 131)"),
                              10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!w.statusHas("Trying 2400 bit/s, no parity, one stop bit, flow control (2 of 132)"),
+    QTRY_VERIFY_WITH_TIMEOUT(!w.statusHas("Common settings: trying 9600 bit/s, no parity, one stop bit, no flow control (2 of 131)"),
                              10000);
     QCOMPARE(w.window->statusText().count(" bit/s, "), 1);
     QVERIFY(w.window->led(ctl::kMainLedUart)->isOn());
@@ -180,19 +180,27 @@ class LocalDeviceInitTest : public QObject {
              qPrintable(w.readFile("settings.txt")));
   }
 
-  // --simulator: the window reads the simulated adapter behind its port SIM,
-  // OK to pairing's prompt plugs the adapter it names (Cancel does not), and
+  // --simulator: the window starts at the simulated adapter's line settings
+  // whatever settings.txt says of a real adapter, reads it behind its port
+  // SIM without a search, OK to pairing's prompt plugs the adapter it names
+  // (Cancel does not) as does OK to unpairing's "Connect back Device 1", and
   // the trial leaves settings.txt as it was.
   void theSimulatorModeReadsAndSwapsAdapters() {
     QTemporaryDir dir;
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir.path());
+    const QByteArray real = "Port = COM7\nBaud = 38400\nStopBits = 2\nParity = Odd\nFlowControl = On\n";
+    {
+      QFile file(dir.filePath("settings.txt"));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(real);
+    }
     {
       SimulatorMode simulator;
       WindowCommandLine command = parseWindowCommandLine({"kx627-config", "--simulator"});
       QVERIFY(!command.exitCode);
       MainWindow::Startup startup = applicationStartup(command.options);
-      startup.saveSettings = nullptr;  // as main() does for a trial
+      simulator.prepareStartup(startup);
       MainWindow window(std::move(startup));
       simulator.attachTo(window);
       MsgResult answer = MsgResult::Ok;
@@ -201,8 +209,13 @@ class LocalDeviceInitTest : public QObject {
       };
       LocalDevicePage& page = *window.localDevicePage();
       QCOMPARE(page.text(ctl::kComPortList), std::string(SimulatorMode::kPortName));
+      QCOMPARE(page.text(ctl::kBaudRateList), std::string("19200"));
+      QCOMPARE(page.text(ctl::kParityList), std::string("None"));
+      QVERIFY(page.checked(ctl::kStopOne));
+      QVERIFY(page.checked(ctl::kFlowDisabled));
       page.controlAs<QAbstractButton>(ctl::kReadSettings)->click();
       QTRY_VERIFY_WITH_TIMEOUT(window.statusText().contains("Device Settings read complete"), 15000);
+      QVERIFY(!window.statusText().contains("Trying all settings"));
       QCOMPARE(page.text(ctl::kDeviceName), std::string("KX627-1"));
 
       answer = MsgResult::Cancel;
@@ -213,9 +226,16 @@ class LocalDeviceInitTest : public QObject {
       QCOMPARE(simulator.pluggedAdapter(), 2);
       window.messageBox("Connect Device 1 to SIM and then Press OK", "", MsgButtons::OkCancel);
       QCOMPARE(simulator.pluggedAdapter(), 1);
+      window.messageBox("Connect Device 2 to SIM and then Press OK", "", MsgButtons::OkCancel);
+      window.messageBox("Unpairing completed successfully. Connect back Device 1", "", MsgButtons::Ok);
+      QCOMPARE(simulator.pluggedAdapter(), 1);
       QCOMPARE(SimulatorMode::promptedDevice("Connect Device 2 to SIM"), 0);
     }
-    QVERIFY(!QFileInfo::exists(dir.filePath("settings.txt")));
+    {
+      QFile file(dir.filePath("settings.txt"));
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      QCOMPARE(file.readAll(), real);
+    }
     QDir::setCurrent(oldCwd);
     serialDeviceFactory = nullptr;
     clearUart();
@@ -344,7 +364,7 @@ class LocalDeviceInitTest : public QObject {
     QFile::remove(w.dir.filePath("settings.txt"));
     w.click(ctl::kReadSettings);
     QTRY_VERIFY_WITH_TIMEOUT(searching(w), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(w.window->statusText().endsWith("\r\n") && bIndex.load() > 11, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.window->statusText().endsWith("\r\n") && searchStepNumber.load() > 2, 10000);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(w.window->close());

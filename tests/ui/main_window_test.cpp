@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QSet>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -45,11 +48,12 @@ class PaintCounter : public QObject {
   }
 };
 
+// A menu item by the captions shown (without the access keys' "&").
 QAction* findAction(QMenuBar* bar, const QString& menu, const QString& item) {
   for (QAction* top : bar->actions()) {
-    if (top->text() != menu || !top->menu()) continue;
+    if (QString(top->text()).remove(u'&') != menu || !top->menu()) continue;
     for (QAction* a : top->menu()->actions())
-      if (a->text() == item) return a;
+      if (QString(a->text()).remove(u'&') == item) return a;
   }
   return nullptr;
 }
@@ -308,6 +312,10 @@ class MainWindowTest : public QObject {
     QScrollBar* bar = window->statusWindow()->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     QCOMPARE(bar->value(), bar->maximum());
+    // A line longer than the box wraps: nothing of it lies out of sight.
+    window->appendStatus("Command AT+NAME=A-very-long-name-for-an-adapter failed. Response ERROR, and "
+                         "this line goes on well past the width of the status window");
+    QCOMPARE(window->statusWindow()->horizontalScrollBar()->maximum(), 0);
   }
 
   void spinnerTurnsTheLastCharacterUntilTheNextLine() {
@@ -433,7 +441,7 @@ class MainWindowTest : public QObject {
       atCommand.timerMode = 1;
     }
     window->setTimer(TIMER_AT_COMMAND, 5);
-    QTRY_COMPARE(window->statusText(), QString("Failed to send AT+ENQ\r command\r\n"));
+    QTRY_COMPARE(window->statusText(), QString("Failed to send AT+ENQ command\r\n"));
     QCOMPARE(atCommand.timerMode.load(), 0);
     QVERIFY(!window->timerActive(TIMER_AT_COMMAND));
   }
@@ -632,6 +640,43 @@ class MainWindowTest : public QObject {
     QVERIFY(led->testAttribute(Qt::WA_TransparentForMouseEvents));
   }
 
+  // ------------------------------------------------------------ message boxes
+  void messageBoxesShowTheIconOfTheirKind_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("icon");
+    const int ok = int(MsgButtons::Ok);
+    QTest::newRow("failure") << "ERROR: Failed to Bond Device 2.Aborting Pairing" << ok << int(QMessageBox::Critical);
+    QTest::newRow("failed command") << "Start Inquiry failed" << ok << int(QMessageBox::Critical);
+    QTest::newRow("refused") << "Baudrate > 230400 bps not supported on this firmware. Command will not be sent"
+                             << ok << int(QMessageBox::Warning);
+    QTest::newRow("not yet") << "Local Device not initalized. DTR value cannot be changed" << ok
+                             << int(QMessageBox::Warning);
+    QTest::newRow("success") << "Pairing completed successfully" << ok << int(QMessageBox::Information);
+    QTest::newRow("the user decides")
+        << "Local Device is in datamode. Do you want to Send Escape Sequence before sending the command"
+        << int(MsgButtons::OkCancel) << int(QMessageBox::Question);
+  }
+  void messageBoxesShowTheIconOfTheirKind() {
+    QFETCH(QString, text);
+    QFETCH(int, buttons);
+    QFETCH(int, icon);
+    window->messageBoxHook = nullptr;  // the real box
+    int shown = -1;
+    QTimer poll;  // until the box is up; then its icon, and a click closes it
+    connect(&poll, &QTimer::timeout, this, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+          poll.stop();
+          shown = int(box->icon());
+          box->buttons().first()->click();
+        }
+    });
+    poll.start(10);
+    showMessageBox(text.toStdString(), MsgButtons(buttons));
+    QCOMPARE(shown, icon);
+  }
+
   // ------------------------------------------------------------ menus
   void aboutFromTheHelpMenu() {
     QAction* about = findAction(window->menuBar(), "Help", "About\u2026");
@@ -644,7 +689,8 @@ class MainWindowTest : public QObject {
       QStringList texts;
       for (QLabel* l : dialog->findChildren<QLabel*>()) texts << l->text();
       seen = seen && texts.contains(QStringLiteral("KX627 Configuration Tool, Version " KX_VERSION)) &&
-             texts.contains(QStringLiteral("Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x"));
+             texts.contains(QStringLiteral("Supported firmware versions:\n v4.5X, v4.6X, v6.5X, v6.8x")) &&
+             texts.filter(QStringLiteral("GNU General Public\nLicense, version 3 or later")).size() == 1;
       QTest::mouseClick(dialog->form().controlAs<QPushButton>(ctl::kAboutOk), Qt::LeftButton);
     });
     about->trigger();  // returns once the box is closed
@@ -669,6 +715,36 @@ class MainWindowTest : public QObject {
     localDev.initialised = 0;
     window->updateIndicators();
     QCOMPARE(saves, 1);
+  }
+
+  void everyMenuAndItemHasItsOwnAccessKey() {
+    // One key a menu or item, none twice among its neighbours: Alt+F, then S.
+    auto key = [](QAction* a) {
+      const QString t = a->text();
+      const qsizetype at = t.indexOf(u'&');
+      return at >= 0 && at + 1 < t.size() && t.indexOf(u'&', at + 1) < 0 ? t.at(at + 1).toLower() : QChar();
+    };
+    auto allOwnKeys = [&](const QList<QAction*>& actions) {
+      QSet<QChar> seen;
+      for (QAction* a : actions) {
+        if (a->isSeparator()) continue;
+        const QChar k = key(a);
+        if (k.isNull() || seen.contains(k)) return a->text();
+        seen.insert(k);
+      }
+      return QString();
+    };
+    QMenuBar* bar = window->menuBar();
+    QCOMPARE(allOwnKeys(bar->actions()), QString());
+    for (QAction* top : bar->actions()) QCOMPARE(allOwnKeys(top->menu()->actions()), QString());
+
+    QMenu* file = bar->actions().first()->menu();
+    QCOMPARE(file->title(), QStringLiteral("&File"));
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(file->isVisible());
+    file->close();
   }
 
   void debugMenuSwitchesTheLog() {

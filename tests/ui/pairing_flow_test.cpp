@@ -100,7 +100,10 @@ class PairingFlowTest : public QObject {
     start(s);
     const std::string a1 = s.world->address(1), a2 = s.world->address(2);
     const std::size_t mark1 = s.world->received(1).size(), mark2 = s.world->received(2).size();
-    QVERIFY(s.pairing().text(ctl::kPairDevice1Address).empty());  // empty after the first initialisation
+    // A read shows the local adapter on the Pairing page.
+    QCOMPARE(s.pairing().text(ctl::kPairDevice1Address), a1);
+    QCOMPARE(s.pairing().text(ctl::kPairDevice1Name), std::string(localDev.name));
+    QVERIFY(s.pairing().text(ctl::kPairDevice2Address).empty());
 
     Person p;
     pairSuccessfully(s, p);
@@ -145,8 +148,11 @@ class PairingFlowTest : public QObject {
     QVERIFY(s.world->set(2, "flow", "on"));
     Person p;
     pairSuccessfully(s, p);
-    // The spinner turned during the search and left no mark behind.
+    // The search showed its steps on a line of their own, and left the
+    // pairing's line as it was.
     QVERIFY(s.status().find("Pairing started....\r\n") != std::string::npos);
+    QVERIFY(s.status().find("All settings: trying 1200 bit/s, no parity, one stop bit, flow control (6 of 131)") !=
+            std::string::npos);
     QCOMPARE(p.baudAtDevice1Prompt, 19200);
     QCOMPARE(p.flowAtDevice1Prompt, 0);
     QCOMPARE(s.field(2, "bond"), s.world->address(1));

@@ -1,0 +1,18 @@
+// The real window under Wine's X11 driver, driven from outside with xdotool
+// as a user would drive it (Wine offers no accessibility tree to read).
+// Needs Wine on an X display of its own (scripts/test-windows starts Xvfb).
+#pragma once
+
+#include "support/sim_process.h"
+
+namespace kx::test {
+
+// Waits for the window "KX627 Configuration Tool" to show, clicks Read
+// Settings and waits until the window has read the simulator's adapter to
+// the end, search included. Fails the test (fatally) otherwise.
+void readTheAdapterInTheWindow(SimProcess& sim);
+
+// Alt+F4 to the window that has the focus.
+void closeTheWindow();
+
+}  // namespace kx::test
