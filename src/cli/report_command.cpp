@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/cli_app.h"
+#include "cli/console.h"
 #include "common/text.h"
 #include "production/child_processes.h"
 #include "production/shift_figures.h"
@@ -138,8 +139,10 @@ int printShiftReport(const Options& o, std::FILE* out, std::FILE* err) {
   if (!o.pdfPath.empty()) return drawPdf(figures, o.pdfPath, err);
   if (o.json)
     std::fprintf(out, "%s\n", figuresJson(figures).c_str());
-  else if (o.csv)
+  else if (o.csv) {
+    writeBytesAsGiven(out);  // the CSV's own CR LF, not CR CR LF on Windows
     std::fputs(figuresCsv(figures).c_str(), out);
+  }
   else
     printText(figures, out);
   return kExitOk;
