@@ -30,6 +30,7 @@
 
 #include "production/child_processes.h"
 #include "production/station_event.h"
+#include "production/station_run.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ struct Unit {
 };
 
 // One fixture: its simulator, its worker, its units.
-struct Fixture {
+struct BenchFixture {
   Child sim, worker;
   std::string port;
   std::vector<Unit> units;
@@ -111,7 +112,8 @@ struct Fixture {
     return in + out;
   }
 
-  void run(const std::string& dir, int index, int count) {
+  // Fixture `index` of `fixtures`, with a unit log of its own for each line.
+  void run(const std::string& dir, int index, int fixtures, int count) {
     if (!sim.start(KX_ADAPTER_SIM_PATH, {"--pace", "--adapters", std::to_string(count)})) {
       error = "cannot start adapter-sim";
       return;
@@ -119,7 +121,8 @@ struct Fixture {
     port = sim.line(5000);
     control("unplug");
     const std::string file = dir + "/line.txt";
-    const std::string db = dir + "/units-" + std::to_string(index) + ".db";
+    const std::string db =
+        dir + "/units-" + std::to_string(fixtures) + "-" + std::to_string(index) + ".db";
     if (!worker.start(KX_CLI_PATH, {"station", file, "--port", port, "--log-db", db,
                                     "--station-worker", "--fixture",
                                     "Fixture " + std::to_string(index + 1)})) {
@@ -203,13 +206,13 @@ int main(int argc, char** argv) {
               kBaud);
   int status = 0;
   for (int fixtures : {1, 2}) {
-    std::vector<Fixture> line(static_cast<std::size_t>(fixtures));
+    std::vector<BenchFixture> line(static_cast<std::size_t>(fixtures));
     std::vector<std::thread> threads;
     for (int i = 0; i < fixtures; ++i)
-      threads.emplace_back([&, i] { line[std::size_t(i)].run(dir.string(), i, count); });
+      threads.emplace_back([&, i] { line[std::size_t(i)].run(dir.string(), i, fixtures, count); });
     for (std::thread& t : threads) t.join();
     for (int i = 0; i < fixtures; ++i) {
-      const Fixture& f = line[std::size_t(i)];
+      const BenchFixture& f = line[std::size_t(i)];
       if (!f.error.empty()) {
         std::printf("fixture %d: %s\n", i + 1, f.error.c_str());
         status = 1;
