@@ -136,7 +136,11 @@ void World::execute(Device& d, const std::string& command) {
   const std::string u = upper(command);
   const auto value = [&](std::size_t prefixLength) { return command.substr(prefixLength); };
 
-  if (!d.refuse.empty() && u == d.refuse) return replyError(d);
+  // "AT+NAME=*" refuses every command that starts with "AT+NAME=".
+  const std::string_view refused = d.refuse;
+  if (!refused.empty() && (u == refused || (refused.back() == '*' &&
+                                            u.starts_with(refused.substr(0, refused.size() - 1)))))
+    return replyError(d);
   if (u == "AT") return replyOk(d);
   if (u == "AT+VER" || u == "AT+VER?") return replyValue(d, d.version);
   if (u == "ATI0") {

@@ -176,7 +176,8 @@ bool World::setField(Device& d, const std::string& fieldIn, const std::string& v
     else if (l == "silent") d.remoteAnswer = RemoteAnswer::Silent;
     else return *error = "expected ok, fail or silent", false;
   } else if (field == "refuse") {
-    // A command the adapter answers with ERROR from now on ("none" clears it).
+    // A command the adapter answers with ERROR from now on ("none" clears it;
+    // a final "*" stands for any rest).
     std::string u = upper(v);
     if (!u.empty() && u.back() == '\r') u.pop_back();
     d.refuse = u == "NONE" ? std::string() : u;
@@ -223,6 +224,7 @@ bool World::getField(const Device& d, const std::string& fieldIn, std::string* o
   else if (field == "inquiry") *out = onOff(d.inquiring);
   else if (field == "connecting") *out = onOff(d.connecting);
   else if (field == "dropped") *out = std::to_string(d.droppedBytes);
+  else if (field == "traffic") *out = std::to_string(d.bytesIn) + " " + std::to_string(d.bytesOut);
   else if (field == "data") *out = escapeToken(d.linkData);
   else if (field == "kind") *out = d.isAdapter ? "adapter" : "remote";
   else if (field == "plugged") *out = onOff(indexOf(d) == plugged_);

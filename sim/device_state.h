@@ -29,6 +29,8 @@ struct World::Device {
   bool overflow = false;
   long long lastRxMs = -1000000;
   long long droppedBytes = 0;   // received at line settings the adapter could not understand
+  long long bytesIn = 0;        // understood from the PC, and sent to it (benchmarks)
+  long long bytesOut = 0;
   std::deque<std::string> received;
 
   // Link state.

@@ -192,6 +192,7 @@ LineSettings World::lineOf(const Device& d) const {
 void World::emit(Device& d, const std::string& bytes) {
   if (bytes.empty() || d.restarting || !d.isAdapter || indexOf(d) != plugged_ || !transport_)
     return;
+  d.bytesOut += static_cast<long long>(bytes.size());
   Outgoing out;
   out.bytes = bytes;
   out.settings = lineOf(d);
@@ -287,6 +288,7 @@ void World::receiveFromPc(const std::string& bytes, const LineSettings& pc, bool
     inputFree_ = start + std::chrono::microseconds(static_cast<long long>(bytes.size()) * bits *
                                                    1000000LL / pc.baud);
   }
+  d->bytesIn += static_cast<long long>(bytes.size());
   const long long now = nowMs();
   for (char c : bytes) handlePcByte(*d, static_cast<uint8_t>(c), now);
 }

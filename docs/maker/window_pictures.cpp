@@ -28,7 +28,9 @@
 #include "ui/form_page.h"
 #include "ui/local_device_page.h"
 #include "ui/main_window.h"
+#include "ui/fixture_tile.h"
 #include "ui/pair_device_page.h"
+#include "ui/production_window.h"
 #include "ui/remote_device_page.h"
 
 namespace kx::manual {
@@ -103,7 +105,8 @@ class Session {
     if (QString failed = readAdapter(); !failed.isEmpty()) return failed;
     if (QString failed = inquire(); !failed.isEmpty()) return failed;
     if (QString failed = configureRemote(); !failed.isEmpty()) return failed;
-    return pair();
+    if (QString failed = pair(); !failed.isEmpty()) return failed;
+    return production();
   }
 
  private:
@@ -191,6 +194,43 @@ class Session {
     if (!click(pairing(), ctl::kPairButton) || !waitFor([this] { return statusHas("Pairing Successful"); }))
       return QStringLiteral("the pairing did not succeed");
     return save(PairDevicePage::kDialogId, kPicturePairing);
+  }
+
+  // Two fixtures, each in front of two simulated units: Fixture 1's second
+  // unit and Fixture 2's first fail. Taken once Fixture 1 shows its FAIL and
+  // Fixture 2 its PASS, with the counters and the table filled.
+  QString production() {
+    QFile line(home_.filePath(QStringLiteral("line.txt")));
+    if (!line.open(QIODevice::WriteOnly) ||
+        line.write("Name = Sensor-{address:6}\nDiscoverable = On\nAutoConnect = Off\n") < 0)
+      return QStringLiteral("cannot write line.txt");
+    line.close();
+    ProductionOptions options;
+    options.settingsFile = "line.txt";
+    options.unitLog = "units.db";
+    options.operatorName = "ann";
+    options.ports = {"/dev/ttyUSB0", "/dev/ttyUSB1"};
+    options.simulator = true;
+    ProductionWindow station(home_.path(), options);
+    station.simulatedUnits = 2;
+    station.simulatedFailEvery = 2;
+    station.extraWorkerArguments = {"--time-scale", "0.1"};
+    station.messageBoxHook = [](const std::string&, MsgButtons, MsgIcon) { return MsgResult::Ok; };
+    station.show();
+    if (!station.start()) return QStringLiteral("the production window's station did not start");
+    const auto tile = [&station](std::size_t i) { return station.tiles()[i]->stateText(); };
+    if (!waitFor([&] {
+          return tile(0) == QStringLiteral("FAIL") && tile(1) == QStringLiteral("PASS") &&
+                 station.figures() && station.figures()->passed + station.figures()->failed == 4;
+        }, 60000))
+      return QStringLiteral("the production window's station did not program its units");
+    QCoreApplication::processEvents();
+    const QString path = QDir(pictures_).filePath(QString::fromUtf8(kPictureProduction));
+    if (!station.grab().save(path, "PNG")) return QStringLiteral("cannot write ") + path;
+    station.stop();
+    if (!waitFor([&] { return !station.running(); }, 30000))
+      return QStringLiteral("the production window's station did not stop");
+    return {};
   }
 
   QString pictures_;

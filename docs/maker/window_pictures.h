@@ -3,7 +3,9 @@
 // in process behind its serial port, worked through a session as a user
 // would (read the adapter, run an inquiry, connect and configure the remote
 // adapter, pair two adapters), each page saved as a PNG at the moment it
-// shows what the manual describes.
+// shows what the manual describes; then the production window running two
+// fixtures (kx627-cli workers beside this program, in front of simulated
+// units).
 #pragma once
 
 #include <QString>
@@ -15,6 +17,7 @@ inline constexpr const char* kPictureLocalDevice = "local_device.png";
 inline constexpr const char* kPictureConnection = "connection.png";
 inline constexpr const char* kPictureRemoteDevice = "remote_device.png";
 inline constexpr const char* kPicturePairing = "pairing.png";
+inline constexpr const char* kPictureProduction = "production.png";
 
 // Saves the pictures into `dir`. Empty on success, else what went wrong.
 // Needs a QApplication; changes the current directory while it runs.

@@ -76,6 +76,7 @@ Var WhoText       ; the welcome page's words on whom it installs for
 ; Start-menu folder, so an entry is added here and nowhere else.
 !macro StartMenuEntries DO
   !insertmacro ${DO} "KX627 Configuration Tool" "kx627-config.exe" ""
+  !insertmacro ${DO} "KX627 Production" "kx627-config.exe" "--production"
   !insertmacro ${DO} "KX627 Configuration Manual" "KX627 Configuration Manual.pdf" ""
   !insertmacro ${DO} "AT Command Manual" "AT Command Manual.pdf" ""
   !insertmacro ${DO} "Uninstall KX627 Configuration Tool" "Uninstall.exe" ""

@@ -12,6 +12,7 @@
 
 #include "cli/log_command.h"
 #include "cli/ports_command.h"
+#include "cli/report_command.h"
 #include "cli/session.h"
 #include "common/records.h"
 #include "common/text.h"
@@ -117,6 +118,7 @@ int runCommand(const Options& options, TerminalWindow& window, std::FILE* out,
                const std::atomic<bool>& cancel) {
   if (options.command == Command::Ports) return listPorts(options, out);
   if (options.command == Command::Log) return printUnitLog(options, out, stderr);
+  if (options.command == Command::Report) return printShiftReport(options, out, stderr);
   setClockScale(options.timeScale);
   const long long started = monotonicMs();
   gReport = RunReport{};

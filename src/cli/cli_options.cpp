@@ -70,6 +70,14 @@ std::string usageText() {
          "                              PASS or FAIL, wait for the next; Ctrl-C finishes the\n"
          "                              units being programmed and prints the shift's summary\n"
          "  log    DB [--csv]           print the unit log (--csv: every column, CSV)\n"
+         "  report DB [--from T] [--to T] [--csv | --pdf FILE]\n"
+         "                              the shift's figures from the unit log: units passed\n"
+         "                              and failed, first-pass yield, units per hour, failure\n"
+         "                              reasons, seconds per unit, operators and fixtures;\n"
+         "                              T is local time (2026-03-02 08:00, or a date; a final\n"
+         "                              Z for UTC), by default the 8 hours up to now. --csv:\n"
+         "                              CSV; --pdf: the shift report with its charts (drawn\n"
+         "                              by kx627-config, which must lie beside kx627-cli)\n"
          "\n"
          "Options:\n"
          "  --port P         the serial port (" + std::string(kExamplePortName) + ")\n" +
@@ -77,7 +85,7 @@ std::string usageText() {
          "  --parity none|odd|even      (default none)\n"
          "  --stop 1|2       stop bits (default 1)\n"
          "  --flow on|off    RTS/CTS flow control (default off)\n"
-         "  --json           read, find and inquire: print JSON\n"
+         "  --json           read, find, inquire and report: print JSON\n"
          "  --dry-run        apply: print the commands, send nothing\n"
          "  --timeout S      connect, disconnect: seconds to wait for the event (default 15)\n"
          "  --remote-baud BPS  remote: the remote adapter's new speed\n"
@@ -165,6 +173,30 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       o.stationWorker = true;
       continue;
     }
+    if (a == "--fixture" || a == "--simulate") {  // for the station's workers; not in --help
+      if (i + 1 >= argc) return fail(a + " needs a value");
+      const char* v = argv[++i];
+      if (a == "--fixture") {
+        if (!*v) return fail("--fixture needs a name");
+        o.fixture = v;
+        continue;
+      }
+      long numbers[3] = {0, 0, 0};
+      std::string text = v;
+      std::size_t count = 0;
+      for (; count < 3 && !text.empty(); ++count) {
+        const std::size_t comma = text.find(',');
+        if (!parseNumber(text.substr(0, comma).c_str(), &numbers[count]) || numbers[count] < 0)
+          return fail("--simulate takes UNITS[,FAIL[,SHIFT]]");
+        text = comma == std::string::npos ? "" : text.substr(comma + 1);
+      }
+      if (!text.empty() || numbers[0] < 1 || numbers[0] > 1000)
+        return fail("--simulate takes UNITS[,FAIL[,SHIFT]], at most 1000 units");
+      o.simulatedUnits = static_cast<int>(numbers[0]);
+      o.simulatedFailEvery = static_cast<int>(numbers[1]);
+      o.simulatedFailShift = static_cast<int>(numbers[2]);
+      continue;
+    }
     if (a == "--csv") {
       o.csv = true;
       continue;
@@ -225,6 +257,12 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
       } else if (a == "--log") {
         if (!*v) return fail("--log needs a file name");
         o.logPath = v;
+      } else if (a == "--from" || a == "--to") {
+        if (!*v) return fail(a + " needs a time");
+        (a == "--from" ? o.from : o.to) = v;
+      } else if (a == "--pdf") {
+        if (!*v) return fail("--pdf needs a file name");
+        o.pdfPath = v;
       } else if (a == "--time-scale") {
         char* end = nullptr;
         const double s = std::strtod(v, &end);
@@ -249,7 +287,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
                    {"unpair", Command::Unpair, false}, {"inquire", Command::Inquire, false},
                    {"connect", Command::Connect, true}, {"disconnect", Command::Disconnect, false},
                    {"remote", Command::Remote, false}, {"reset", Command::Reset, false},
-                   {"station", Command::Station, true}, {"log", Command::Log, true}};
+                   {"station", Command::Station, true}, {"log", Command::Log, true},
+                   {"report", Command::Report, true}};
   bool known = false;
   for (const auto& c : kCommands) {
     if (positional[0] != c.name) continue;
@@ -262,7 +301,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
     if (!c.takesArgument && positionals > 1) return fail("too many arguments");
   }
   if (!known) return fail("unknown command " + positional[0]);
-  if (o.command == Command::Apply || o.command == Command::Station || o.command == Command::Log)
+  if (o.command == Command::Apply || o.command == Command::Station || o.command == Command::Log ||
+      o.command == Command::Report)
     o.file = positional[1];
   if (o.command == Command::Send) o.atCommand = positional[1];
   if (o.command == Command::Connect) {
@@ -285,7 +325,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (o.command == Command::Station && !o.reportPath.empty())
     return fail("--report goes with the commands that end; the station's record is its unit log");
   const bool programs = o.command == Command::Apply || o.command == Command::Station;
-  if (o.command != Command::Ports && o.command != Command::Log && o.port.empty())
+  const bool readsLog = o.command == Command::Log || o.command == Command::Report;
+  if (o.command != Command::Ports && !readsLog && o.port.empty())
     return fail(positional[0] + " needs --port");
   if (o.ports.size() > 1 && o.command != Command::Read && o.command != Command::Ports && !programs)
     return fail("several --port go with ports, read, apply and station");
@@ -296,11 +337,17 @@ ParseResult parseCommandLine(int argc, const char* const* argv) {
   if (o.command == Command::Station && o.logDb.empty()) return fail("station needs --log-db");
   if (!o.valuesPath.empty() && o.logDb.empty())
     return fail("--values needs --log-db: the unit log keeps which rows were given out");
-  if (o.csv && o.command != Command::Log) return fail("--csv goes with log");
+  if (o.csv && !readsLog) return fail("--csv goes with log and report");
+  if ((!o.from.empty() || !o.to.empty() || !o.pdfPath.empty()) && o.command != Command::Report)
+    return fail("--from, --to and --pdf go with report");
+  if (o.csv && !o.pdfPath.empty()) return fail("report takes --csv or --pdf, not both");
+  if ((!o.fixture.empty() || o.simulatedUnits > 0) && !o.stationWorker)
+    return fail("--fixture and --simulate go with --station-worker");
   if (o.ports.size() > 1 && !o.logPath.empty()) return fail("--log takes one port");
   if (o.json && o.command != Command::Read && o.command != Command::Find &&
-      o.command != Command::Inquire && o.command != Command::Ports)
-    return fail("--json goes with ports, read, find and inquire");
+      o.command != Command::Inquire && o.command != Command::Ports && o.command != Command::Report)
+    return fail("--json goes with ports, read, find, inquire and report");
+  if (o.json && (o.csv || !o.pdfPath.empty())) return fail("report takes one of --json, --csv, --pdf");
   return {o, {}};
 }
 

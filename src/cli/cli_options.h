@@ -26,7 +26,7 @@ enum ExitCode : int {
 
 enum class Command {
   None, Help, Version, Ports, Find, Read, Apply, Send, Pair, Unpair,
-  Inquire, Connect, Disconnect, Remote, Reset, Station, Log
+  Inquire, Connect, Disconnect, Remote, Reset, Station, Log, Report
 };
 
 struct Options {
@@ -47,8 +47,17 @@ struct Options {
   std::string station;     // --station, else the host name
   std::string operatorName;  // --operator, else the login name
   bool reprogram = false;  // program units the log has as "ok" again
-  bool csv = false;        // log: CSV instead of a table
+  bool csv = false;        // log, report: CSV instead of a table
+  std::string from, to;    // report: the span, as typed (local time, or UTC with Z)
+  std::string pdfPath;     // report --pdf: the shift report
   bool stationWorker = false;  // --station-worker: one port of a station (internal)
+  std::string fixture;     // --fixture: the station's name for the port (internal)
+  // --simulate UNITS[,FAIL[,SHIFT]]: a station worker in front of UNITS
+  // simulated units put in one after another, every FAIL-th failing, counted
+  // from unit 1 + SHIFT (internal: the production window's --simulator)
+  int simulatedUnits = 0;
+  int simulatedFailEvery = 0;
+  int simulatedFailShift = 0;
   std::string atCommand;  // send
   std::string address;    // connect
   int32_t remoteBaud = 0; // remote: the remote adapter's new speed

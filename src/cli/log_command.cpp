@@ -10,6 +10,7 @@
 
 #include "cli/console.h"
 #include "common/text.h"
+#include "production/shift_figures.h"
 #include "production/unit_log.h"
 
 namespace kx::cli {
@@ -26,36 +27,21 @@ std::vector<std::string> fields(const UnitRecord& r) {
           r.applied, r.settings};
 }
 
-std::string csvField(const std::string& v) {
-  if (v.find_first_of(",\"\r\n") == std::string::npos) return v;
-  std::string out = "\"";
-  for (char c : v) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
-}
-
 }  // namespace
 
 std::string unitTimeText(const std::string& stored) {
   using namespace std::chrono;
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0, end = 0;
-  if (std::sscanf(stored.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ%n", &y, &mo, &d, &h, &mi, &s, &ms,
-                  &end) != 7 ||
-      static_cast<std::size_t>(end) != stored.size())
-    return stored;
-  const year_month_day date{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
-  if (!date.ok() || h > 23 || mi > 59 || s > 60) return stored;
-  const sys_seconds utc = sys_days{date} + hours{h} + minutes{mi} + seconds{s};
-  const std::time_t t = system_clock::to_time_t(utc);
+  const auto t = parseLogTime(stored);
+  int ms = 0;
+  if (!t || std::sscanf(stored.c_str() + stored.size() - 5, ".%3dZ", &ms) != 1) return stored;
   // The C library's local time: the TZ variable or the system's zone (on
-  // Windows the zone set in Settings). The log command is single-threaded.
-  const std::tm* shown = std::localtime(&t);
-  if (!shown) return stored;
-  const std::tm local = *shown;
+  // Windows the zone set in Settings).
+  const std::tm local = localTime(*t);
   const year_month_day localDate{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
                                  day{static_cast<unsigned>(local.tm_mday)}};
   const sys_seconds localAsUtc =
       sys_days{localDate} + hours{local.tm_hour} + minutes{local.tm_min} + seconds{local.tm_sec};
-  const long long offset = duration_cast<minutes>(localAsUtc - utc).count();
+  const long long offset = duration_cast<minutes>(localAsUtc - system_clock::from_time_t(*t)).count();
   const long long away = offset < 0 ? -offset : offset;
   return formatBounded(40, "%04d-%02d-%02d %02d:%02d:%02d.%03d %c%02lld:%02lld",
                        local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,

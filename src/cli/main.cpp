@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -91,11 +92,19 @@ int run(int argc, char** argv) {
 
   int result;
   {
-    TerminalWindow window(stderr, stdin, o.yes);
+    // A station's worker reads its station's "stop" on standard input, so
+    // no question may take that input.
+    TerminalWindow window(stderr, gStationWorker ? nullptr : stdin, o.yes);
     window.setCancelFlag(&gCancel);
     kx::mainWindowHandle = &window;
     {
       InterruptWatch interrupts([&window] { onInterrupt(window); });
+      std::optional<StopLineWatch> stopLine;
+      if (gStationWorker)
+        stopLine.emplace([&window] {
+          gCancel = true;
+          window.wake();
+        });
       result = runCommand(o, window, stdout, gCancel);
     }
     kx::mainWindowHandle = nullptr;

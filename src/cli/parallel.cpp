@@ -9,12 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "cli/child_processes.h"
 #include "cli/cli_app.h"
 #include "common/text.h"
+#include "production/child_processes.h"
 
 namespace kx::cli {
 namespace {
+
+using production::ChildProcesses;
+using production::takeLines;
 
 using Clock = std::chrono::steady_clock;
 

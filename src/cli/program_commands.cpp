@@ -136,6 +136,7 @@ Check compareEntry(const SettingsLine& e) {
 int Session::apply() {
   // The settings file, --set and the values list were read and checked
   // before the port was opened.
+  unitStartedMs_ = monotonicMs();
   const int c = connectAndRead();
   if (c != kExitOk) return c;
   return programUnit();
@@ -157,6 +158,38 @@ std::string appliedJson(const std::vector<SettingsLine>& entries) {
 
 }  // namespace
 
+UnitRecord Session::unitRecord(const std::string& address) const {
+  UnitRecord record;
+  record.port = o_.port;
+  record.fixture = o_.fixture.empty() ? o_.port : o_.fixture;
+  record.address = address;
+  record.station = production_->station;
+  record.operatorName = production_->operatorName;
+  return record;
+}
+
+int Session::logUnit(UnitRecord& record, int code, const std::string& result,
+                     const std::string& reason) {
+  const std::string word = result.empty() ? resultWord(code) : result;
+  gReport.result = result;
+  gReport.reason = reason.empty() ? word : reason;
+  UnitLog* log = production_->log;
+  if (!log || o_.dryRun) return code;
+  record.time = utcTimestamp();
+  record.result = word;
+  record.exitCode = code;
+  record.reason = code == kExitOk ? "" : latin1ToUtf8(gReport.reason);
+  record.seconds = static_cast<double>(monotonicMs() - unitStartedMs_) / 1000.0;
+  if (!log->add(record)) {
+    w_.printLine("kx627-cli: cannot write the unit's row to the unit log " +
+                 shownAddress(o_.logDb) + ": " + log->error());
+    gReport.result = "log failed";
+    gReport.reason = "not logged: " + log->error();
+    return kExitFileError;
+  }
+  return code;
+}
+
 int Session::programUnit() {
   const Production& p = *production_;
   const std::string address(fieldView(localDev.address));
@@ -164,30 +197,13 @@ int Session::programUnit() {
   gReport.name = std::string(fieldView(localDev.name));
   gReport.mismatched.clear();
   gReport.reason.clear();
-  UnitRecord record;
-  record.port = o_.port;
-  record.address = address;
+  UnitRecord record = unitRecord(address);
   record.firmware = std::string(fieldView(localDev.fwVersion));
-  record.station = p.station;
-  record.operatorName = p.operatorName;
-  // Every unit that was read gets its row, whatever came of it; a dry run
-  // writes nothing.
+  // Every unit that was read gets its row, whatever came of it (the settings
+  // as read, until they are read back); a dry run writes nothing.
+  record.settings = settingsJson(false);
   auto finish = [&](int code, const std::string& result, const std::string& reason) -> int {
-    gReport.result = result;
-    gReport.reason = reason.empty() ? result : reason;
-    if (!p.log || o_.dryRun) return code;
-    record.time = utcTimestamp();
-    record.result = result.empty() ? resultWord(code) : result;
-    record.exitCode = code;
-    if (record.settings == "{}") record.settings = settingsJson(false);
-    if (!p.log->add(record)) {
-      w_.printLine("kx627-cli: cannot write the unit's row to the unit log " +
-                   shownAddress(o_.logDb) + ": " + p.log->error());
-      gReport.result = "log failed";
-      gReport.reason = "not logged: " + p.log->error();
-      return kExitFileError;
-    }
-    return code;
+    return logUnit(record, code, result, reason);
   };
 
   UnitAssignment given;
@@ -243,12 +259,14 @@ int Session::programUnit() {
     if (!shown.empty() && shown.back() == '\r') shown.pop_back();
     w_.printProgress(formatBounded(200, "Programming %d of %zu, %llds (%s)", ++sent, plan.size(),
                                    (monotonicMs() - started) / 1000, shown.c_str()));
+    if (unitStep_) unitStep_(formatBounded(60, "programming %d of %zu", sent, plan.size()));
   };
   programSettings(*entries, 1, &page_);
   settingsCommandHook = nullptr;
   if (cancel_) return finish(kExitCancelled, "", "");
   if (adapterGone()) return finish(endedEarly(kExitFailed), "", "the adapter went away");
   w_.printLine("Reading the settings back to verify them...");
+  if (unitStep_) unitStep_("verifying");
   if (!readAll())
     return finish(endedEarly(kExitFailed), "",
                   adapterGone() ? "the adapter went away" : "the read-back failed");

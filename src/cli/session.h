@@ -53,8 +53,8 @@ struct Production {
   UnitTemplate values;
   UnitLog* log = nullptr;  // null without --log-db
   std::string station, operatorName;
-  // A station's port: set by the first Ctrl-C, to stop once the unit being
-  // programmed is done (null elsewhere).
+  // A station's port: set by "stop" on its input (or Ctrl-C), to stop once
+  // the unit being programmed is done (null elsewhere).
   const std::atomic<bool>* stopAfterUnit = nullptr;
 };
 
@@ -83,12 +83,18 @@ class Session {
   // Programs the adapter just read with its unit's values, reads it back to
   // verify them and logs the unit; fills gReport. The exit code.
   int programUnit();
-  // The station's loop on one port, its events as JSON lines on `events`.
+  // Writes the unit's row to the unit log (none without one, or in a dry
+  // run) with the result word (empty: the exit code's) and the reason (empty:
+  // the result word); fills gReport's result and reason. `code`, or
+  // kExitFileError when the row could not be written.
+  int logUnit(UnitRecord& record, int code, const std::string& result,
+              const std::string& reason);
+  // A unit record with what every row of this run shares.
+  UnitRecord unitRecord(const std::string& address) const;
+  // The station's loop on one port (station.cpp), its events as JSON lines
+  // on standard output.
   int station();
-  // Asks the adapter on the port for its address, opening the port at the
-  // command line's settings when it is closed: false when the port cannot
-  // be opened, an empty `address` when nothing answered.
-  bool probeAddress(std::string* address);
+  friend class StationFixture;
   int send();
   int reset();
   // The radio link (radio_commands.cpp).
@@ -120,6 +126,10 @@ class Session {
   MemoryForm mainControls_;
   MemoryForm remotePage_;
   long long searchStartedMs_ = 0;
+  // When the unit being programmed first answered (its row's seconds).
+  long long unitStartedMs_ = 0;
+  // A station's fixture: told each step of the unit's programming.
+  std::function<void(const std::string& step)> unitStep_;
 };
 
 }  // namespace kx::cli

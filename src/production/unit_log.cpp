@@ -1,13 +1,11 @@
 #include "production/unit_log.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
-#include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <string_view>
 
-#include "common/text.h"
 
 namespace kx::production {
 namespace {
@@ -19,14 +17,52 @@ const char* const kSchema[] = {
     "\"time\" TEXT NOT NULL, station TEXT NOT NULL, \"operator\" TEXT NOT NULL, "
     "port TEXT NOT NULL, address TEXT NOT NULL, firmware TEXT NOT NULL, "
     "result TEXT NOT NULL, \"exit\" INTEGER NOT NULL, values_row INTEGER, "
-    "applied TEXT NOT NULL, settings TEXT NOT NULL)",
+    "applied TEXT NOT NULL, settings TEXT NOT NULL, "
+    "fixture TEXT, seconds DOUBLE PRECISION, reason TEXT)",
     "CREATE INDEX IF NOT EXISTS units_by_address ON units (address)",
+    "CREATE INDEX IF NOT EXISTS units_by_time ON units (\"time\")",
     "CREATE TABLE IF NOT EXISTS unit_numbers ("
     "address TEXT PRIMARY KEY, seq BIGINT NOT NULL UNIQUE)",
     "CREATE TABLE IF NOT EXISTS values_rows ("
     "file TEXT NOT NULL, values_row INTEGER NOT NULL, address TEXT NOT NULL, "
     "PRIMARY KEY (file, values_row))",
 };
+
+// The columns of `units` added after its first version, with their types.
+const struct {
+  const char* name;
+  const char* type;
+} kAddedColumns[] = {{"fixture", "TEXT"}, {"seconds", "DOUBLE PRECISION"}, {"reason", "TEXT"}};
+
+bool hasColumn(SqlDatabase& db, const char* name) {
+  return db.run(std::string("SELECT ") + name + " FROM units LIMIT 0");
+}
+
+// A log made before the columns were added gets them; two stations adding
+// one at once: the second finds it there.
+bool addMissingColumns(SqlDatabase& db) {
+  for (const auto& c : kAddedColumns) {
+    if (hasColumn(db, c.name)) continue;
+    if (!db.run(std::string("ALTER TABLE units ADD COLUMN ") + c.name + " " + c.type) &&
+        !hasColumn(db, c.name))
+      return false;
+  }
+  return true;
+}
+
+std::string secondsText(double seconds) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed, 3);
+  return std::string(text, r.ptr);
+}
+
+std::optional<double> secondsValue(const SqlDatabase::Value& v) {
+  if (!v) return std::nullopt;
+  double seconds = 0;
+  const auto r = std::from_chars(v->data(), v->data() + v->size(), seconds);
+  if (r.ec != std::errc()) return std::nullopt;
+  return seconds;
+}
 
 // Two writers that meet (two stations giving out the next number) make one
 // of them fail on a unique key; it reads again and takes the next.
@@ -36,129 +72,9 @@ long long toNumber(const SqlDatabase::Value& v) {
   return v ? std::strtoll(v->c_str(), nullptr, 10) : 0;
 }
 
-// A span of `where` that holds a password.
-struct Span {
-  std::size_t begin, end;
-};
-
-bool isUriLog(const std::string& where) {
-  return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
-}
-
-// The passwords of a postgresql:// URI: after the user name's ':' in the
-// part before '@' (which ends before the first '/'), and each password=
-// query parameter.
-std::vector<Span> uriPasswords(const std::string& where) {
-  std::vector<Span> out;
-  const std::size_t start = where.find("://") + 3;
-  const std::size_t slash = where.find_first_of("/?", start);
-  const std::size_t at = where.find('@', start);
-  if (at != std::string::npos && (slash == std::string::npos || at < slash)) {
-    const std::size_t colon = where.find(':', start);
-    if (colon < at) out.push_back({colon + 1, at});
-  }
-  std::size_t query = where.find('?', start);
-  while (query != std::string::npos) {
-    const std::size_t begin = query + 1;
-    const std::size_t end = std::min(where.find('&', begin), where.size());
-    if (where.compare(begin, 9, "password=") == 0) out.push_back({begin + 9, end});
-    query = end < where.size() ? end : std::string::npos;
-  }
-  return out;
-}
-
-// The password values of a libpq "key = value" string; a value is bare up
-// to white space, or single-quoted with backslash escapes.
-std::vector<Span> keywordPasswords(const std::string& where) {
-  std::vector<Span> out;
-  auto space = [&](std::size_t i) {
-    return i < where.size() && std::isspace(static_cast<unsigned char>(where[i]));
-  };
-  std::size_t i = 0;
-  while (i < where.size()) {
-    while (space(i)) ++i;
-    const std::size_t keyBegin = i;
-    while (i < where.size() && where[i] != '=' && !space(i)) ++i;
-    const std::string key = where.substr(keyBegin, i - keyBegin);
-    while (space(i)) ++i;
-    if (i >= where.size() || where[i] != '=') {
-      if (i == keyBegin) ++i;  // a stray character: step over it
-      continue;
-    }
-    ++i;
-    while (space(i)) ++i;
-    const std::size_t valueBegin = i;
-    if (i < where.size() && where[i] == '\'') {
-      for (++i; i < where.size() && where[i] != '\''; ++i)
-        if (where[i] == '\\') ++i;
-      i = std::min(i + 1, where.size());
-    } else {
-      while (i < where.size() && !space(i)) ++i;
-    }
-    if (key == "password") out.push_back({valueBegin, i});
-  }
-  return out;
-}
-
-std::vector<Span> passwordSpans(const std::string& where) {
-  if (isUriLog(where)) return uriPasswords(where);
-  if (UnitLog::isPostgres(where)) return keywordPasswords(where);
-  return {};
-}
-
-std::string percentDecoded(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-void replaceAll(std::string& text, const std::string& secret) {
-  if (secret.empty()) return;
-  for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
-    text.replace(at, secret.size(), "***");
-}
-
 }  // namespace
 
-std::string shownAddress(const std::string& where) {
-  std::string out = where;
-  const auto spans = passwordSpans(where);
-  // From the last, so that the earlier spans stay where they were.
-  for (std::size_t i = spans.size(); i-- > 0;)
-    out.replace(spans[i].begin, spans[i].end - spans[i].begin, "***");
-  return out;
-}
-
-std::string withoutPassword(std::string text, const std::string& where) {
-  for (const Span& s : passwordSpans(where)) {
-    std::string secret = where.substr(s.begin, s.end - s.begin);
-    if (secret.size() >= 2 && secret.front() == '\'' && secret.back() == '\'') {
-      replaceAll(text, secret);
-      std::string unquoted;
-      for (std::size_t i = 1; i + 1 < secret.size(); ++i) {
-        if (secret[i] == '\\' && i + 2 < secret.size()) ++i;
-        unquoted += secret[i];
-      }
-      secret = unquoted;
-    }
-    replaceAll(text, secret);
-    replaceAll(text, percentDecoded(secret));
-  }
-  return text;
-}
-
-bool UnitLog::isPostgres(const std::string& where) {
-  return isUriLog(where) || where.find("dbname=") != std::string::npos;
-}
+bool UnitLog::isPostgres(const std::string& where) { return isPostgresAddress(where); }
 
 #ifndef KX_HAVE_SQLITE
 std::unique_ptr<SqlDatabase> openSqliteDatabase(const std::string&, std::string* error, bool) {
@@ -191,6 +107,10 @@ std::unique_ptr<UnitLog> UnitLog::open(const std::string& where, std::string* er
     *error = db->error();
     db->run("ROLLBACK");
     if (attempt == 2) return nullptr;
+  }
+  if (!addMissingColumns(*db)) {
+    *error = db->error();
+    return nullptr;
   }
   return std::make_unique<UnitLog>(std::move(db));
 }
@@ -269,24 +189,39 @@ bool UnitLog::tryAssign(const std::string& address, const std::string& valuesFil
 bool UnitLog::add(const UnitRecord& r) {
   const SqlDatabase::Value row =
       r.valuesRow ? SqlDatabase::Value(std::to_string(*r.valuesRow)) : std::nullopt;
+  const SqlDatabase::Value seconds =
+      r.seconds ? SqlDatabase::Value(secondsText(*r.seconds)) : std::nullopt;
   // One statement: its own transaction in either database.
   if (!db_->run("INSERT INTO units (\"time\", station, \"operator\", port, address, firmware, "
-                "result, \"exit\", values_row, applied, settings) "
-                "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11)",
+                "result, \"exit\", values_row, applied, settings, fixture, seconds, reason) "
+                "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14)",
                 {r.time, r.station, r.operatorName, r.port, r.address, r.firmware, r.result,
-                 std::to_string(r.exitCode), row, r.applied, r.settings}))
+                 std::to_string(r.exitCode), row, r.applied, r.settings,
+                 r.fixture.empty() ? r.port : r.fixture, seconds, r.reason}))
     return fail();
   return true;
 }
 
-bool UnitLog::records(std::vector<UnitRecord>* out) {
+bool UnitLog::records(std::vector<UnitRecord>* out, const std::string& from,
+                      const std::string& to) {
+  if (!addedColumns_) {
+    bool all = true;
+    for (const auto& c : kAddedColumns) all = all && hasColumn(*db_, c.name);
+    addedColumns_ = all;
+  }
+  std::string sql =
+      "SELECT \"time\", station, \"operator\", port, address, firmware, result, \"exit\", "
+      "values_row, applied, settings";
+  sql += *addedColumns_ ? ", fixture, seconds, reason" : ", NULL, NULL, NULL";
+  sql += " FROM units";
+  std::vector<SqlDatabase::Value> params;
+  if (!from.empty() || !to.empty()) {
+    params = {from, to.empty() ? std::string("9999") : to};
+    sql += " WHERE \"time\" >= $1 AND \"time\" < $2";
+  }
+  sql += std::string(" ORDER BY ") + db_->insertionOrder();
   std::vector<SqlDatabase::Row> rows;
-  if (!db_->run(std::string("SELECT \"time\", station, \"operator\", port, address, firmware, "
-                            "result, \"exit\", values_row, applied, settings FROM units "
-                            "ORDER BY ") +
-                    db_->insertionOrder(),
-                {}, &rows))
-    return fail();
+  if (!db_->run(sql, params, &rows)) return fail();
   out->clear();
   for (const SqlDatabase::Row& row : rows) {
     auto text = [&](std::size_t i) { return row[i].value_or(std::string()); };
@@ -302,20 +237,12 @@ bool UnitLog::records(std::vector<UnitRecord>* out) {
     if (row[8]) r.valuesRow = static_cast<int>(toNumber(row[8]));
     r.applied = text(9);
     r.settings = text(10);
+    r.fixture = row[11] ? *row[11] : r.port;
+    r.seconds = secondsValue(row[12]);
+    r.reason = text(13);
     out->push_back(std::move(r));
   }
   return true;
-}
-
-std::string utcTimestamp() {
-  using namespace std::chrono;
-  const auto now = system_clock::now();
-  const std::time_t seconds = system_clock::to_time_t(now);
-  const long long ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  const std::tm utc = utcTime(seconds);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  return formatBounded(40, "%s.%03lldZ", text, ms);
 }
 
 }  // namespace kx::production

@@ -1,16 +1,10 @@
-// The unit log's station and operator names and its clock on Linux.
+// The unit log's station and operator names on Linux.
 #include <pwd.h>
 #include <unistd.h>
 
 #include "production/unit_log.h"
 
 namespace kx::production {
-
-std::tm utcTime(std::time_t t) {
-  std::tm utc{};
-  gmtime_r(&t, &utc);
-  return utc;
-}
 
 std::string hostName() {
   char name[256] = {};

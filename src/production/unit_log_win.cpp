@@ -1,15 +1,9 @@
-// The unit log's station and operator names and its clock on Windows.
+// The unit log's station and operator names on Windows.
 #include <windows.h>
 
 #include "production/unit_log.h"
 
 namespace kx::production {
-
-std::tm utcTime(std::time_t t) {
-  std::tm utc{};
-  gmtime_s(&utc, &t);
-  return utc;
-}
 
 std::string hostName() {
   char name[MAX_COMPUTERNAME_LENGTH + 1] = {};

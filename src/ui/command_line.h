@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "ui/production_options.h"
+
 namespace kx {
 
 struct WindowOptions {
@@ -15,6 +17,14 @@ struct WindowOptions {
   // --simulator: simulated adapters inside the program stand behind every
   // port (SimulatorMode); the COM Port shows SimulatorMode::kPortName.
   bool simulator = false;
+  // --production [FILE] [--port P ...] [--log-db DB] [--values F]
+  // [--operator NAME] [--station NAME]: the production window alone, with
+  // the station's own arguments over station.txt's.
+  std::optional<ProductionOptions> production;
+  // --report FIGURES --pdf FILE: draws the shift report (for kx627-cli
+  // report --pdf) and ends, without a display.
+  std::optional<std::string> reportFigures;
+  std::string reportPdf;
 };
 
 // What parseWindowCommandLine found: the options to start with, or the exit

@@ -9,6 +9,8 @@
 #include "ui/dialog_units.h"
 #include "ui/command_line.h"
 #include "ui/main_window.h"
+#include "ui/production_window.h"
+#include "ui/shift_report.h"
 #include "ui/simulator_mode.h"
 
 int main(int argc, char** argv) {
@@ -26,12 +28,18 @@ int main(int argc, char** argv) {
     std::fputs(commandLine.output.c_str(), *commandLine.exitCode == 0 ? stdout : stderr);
     return *commandLine.exitCode;
   }
+  if (commandLine.options.reportFigures) {
+    kx::attachParentConsole();
+    return kx::drawShiftReportCommand(argc, argv, *commandLine.options.reportFigures,
+                                      commandLine.options.reportPdf);
+  }
   QApplication app(argc, argv);
   // One font for the whole window, menus and boxes included: the system's
   // default font is then never looked up or opened.
   QApplication::setFont(kx::dialogFont());
   QApplication::setApplicationName(QStringLiteral("KX627 Configuration Tool"));
   QApplication::setApplicationVersion(QStringLiteral(KX_VERSION));
+  if (commandLine.options.production) return kx::runProductionWindow(*commandLine.options.production);
   // Built before the window and destroyed after it: the window's serial link
   // talks to the simulated adapters until it is closed.
   std::unique_ptr<kx::SimulatorMode> simulator;

@@ -32,6 +32,7 @@
 #include "ui/led_button.h"
 #include "ui/local_device_page.h"
 #include "ui/pair_device_page.h"
+#include "ui/production_window.h"
 #include "ui/remote_device_page.h"
 
 namespace kx {
@@ -247,6 +248,8 @@ void MainWindow::buildMenus() {
   });
   loadAction_->setShortcut(QKeySequence::Open);
   loadAction_->setEnabled(false);
+  // The production window is made when it is first asked for.
+  file->addAction(QStringLiteral("&Production\u2026"), this, [] { ProductionWindow::showTheOne(); });
   file->addAction(QStringLiteral("E&xit"), this, &QWidget::close);
 
   QMenu* debug = menuBar()->addMenu(QStringLiteral("&Debug"));

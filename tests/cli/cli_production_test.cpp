@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -223,11 +224,17 @@ TEST_F(CliProduction, StationProgramsUnitAfterUnitOnEveryPort) {
   ASSERT_TRUE(station.waitForOutput(sim->ptyPath() + ": 0012-6F-100002 already provisioned",
                                     30000, mark))
       << station.out();
+  EXPECT_EQ(station.out().find("programming 0012-6F-100002", mark), std::string::npos)
+      << "a unit already provisioned is not announced as being programmed\n" << station.out();
+  // Ctrl-C stops every port, idle or not, as asked: no error, success.
   station.signal(SIGINT);
   EXPECT_EQ(station.finish(30000), kExitOk) << station.out() << station.err();
   EXPECT_NE(station.out().find("Shift: 6 passed, 0 failed, 1 already provisioned\n"),
             std::string::npos)
       << station.out();
+  for (SimProcess* s : sims)
+    EXPECT_NE(station.out().find(s->ptyPath() + ": stopped\n"), std::string::npos) << station.out();
+  EXPECT_EQ(station.out().find("exit code"), std::string::npos) << station.out();
 
   const auto log = records();
   ASSERT_EQ(log.size(), 7u);
@@ -306,6 +313,52 @@ TEST(CliUnitLog, ShowsNoPassword) {
   EXPECT_EQ(r.code, kExitFileError);
   EXPECT_NE(r.err.find("password=*** dbname=units: "), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("s3cret"), std::string::npos) << r.err;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kx::cli;
+using namespace kx::production;
+
+// report --pdf hands the figures to kx627-config beside kx627-cli, which
+// draws the shift report without a display.
+TEST(CliReport, DrawsThePdfWithTheWindowsProgram) {
+  const std::string cli = kx::test::cliPath();
+  const std::string drawer = cli.substr(0, cli.rfind('/') + 1) + "kx627-config";
+  if (!std::filesystem::exists(drawer)) GTEST_SKIP() << "no " << drawer << " (a build without the window)";
+  kx::test::TempDir dir;
+  const std::string db = dir.file("units.db"), pdf = dir.file("shift.pdf");
+  std::string error;
+  {
+    auto log = UnitLog::open(db, &error);
+    ASSERT_TRUE(log) << error;
+    const char* const results[] = {"ok", "ok", "mismatch"};  // three units
+    for (int i = 0; i < 3; ++i) {
+      UnitRecord r;
+      r.time = "2026-03-02T08:10:00.000Z";
+      r.address = "unit " + std::to_string(i);
+      r.result = results[i];
+      r.seconds = 2.5;
+      ASSERT_TRUE(log->add(r)) << log->error();
+    }
+  }
+  const auto r = kx::test::runCli({"report", db, "--from", "2026-03-02T06:00Z", "--to",
+                                   "2026-03-02T14:00Z", "--pdf", pdf});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  const auto text = kx::test::runCli({"report", db, "--from", "2026-03-02T06:00Z", "--to",
+                                      "2026-03-02T14:00Z"});
+  EXPECT_NE(text.out.find("First-pass yield        66.7 %"), std::string::npos) << text.out;
+  std::FILE* pipe = ::popen(("pdftotext '" + pdf + "' -").c_str(), "r");
+  ASSERT_TRUE(pipe);
+  std::string words;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) words.append(buf, n);
+  ::pclose(pipe);
+  for (const char* expected : {"KX627 Shift Report", "First-pass yield", "66.7 %", "Units per hour",
+                               "Failure reasons (Pareto)", "mismatch"})
+    EXPECT_NE(words.find(expected), std::string::npos) << expected << "\n" << words;
 }
 
 }  // namespace

@@ -237,7 +237,7 @@ TEST_F(Wine, ApplyLogsUnitsInSqliteAndPostgres) {
 
 // The station programs and logs a unit on each of two COM ports; killed,
 // it takes its workers along at once (a job object), and the next station
-// opens both ports again.
+// opens both ports again; Ctrl-C stops it, each port "stopped", no error.
 TEST_F(Wine, StationLogsUnitsAndItsWorkersDieWithIt) {
   const std::string first = startSim(0);
   const std::string second = startSim(1);
@@ -264,8 +264,11 @@ TEST_F(Wine, StationLogsUnitsAndItsWorkersDieWithIt) {
   for (const char* unit :
        {"0012-6F-100001 already provisioned", "0012-6F-200001 already provisioned"})
     EXPECT_TRUE(next.waitForOutput(unit, 60000)) << next.out() << next.err();
-  next.signal(SIGKILL);
-  next.finish(10000);
+  next.signal(SIGINT);
+  EXPECT_EQ(next.finish(60000), kExitOk) << next.out() << next.err();
+  EXPECT_NE(next.out().find("Shift: 0 passed, 0 failed, 2 already provisioned"), std::string::npos)
+      << next.out();
+  EXPECT_EQ(next.out().find("exit code"), std::string::npos) << next.out();
 
   const CliResult r = cli({"log", windowsPath(db), "--csv"});
   EXPECT_EQ(r.code, kExitOk) << r.err;

@@ -184,8 +184,8 @@ TEST_F(Setup, InstallsForTheUserStartsFromTheStartMenuUpgradesAndUninstalls) {
   ASSERT_EQ(r.code, 0) << r.out << r.err;
   expectTheZipsFilesIn(programs);
   expectResources(programs / "Uninstall.exe", false);
-  for (const char* entry : {"KX627 Configuration Tool", "KX627 Configuration Manual", "AT Command Manual",
-                            "Uninstall KX627 Configuration Tool"})
+  for (const char* entry : {"KX627 Configuration Tool", "KX627 Production", "KX627 Configuration Manual",
+                            "AT Command Manual", "Uninstall KX627 Configuration Tool"})
     EXPECT_TRUE(fs::is_regular_file(startMenu / (std::string(entry) + ".lnk"))) << entry;
   EXPECT_NE(bytesOf(startMenu / "AT Command Manual.lnk").find("AT Command Manual.pdf"), std::string::npos);
   EXPECT_FALSE(fs::exists(home / "Desktop" / (kProduct + ".lnk"))) << "a desktop shortcut only when asked for";

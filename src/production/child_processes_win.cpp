@@ -6,9 +6,9 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/child_processes.h"
+#include "production/child_processes.h"
 
-namespace kx::cli {
+namespace kx::production {
 namespace {
 
 // The exit code a child stopped at once reports, as SIGKILL's on POSIX.
@@ -35,6 +35,7 @@ std::string quoted(const std::string& arg) {
 
 struct Child {
   HANDLE process = nullptr;
+  HANDLE input = nullptr;  // the write end of its standard input
   DWORD pid = 0;
   bool ended = true;
   int openStreams = 0;
@@ -60,6 +61,7 @@ BOOL WINAPI countInterrupt(DWORD event) {
 struct ChildProcesses::State {
   // The children's job: closed with this process, it ends them all.
   HANDLE job = nullptr;
+  bool takesInterrupts = false;
   std::vector<Child> children;
   std::vector<std::thread> readers;  // one per pipe, each ends with its pipe
   std::mutex mutex;
@@ -81,7 +83,7 @@ struct ChildProcesses::State {
   }
 };
 
-ChildProcesses::ChildProcesses() : s_(std::make_unique<State>()) {
+ChildProcesses::ChildProcesses(bool takeInterrupts) : s_(std::make_unique<State>()) {
   s_->job = ::CreateJobObjectA(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
@@ -90,6 +92,8 @@ ChildProcesses::ChildProcesses() : s_(std::make_unique<State>()) {
     ::CloseHandle(s_->job);
     s_->job = nullptr;
   }
+  if (!takeInterrupts) return;
+  s_->takesInterrupts = true;
   gInterrupts = 0;
   gWakeMutex = &s_->mutex;
   gWake = &s_->changed;
@@ -97,12 +101,14 @@ ChildProcesses::ChildProcesses() : s_(std::make_unique<State>()) {
 }
 
 ChildProcesses::~ChildProcesses() {
-  ::SetConsoleCtrlHandler(countInterrupt, FALSE);
-  {
+  if (s_->takesInterrupts) {
+    ::SetConsoleCtrlHandler(countInterrupt, FALSE);
     std::lock_guard lock(s_->mutex);
     gWakeMutex = nullptr;
     gWake = nullptr;
   }
+  for (Child& c : s_->children)
+    if (c.input) ::CloseHandle(c.input);
   for (Child& c : s_->children)
     if (!c.ended) ::TerminateProcess(c.process, kKilledExitCode);
   for (std::thread& t : s_->readers) t.join();
@@ -116,6 +122,16 @@ std::string ChildProcesses::selfPath() {
   const DWORD len = ::GetModuleFileNameA(nullptr, self, sizeof self);
   if (len == 0 || len >= sizeof self) return {};
   return std::string(self, len);
+}
+
+std::string ChildProcesses::besideSelf(const std::string& name) {
+  const std::string self = selfPath();
+  const std::size_t slash = self.find_last_of("\\/");
+  if (slash == std::string::npos) return {};
+  const std::string path = self.substr(0, slash + 1) + name + ".exe";
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  return path;
 }
 
 std::string ChildProcesses::makeTempDirectory() {
@@ -139,12 +155,13 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
-  HANDLE input = ::CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, 0, nullptr);
+  HANDLE input = nullptr, inputWrite = nullptr;
   const bool piped = ::CreatePipe(&outRead, &outWrite, &inherit, 0) &&
                      ::CreatePipe(&errRead, &errWrite, &inherit, 0) &&
+                     ::CreatePipe(&input, &inputWrite, &inherit, 0) &&
                      ::SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0) &&
-                     ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+                     ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0) &&
+                     ::SetHandleInformation(inputWrite, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -155,11 +172,13 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
   // A process group of its own: the console's Ctrl-C reaches the parent
   // alone, which passes it on as Ctrl-Break (the one event a group gets).
   // Started suspended, and run only once it is in the job: a child that could
-  // outlive this program never runs at all.
-  bool started = s_->job && piped && input != INVALID_HANDLE_VALUE &&
+  // outlive this program never runs at all. A program without a console (the
+  // window) would give each console child a console window of its own.
+  const DWORD noConsole = ::GetConsoleWindow() ? 0 : CREATE_NO_WINDOW;
+  bool started = s_->job && piped &&
                  ::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                  CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED, nullptr, nullptr,
-                                  &startup, &info);
+                                  CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED | noConsole, nullptr,
+                                  nullptr, &startup, &info);
   if (started && (!::AssignProcessToJobObject(s_->job, info.hProcess) ||
                   ::ResumeThread(info.hThread) == static_cast<DWORD>(-1))) {
     ::TerminateProcess(info.hProcess, kKilledExitCode);
@@ -170,13 +189,14 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
   for (HANDLE h : {input, outWrite, errWrite})
     if (h && h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
   if (!started) {
-    for (HANDLE h : {outRead, errRead})
+    for (HANDLE h : {outRead, errRead, inputWrite})
       if (h) ::CloseHandle(h);
     return false;
   }
   ::CloseHandle(info.hThread);
   Child& c = s_->children[index];
   c.process = info.hProcess;
+  c.input = inputWrite;
   c.pid = info.dwProcessId;
   c.ended = false;
   c.openStreams = 2;
@@ -189,7 +209,10 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
   {
     std::unique_lock lock(s_->mutex);
     s_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                         [this] { return !s_->queue.empty() || gInterrupts.load() > 0; });
+                         [this] {
+                           return !s_->queue.empty() ||
+                                  (s_->takesInterrupts && gInterrupts.load() > 0);
+                         });
     for (Output& o : s_->queue) {
       if (o.bytes.empty()) --s_->children[o.child].openStreams;
       output.push_back(std::move(o));
@@ -206,7 +229,20 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
     c.ended = true;
     exits.push_back({i, static_cast<int>(code)});
   }
-  return gInterrupts.exchange(0);
+  return s_->takesInterrupts ? gInterrupts.exchange(0) : 0;
+}
+
+bool ChildProcesses::sendLine(std::size_t child, std::string_view line) {
+  Child& c = s_->children.at(child);
+  if (c.ended || !c.input) return false;
+  const std::string text = std::string(line) + "\n";
+  DWORD written = 0;
+  if (::WriteFile(c.input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+      written == text.size())
+    return true;
+  ::CloseHandle(c.input);
+  c.input = nullptr;
+  return false;
 }
 
 void ChildProcesses::interrupt(std::size_t child, bool hard) {
@@ -224,4 +260,4 @@ bool ChildProcesses::busy() const {
   return false;
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production

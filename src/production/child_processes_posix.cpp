@@ -10,14 +10,15 @@
 #include <cstdlib>
 #include <csignal>
 
-#include "cli/child_processes.h"
+#include "production/child_processes.h"
 
-namespace kx::cli {
+namespace kx::production {
 namespace {
 
 struct Child {
   pid_t pid = -1;
   int outFd = -1, errFd = -1;
+  int inFd = -1;  // the write end of its standard input
   bool ended = false;
 };
 
@@ -28,7 +29,8 @@ struct ChildProcesses::State {
   int sigFd = -1;
 };
 
-ChildProcesses::ChildProcesses() : s_(std::make_unique<State>()) {
+ChildProcesses::ChildProcesses(bool takeInterrupts) : s_(std::make_unique<State>()) {
+  if (!takeInterrupts) return;
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -38,9 +40,17 @@ ChildProcesses::ChildProcesses() : s_(std::make_unique<State>()) {
 }
 
 ChildProcesses::~ChildProcesses() {
+  // A child still running is ended and waited for, as on Windows: a long
+  // running program (the window) keeps no zombie of it.
+  for (Child& c : s_->children) {
+    if (c.ended) continue;
+    ::kill(c.pid, SIGKILL);
+    ::waitpid(c.pid, nullptr, 0);
+  }
   for (Child& c : s_->children) {
     if (c.outFd >= 0) ::close(c.outFd);
     if (c.errFd >= 0) ::close(c.errFd);
+    if (c.inFd >= 0) ::close(c.inFd);
   }
   if (s_->sigFd >= 0) ::close(s_->sigFd);
 }
@@ -50,6 +60,14 @@ std::string ChildProcesses::selfPath() {
   const ssize_t len = ::readlink("/proc/self/exe", self, sizeof self - 1);
   if (len <= 0) return {};
   return std::string(self, static_cast<std::size_t>(len));
+}
+
+std::string ChildProcesses::besideSelf(const std::string& name) {
+  const std::string self = selfPath();
+  const std::size_t slash = self.rfind('/');
+  if (slash == std::string::npos) return {};
+  const std::string path = self.substr(0, slash + 1) + name;
+  return ::access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 
 std::string ChildProcesses::makeTempDirectory() {
@@ -62,11 +80,15 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
   s_->children.emplace_back();
   Child& c = s_->children.back();
   c.ended = true;  // until it runs
-  int out[2], err[2];
+  int out[2], err[2], in[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return false;
   if (::pipe2(err, O_CLOEXEC) != 0) {
     ::close(out[0]);
     ::close(out[1]);
+    return false;
+  }
+  if (::pipe2(in, O_CLOEXEC) != 0) {
+    for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
     return false;
   }
   std::vector<std::string> argv = args;
@@ -77,7 +99,7 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
-    for (int fd : {out[0], out[1], err[0], err[1]}) ::close(fd);
+    for (int fd : {out[0], out[1], err[0], err[1], in[0], in[1]}) ::close(fd);
     return false;
   }
   if (pid == 0) {
@@ -92,8 +114,7 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
     ::setpgid(0, 0);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
-    const int devNull = ::open("/dev/null", O_RDONLY);
-    if (devNull >= 0) ::dup2(devNull, STDIN_FILENO);
+    ::dup2(in[0], STDIN_FILENO);
     sigset_t none;
     sigemptyset(&none);
     ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
@@ -102,9 +123,11 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
   }
   ::close(out[1]);
   ::close(err[1]);
+  ::close(in[0]);
   c.pid = pid;
   c.outFd = out[0];
   c.errFd = err[0];
+  c.inFd = in[1];
   c.ended = false;
   return true;
 }
@@ -157,6 +180,33 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
   return interrupts;
 }
 
+bool ChildProcesses::sendLine(std::size_t child, std::string_view line) {
+  Child& c = s_->children.at(child);
+  if (c.ended || c.inFd < 0) return false;
+  const std::string text = std::string(line) + "\n";
+  // A child that has closed its input makes the write raise SIGPIPE, which
+  // would end this program: held back for the write and taken away after.
+  sigset_t pipeSignal, before;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+  ssize_t n;
+  do {
+    n = ::write(c.inFd, text.data(), text.size());
+  } while (n < 0 && errno == EINTR);
+  const bool written = n == static_cast<ssize_t>(text.size());
+  if (n < 0 && errno == EPIPE) {
+    const timespec none{0, 0};
+    ::sigtimedwait(&pipeSignal, nullptr, &none);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (!written) {
+    ::close(c.inFd);
+    c.inFd = -1;
+  }
+  return written;
+}
+
 void ChildProcesses::interrupt(std::size_t child, bool hard) {
   const Child& c = s_->children.at(child);
   if (!c.ended) ::kill(c.pid, hard ? SIGKILL : SIGINT);
@@ -168,4 +218,4 @@ bool ChildProcesses::busy() const {
   return false;
 }
 
-}  // namespace kx::cli
+}  // namespace kx::production
