@@ -48,19 +48,25 @@ std::string unitTimeText(const std::string& stored) {
                        local.tm_min, local.tm_sec, ms, offset < 0 ? '-' : '+', away / 60, away % 60);
 }
 
-int printUnitLog(const Options& o, std::FILE* out, std::FILE* err) {
-  if (!UnitLog::isPostgres(o.file) && !std::filesystem::exists(o.file)) {
-    std::fprintf(err, "kx627-cli: no unit log %s\n", o.file.c_str());
+int readUnitLogRows(const std::string& file, const std::string& before,
+                    std::vector<UnitRecord>* rows, std::FILE* err) {
+  if (!UnitLog::isPostgres(file) && !std::filesystem::exists(file)) {
+    std::fprintf(err, "kx627-cli: no unit log %s\n", file.c_str());
     return kExitFileError;
   }
   std::string error;
-  const auto log = UnitLog::openForReading(o.file, &error);
-  std::vector<UnitRecord> records;
-  if (!log || !log->records(&records)) {
-    std::fprintf(err, "kx627-cli: cannot read the unit log %s: %s\n", shownAddress(o.file).c_str(),
+  const auto log = UnitLog::openForReading(file, &error);
+  if (!log || !log->records(rows, "", before)) {
+    std::fprintf(err, "kx627-cli: cannot read the unit log %s: %s\n", shownAddress(file).c_str(),
                  log ? log->error().c_str() : error.c_str());
     return kExitFileError;
   }
+  return kExitOk;
+}
+
+int printUnitLog(const Options& o, std::FILE* out, std::FILE* err) {
+  std::vector<UnitRecord> records;
+  if (const int code = readUnitLogRows(o.file, "", &records, err); code != kExitOk) return code;
   constexpr std::size_t kColumnCount = std::size(kColumns);
   if (o.csv) {
     // CR LF line ends as they are written, and a UTF-8 byte-order mark, by

@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/cli_options.h"
+#include "production/unit_log.h"
 
 namespace kx::cli {
 
@@ -12,6 +14,12 @@ namespace kx::cli {
 // settings read back), or with options.csv every column as CSV with a
 // header row. Returns the exit code.
 int printUnitLog(const Options& options, std::FILE* out, std::FILE* err);
+
+// The rows of the unit log `file` (an SQLite file or a PostgreSQL address)
+// before `before` (every row when empty), opened only for reading. Returns
+// kExitOk, or kExitFileError with the reason written to `err`.
+int readUnitLogRows(const std::string& file, const std::string& before,
+                    std::vector<production::UnitRecord>* rows, std::FILE* err);
 
 // A time as the unit log stores it (UTC, "2026-12-09T21:40:07.123Z"), shown in
 // the local time with its offset from UTC: "2026-12-09 22:40:07.123 +01:00".

@@ -8,6 +8,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/console.h"
+#include "cli/log_command.h"
 #include "common/text.h"
 #include "production/child_processes.h"
 #include "production/shift_figures.h"
@@ -121,20 +122,11 @@ int printShiftReport(const Options& o, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "kx627-cli: --from must come before --to\n");
     return kExitUsage;
   }
-  if (!UnitLog::isPostgres(o.file) && !std::filesystem::exists(o.file)) {
-    std::fprintf(err, "kx627-cli: no unit log %s\n", o.file.c_str());
-    return kExitFileError;
-  }
-  std::string error;
-  const auto log = UnitLog::openForReading(o.file, &error);
   std::vector<UnitRecord> records;
   // Every row before the span's end: the earlier ones tell which units were
   // tried before it.
-  if (!log || !log->records(&records, "", utcTimestampOf(*to))) {
-    std::fprintf(err, "kx627-cli: cannot read the unit log %s: %s\n", shownAddress(o.file).c_str(),
-                 log ? log->error().c_str() : error.c_str());
-    return kExitFileError;
-  }
+  if (const int code = readUnitLogRows(o.file, utcTimestampOf(*to), &records, err); code != kExitOk)
+    return code;
   const ShiftFigures figures = shiftFigures(records, *from, *to);
   if (!o.pdfPath.empty()) return drawPdf(figures, o.pdfPath, err);
   if (o.json)

@@ -11,7 +11,6 @@
 #include <QGroupBox>
 #include <QLayout>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -31,6 +30,7 @@
 #include "ui/form_page.h"
 #include "ui/led_button.h"
 #include "ui/local_device_page.h"
+#include "ui/message_box.h"
 #include "ui/pair_device_page.h"
 #include "ui/production_window.h"
 #include "ui/remote_device_page.h"
@@ -103,22 +103,6 @@ QString toWidgetText(QString text) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(u'\r', u'\n');
   return text;
-}
-
-QMessageBox::Icon boxIcon(MsgIcon icon) {
-  switch (icon) {
-    case MsgIcon::None:
-      return QMessageBox::NoIcon;
-    case MsgIcon::Information:
-      return QMessageBox::Information;
-    case MsgIcon::Warning:
-      return QMessageBox::Warning;
-    case MsgIcon::Error:
-      return QMessageBox::Critical;
-    case MsgIcon::Question:
-      return QMessageBox::Question;
-  }
-  return QMessageBox::NoIcon;
 }
 
 }  // namespace
@@ -644,23 +628,8 @@ MsgResult MainWindow::showBox(const std::string& text, const std::string& captio
 
 MsgResult MainWindow::askUser(const std::string& text, const std::string& caption, MsgButtons buttons,
                               MsgIcon icon) {
-  QMessageBox::StandardButtons choice = QMessageBox::Ok;
-  if (isYesNo(buttons)) choice = QMessageBox::Yes | QMessageBox::No;
-  if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;
-  QMessageBox box(boxIcon(icon), caption.empty() ? windowTitle() : toQt(caption), toQt(text), choice, this);
-  // A screen reader announces the alert with its text, not only its title.
-  box.setAccessibleDescription(toQt(text));
-  if (buttons == MsgButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
-  switch (box.exec()) {
-    case QMessageBox::Ok:
-      return MsgResult::Ok;
-    case QMessageBox::Yes:
-      return MsgResult::Yes;
-    case QMessageBox::No:
-      return MsgResult::No;
-    default:
-      return isYesNo(buttons) ? MsgResult::No : MsgResult::Cancel;
-  }
+  return execMessageBox(this, caption.empty() ? windowTitle() : toQt(caption), toQt(text), buttons,
+                        icon);
 }
 
 void MainWindow::postMessageBox(const std::string& text) {

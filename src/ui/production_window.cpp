@@ -19,7 +19,6 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
@@ -36,6 +35,7 @@
 #include "serial/port_enum.h"
 #include "ui/fixture_tile.h"
 #include "ui/form_page.h"
+#include "ui/message_box.h"
 #include "ui/shift_report.h"
 
 namespace kx {
@@ -844,27 +844,7 @@ std::optional<std::string> ProductionWindow::chooseFile(const QString& title, co
 
 MsgResult ProductionWindow::ask(const std::string& text, MsgButtons buttons, MsgIcon icon) {
   if (const auto hooked = messageBoxHook.tryCall(text, buttons, icon)) return *hooked;
-  QMessageBox::StandardButtons choice = QMessageBox::Ok;
-  if (isYesNo(buttons)) choice = QMessageBox::Yes | QMessageBox::No;
-  if (buttons == MsgButtons::OkCancel) choice = QMessageBox::Ok | QMessageBox::Cancel;
-  const QMessageBox::Icon shown = icon == MsgIcon::Error         ? QMessageBox::Critical
-                                  : icon == MsgIcon::Warning     ? QMessageBox::Warning
-                                  : icon == MsgIcon::Question    ? QMessageBox::Question
-                                  : icon == MsgIcon::Information ? QMessageBox::Information
-                                                                 : QMessageBox::NoIcon;
-  QMessageBox box(shown, windowTitle(), QString::fromLocal8Bit(text.c_str()), choice, this);
-  box.setAccessibleDescription(box.text());
-  if (buttons == MsgButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
-  switch (box.exec()) {
-    case QMessageBox::Ok:
-      return MsgResult::Ok;
-    case QMessageBox::Yes:
-      return MsgResult::Yes;
-    case QMessageBox::No:
-      return MsgResult::No;
-    default:
-      return isYesNo(buttons) ? MsgResult::No : MsgResult::Cancel;
-  }
+  return execMessageBox(this, windowTitle(), QString::fromLocal8Bit(text.c_str()), buttons, icon);
 }
 
 }  // namespace kx
