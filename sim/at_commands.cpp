@@ -11,8 +11,6 @@ namespace kx::sim {
 
 namespace {
 
-constexpr const char* kNoBond = "0000-00-000000";
-
 std::string upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -49,7 +47,7 @@ void World::handlePcByte(Device& d, uint8_t b, long long now) {
     return;
   }
   d.lastRxMs = now;
-  if (d.s.echo) emit(d, std::string(1, static_cast<char>(b)));
+  if (d.s.echo) sendToPc(d, std::string(1, static_cast<char>(b)));
   if (b == '\r') {
     const std::string command = d.line;
     const bool overlong = d.overflow;
@@ -74,7 +72,7 @@ void World::handlePcByte(Device& d, uint8_t b, long long now) {
   if (d.line == "+++" && d.s.esc) {
     d.line.clear();
     d.remember("+++");
-    emit(d, "\r\nOK\r\n");
+    sendToPc(d, "\r\nOK\r\n");
   }
 }
 
@@ -92,7 +90,7 @@ void World::handleDataByte(Device& d, uint8_t b, long long now) {
         d.heldPlus.clear();
         d.dataMode = false;
         d.remember("+++");
-        emit(d, "\r\nOK\r\n");
+        sendToPc(d, "\r\nOK\r\n");
       }
       return;
     }
@@ -165,7 +163,7 @@ void World::execute(Device& d, const std::string& command) {
                       sign(s.echo) + "\r\nRESP" + sign(s.resp) + "\r\nDCOV" + sign(s.dcov) +
                       "\r\nESC" + sign(s.esc) + "\r\nSLEEP" + sign(s.sleep) + "\r\nACON" +
                       sign(s.acon) + "\r\nRCFG" + sign(s.rcfg) + "\r\n";
-    return emit(d, all + (s.resp ? "OK\r\n" : ""));
+    return sendToPc(d, all + (s.resp ? "OK\r\n" : ""));
   }
   if (u == "AT+RESET") {
     replyOk(d);
@@ -267,7 +265,7 @@ void World::execute(Device& d, const std::string& command) {
   }
   if (u == "AT+AUTO") {
     // Mode changes are confirmed even while command responses are off.
-    emit(d, "\r\nOK\r\n");
+    sendToPc(d, "\r\nOK\r\n");
     d.dataMode = true;
     d.heldPlus.clear();
     return;

@@ -12,7 +12,7 @@ namespace kx::sim {
 
 namespace {
 
-std::string upper(std::string s) {
+std::string upperCased(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
 }
@@ -178,7 +178,7 @@ bool World::setField(Device& d, const std::string& fieldIn, const std::string& v
   } else if (field == "refuse") {
     // A command the adapter answers with ERROR from now on ("none" clears it;
     // a final "*" stands for any rest).
-    std::string u = upper(v);
+    std::string u = upperCased(v);
     if (!u.empty() && u.back() == '\r') u.pop_back();
     d.refuse = u == "NONE" ? std::string() : u;
   } else {

@@ -11,7 +11,6 @@ namespace kx::sim {
 namespace {
 
 constexpr int kBaudTable[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
-constexpr const char* kNoBond = "0000-00-000000";
 constexpr int kTickMs = 100;
 
 std::string formatAddress(unsigned nap, unsigned uap, unsigned lap) {
@@ -189,7 +188,7 @@ LineSettings World::lineOf(const Device& d) const {
   return l;
 }
 
-void World::emit(Device& d, const std::string& bytes) {
+void World::sendToPc(Device& d, const std::string& bytes) {
   if (bytes.empty() || d.restarting || !d.isAdapter || indexOf(d) != plugged_ || !transport_)
     return;
   d.bytesOut += static_cast<long long>(bytes.size());
@@ -212,10 +211,10 @@ void World::emit(Device& d, const std::string& bytes) {
   cv_.notify_all();
 }
 
-void World::replyOk(Device& d) { emit(d, d.s.resp ? "\r\nOK\r\n" : "\r\n"); }
-void World::replyError(Device& d) { emit(d, "\r\nERROR\r\n"); }
+void World::replyOk(Device& d) { sendToPc(d, d.s.resp ? "\r\nOK\r\n" : "\r\n"); }
+void World::replyError(Device& d) { sendToPc(d, "\r\nERROR\r\n"); }
 void World::replyValue(Device& d, const std::string& value) {
-  emit(d, "\r\n" + value + "\r\n" + (d.s.resp ? "OK\r\n" : ""));
+  sendToPc(d, "\r\n" + value + "\r\n" + (d.s.resp ? "OK\r\n" : ""));
 }
 
 void World::schedule(int delayMs, std::function<void()> fn) {
@@ -319,14 +318,14 @@ void World::startInquiry(Device& d) {
       if (!me || !o || !me->inquiring || me->inquiryGeneration != generation) return;
       // Result lines share their CR LF separators: the first opens with one.
       std::string text = inquiryLine(o->s.name, o->cod, o->rssi, o->address) + "\r\n";
-      emit(*me, me->inquiryLineSent ? text : "\r\n" + text);
+      sendToPc(*me, me->inquiryLineSent ? text : "\r\n" + text);
       me->inquiryLineSent = true;
     });
   }
   schedule(options_.inquiryMs, [this, self, generation] {
     Device* me = dev(self);
     if (!me || !me->inquiring || me->inquiryGeneration != generation) return;
-    emit(*me, std::string(me->inquiryLineSent ? "" : "\r\n") + "Inquiry End\r\n");
+    sendToPc(*me, std::string(me->inquiryLineSent ? "" : "\r\n") + "Inquiry End\r\n");
     me->inquiring = false;
   });
 }
@@ -359,7 +358,7 @@ void World::attemptConnect(int from, const std::string& twelveHex, bool automati
     if (me->peer == 0 && !me->restarting && target && accepts(*target, *me)) {
       connect(*me, *target);
     } else if (!automatic) {
-      emit(*me, "\r\nCONNECT  Attempt Fail!!\r\n");
+      sendToPc(*me, "\r\nCONNECT  Attempt Fail!!\r\n");
     }
   });
 }
@@ -376,8 +375,8 @@ void World::connect(Device& a, Device& b) {
     x->handshakeBytes = 0;
     x->pair.clear();
   }
-  emit(a, "\r\nCONNECT \"" + b.address + "\"\r\n");
-  emit(b, "\r\nCONNECT \"" + a.address + "\"\r\n");
+  sendToPc(a, "\r\nCONNECT \"" + b.address + "\"\r\n");
+  sendToPc(b, "\r\nCONNECT \"" + a.address + "\"\r\n");
 }
 
 void World::disconnect(Device& d, bool tellSelf) {
@@ -392,8 +391,8 @@ void World::disconnect(Device& d, bool tellSelf) {
     p->dataMode = false;
     p->remoteAccess = false;
     p->nextAutoMs = retry;
-    emit(*p, "\r\nDISCONNECT \"" + d.address + "\"\r\n");
-    if (tellSelf) emit(d, "\r\nDISCONNECT \"" + p->address + "\"\r\n");
+    sendToPc(*p, "\r\nDISCONNECT \"" + d.address + "\"\r\n");
+    if (tellSelf) sendToPc(d, "\r\nDISCONNECT \"" + p->address + "\"\r\n");
   }
 }
 
@@ -414,7 +413,7 @@ void World::linkReceive(Device& d, const std::string& bytes) {
     for (char c : bytes) remoteAccessByte(d, static_cast<uint8_t>(c));
     return;
   }
-  if (d.dataMode) emit(d, bytes);
+  if (d.dataMode) sendToPc(d, bytes);
 }
 
 bool World::sendFrom(int n, const std::string& bytes, std::string* error) {
@@ -436,7 +435,7 @@ void World::remoteAccessByte(Device& d, uint8_t b) {
   if (!d.remoteAccess) {
     // Outside remote access everything is data; eight 0xAA in a row also ask
     // for remote access. (The local end sees the two-byte answers this way.)
-    if (d.dataMode) emit(d, std::string(1, static_cast<char>(b)));
+    if (d.dataMode) sendToPc(d, std::string(1, static_cast<char>(b)));
     if (b != 0xAA) {
       d.handshakeBytes = 0;
       return;

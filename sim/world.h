@@ -50,12 +50,15 @@ class Transport {
   virtual void worldGone() {}
 };
 
+// The bond address of an adapter bonded to nothing.
+inline constexpr const char* kNoBond = "0000-00-000000";
+
 // The adapter's own settings, as its AT commands set and query them.
 struct AdapterSettings {
   std::string name;
   std::string pin = "1234";
   bool auth = true;                      // false: PIN query answers "NULL"
-  std::string bond = "0000-00-000000";   // 4-2-6 form; all zero = none
+  std::string bond = kNoBond;           // 4-2-6 form; all zero = none
   bool master = false;
   bool echo = false;
   bool resp = true;
@@ -173,7 +176,7 @@ class World {
   const Device* dev(int n) const;
   int indexOf(const Device& d) const;
   Device* findByAddress(const std::string& twelveHex);
-  void emit(Device& d, const std::string& bytes);
+  void sendToPc(Device& d, const std::string& bytes);
   void replyOk(Device& d);
   void replyError(Device& d);
   void replyValue(Device& d, const std::string& value);

@@ -14,7 +14,7 @@
 namespace kx {
 namespace {
 
-constexpr std::size_t kMessageBound = 1024;
+constexpr std::size_t kEventMessageBound = 1024;
 
 // A connect or disconnect message: a box and a status line, both posted, so
 // that the read thread never waits for the user-interface thread.
@@ -46,7 +46,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
   const int32_t index = getCommandIndex(command);
   if (showInStatus == 1)
     postNotify(NOTIFY_STATUS_TEXT, 0,
-               formatBounded(kMessageBound, "Received Response %s %s for command %s",
+               formatBounded(kEventMessageBound, "Received Response %s %s for command %s",
                              oneLine(response).c_str(), oneLine(param).c_str(),
                              oneLine(command).c_str()));
   switch (index) {
@@ -61,7 +61,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
       refreshLinkViews();
       noteLinkEvent(LinkEvent::Disconnected);
       const std::string text = formatBounded(
-          kMessageBound, "Local Device disconnected from remote device with address %s", param);
+          kEventMessageBound, "Local Device disconnected from remote device with address %s", param);
       reportEvent(text);
       return 1;
     }
@@ -71,7 +71,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
         localDev.dataMode = 0;
         noteLinkEvent(LinkEvent::ConnectFailed);
         const std::string text = formatBounded(
-            kMessageBound, "Local Device failed to connect to remote device. %s", param);
+            kEventMessageBound, "Local Device failed to connect to remote device. %s", param);
         reportEvent(text);
         return 1;
       }
@@ -88,7 +88,7 @@ int32_t handle(const char* command, const char* response, const char* param, int
       refreshLinkViews();
       noteLinkEvent(LinkEvent::Connected);
       const std::string text = formatBounded(
-          kMessageBound, "Local Device connected to remote device with address %s", param);
+          kEventMessageBound, "Local Device connected to remote device with address %s", param);
       reportEvent(text);
       return 1;
     }

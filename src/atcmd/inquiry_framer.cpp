@@ -10,7 +10,7 @@
 namespace kx {
 namespace {
 
-constexpr int kLineCapacity = kResponseSize - 1;
+constexpr int kInquiryLineCapacity = kResponseSize - 1;
 
 // Stores the finished line (without its leading CR LF) as the next result.
 bool storeResult(InquiryRecord& rec, std::string_view line) {
@@ -25,12 +25,12 @@ bool storeResult(InquiryRecord& rec, std::string_view line) {
 
 InquiryFeed feedInquiryByte(InquiryRecord& rec, uint8_t byte, ConnectEvent* event) {
   InquiryFeed out;
-  if (rec.lineLen < 0 || rec.lineLen > kLineCapacity) rec.lineLen = kLineCapacity;
+  if (rec.lineLen < 0 || rec.lineLen > kInquiryLineCapacity) rec.lineLen = kInquiryLineCapacity;
 
   if (rec.skipNext.load() == 1) {
     rec.skipNext = 0;
   } else if (byte == '\r') {
-    const bool cut = rec.lineLen >= kLineCapacity;
+    const bool cut = rec.lineLen >= kInquiryLineCapacity;
     rec.line[rec.lineLen] = '\0';
     const std::string_view line(rec.line, static_cast<std::size_t>(rec.lineLen));
     const std::string shown = debugEnabled() ? escapeBytes(line) : std::string();
@@ -60,7 +60,7 @@ InquiryFeed feedInquiryByte(InquiryRecord& rec, uint8_t byte, ConnectEvent* even
     rec.lineLen = 1;
     return out;
   }
-  if (rec.lineLen < kLineCapacity) {
+  if (rec.lineLen < kInquiryLineCapacity) {
     rec.line[rec.lineLen++] = static_cast<char>(byte);
     rec.line[rec.lineLen] = '\0';
   }

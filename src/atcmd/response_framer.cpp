@@ -10,7 +10,7 @@
 namespace kx {
 namespace {
 
-constexpr int kLineCapacity = kResponseSize - 1;  // bytes kept, NUL after them
+constexpr int kAnswerLineCapacity = kResponseSize - 1;  // bytes kept, NUL after them
 
 constexpr std::string_view kOkLine = "\r\nOK\r\n";
 constexpr std::string_view kErrorLine = "\r\nERROR\r\n";
@@ -95,7 +95,7 @@ FrameResult endOfLine(AtCommandRecord& rec, bool cut, const FramingContext& ctx,
   // A value line: keep it as param and start the next line with this line's
   // closing CR LF, which also opens a final line that follows directly.
   std::memcpy(rec.param, rec.response, sizeof rec.param);
-  rec.param[kLineCapacity] = '\0';
+  rec.param[kAnswerLineCapacity] = '\0';
   std::memset(rec.response, 0, sizeof rec.response);
   rec.response[0] = '\r';
   rec.response[1] = '\n';
@@ -144,9 +144,9 @@ FrameResult feedResponseByte(AtCommandRecord& rec, uint8_t byte, const FramingCo
     debugLog("ATCOMMAND: %s, unknown state %d", "processCmdResponse", rec.rxState);
     return FrameResult::None;
   }
-  if (rec.rxIndex < 0 || rec.rxIndex > kLineCapacity) rec.rxIndex = kLineCapacity;
+  if (rec.rxIndex < 0 || rec.rxIndex > kAnswerLineCapacity) rec.rxIndex = kAnswerLineCapacity;
 
-  const bool stored = rec.rxIndex < kLineCapacity;
+  const bool stored = rec.rxIndex < kAnswerLineCapacity;
   if (stored) {
     rec.response[rec.rxIndex++] = static_cast<char>(byte);
     rec.response[rec.rxIndex] = '\0';

@@ -25,7 +25,7 @@ ManualResetEvent atCommandEvent{true};
 
 namespace {
 
-constexpr std::size_t kMessageBound = 1024;
+constexpr std::size_t kSendMessageBound = 1024;
 constexpr int kMaxTransmissions = 2;
 
 std::string shown(std::string_view text) { return escapeBytes(text); }
@@ -128,7 +128,7 @@ int timerCommandPeriodMs(int32_t baudCode) {
 
 int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMode,
                       int32_t timeoutMs) {
-  const std::size_t length = command ? strnlen(command, kMessageBound) : 0;
+  const std::size_t length = command ? strnlen(command, kSendMessageBound) : 0;
   const std::string_view cmd(command ? command : "", length);
   if (length == 0) {
     debugLog("ATCOMMAND: trying to send a command %s with 0 length ", "");
@@ -180,7 +180,7 @@ int32_t sendATCommand(const char* command, int32_t showInStatus, int32_t timerMo
 
   preparePendingCommand(cmd, showInStatus, timerMode, commandExpectsData(command));
   if (showInStatus == 1)
-    appendStatus(formatBounded(kMessageBound, "Sending command %s", oneLine(command).c_str()));
+    appendStatus(formatBounded(kSendMessageBound, "Sending command %s", oneLine(command).c_str()));
 
   const auto len = static_cast<uint32_t>(length);
   const int32_t result = timerMode == 1 ? sendTimerCommand(command, len)
@@ -289,7 +289,7 @@ void completeTimerCommand() {
   }
   if (nothingArrived) {
     const std::string text =
-        formatBounded(kMessageBound, "Failed to send %s command", oneLine(command).c_str());
+        formatBounded(kSendMessageBound, "Failed to send %s command", oneLine(command).c_str());
     appendStatus(text);
     showMessageBox(text, MsgButtons::Ok);
     return;

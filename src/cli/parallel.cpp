@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 // wait of a run is bounded, so only a fault gets here.
 constexpr auto kChildDeadline = std::chrono::minutes(30);
 
-struct Child {
+struct PortRun {
   std::string port;
   std::string reportPath;
   std::string outLine, errLine;  // a line not yet ended
@@ -77,10 +77,10 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
   std::error_code noTemp;
   const std::filesystem::path reportDir =
       dir.empty() ? std::filesystem::temp_directory_path(noTemp) : dir;
-  std::vector<Child> children(options.ports.size());
+  std::vector<PortRun> children(options.ports.size());
   const std::vector<std::string> args = childArguments(argv);
   for (std::size_t i = 0; i < children.size(); ++i) {
-    Child& c = children[i];
+    PortRun& c = children[i];
     c.port = options.ports[i];
     c.reportPath = (reportDir / ("report-" + std::to_string(i))).string();
     std::vector<std::string> childArgs = args;
@@ -98,7 +98,7 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
     std::vector<ChildProcesses::Exit> exits;
     const int interrupts = processes.wait(200, output, exits);
     for (const ChildProcesses::Output& o : output) {
-      Child& c = children[o.child];
+      PortRun& c = children[o.child];
       std::string& pending = o.isError ? c.errLine : c.outLine;
       std::FILE* to = o.isError ? stderr : stdout;
       if (!o.bytes.empty())
@@ -107,7 +107,7 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
         passLines(pending, "\n", 1, c.port, to);  // the last line, unended
     }
     for (const ChildProcesses::Exit& e : exits) {
-      Child& c = children[e.child];
+      PortRun& c = children[e.child];
       c.exitCode = e.code;
       c.seconds = std::chrono::duration<double>(Clock::now() - c.started).count();
     }
@@ -119,7 +119,7 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
         if (children[i].exitCode < 0) processes.interrupt(i, cancels > 1);
     }
     for (std::size_t i = 0; i < children.size(); ++i) {
-      Child& c = children[i];
+      PortRun& c = children[i];
       if (c.exitCode >= 0 || c.killed || Clock::now() - c.started <= kChildDeadline) continue;
       std::fprintf(stderr, "%s: no end after %d minutes; stopped\n", c.port.c_str(),
                    static_cast<int>(kChildDeadline.count()));
@@ -133,7 +133,7 @@ int runOnEveryPort(const Options& options, const std::vector<std::string>& argv)
   std::fprintf(stdout, "\n%-24s %-16s %-20s %-17s %-28s %s\n", "port", "address", "name",
                "result", "mismatched", "seconds");
   int first = kExitOk;
-  for (Child& c : children) {
+  for (PortRun& c : children) {
     std::string json = readFileText(c.reportPath);
     while (!json.empty() && json.back() == '\n') json.pop_back();
     RunReport r;

@@ -13,18 +13,14 @@
 #include "production/child_processes.h"
 
 namespace kx::production {
-namespace {
-
-struct Child {
-  pid_t pid = -1;
-  int outFd = -1, errFd = -1;
-  int inFd = -1;  // the write end of its standard input
-  bool ended = false;
-};
-
-}  // namespace
 
 struct ChildProcesses::State {
+  struct Child {
+    pid_t pid = -1;
+    int outFd = -1, errFd = -1;
+    int inFd = -1;  // the write end of its standard input
+    bool ended = false;
+  };
   std::vector<Child> children;
   int sigFd = -1;
 };
@@ -42,12 +38,12 @@ ChildProcesses::ChildProcesses(bool takeInterrupts) : s_(std::make_unique<State>
 ChildProcesses::~ChildProcesses() {
   // A child still running is ended and waited for, as on Windows: a long
   // running program (the window) keeps no zombie of it.
-  for (Child& c : s_->children) {
+  for (State::Child& c : s_->children) {
     if (c.ended) continue;
     ::kill(c.pid, SIGKILL);
     ::waitpid(c.pid, nullptr, 0);
   }
-  for (Child& c : s_->children) {
+  for (State::Child& c : s_->children) {
     if (c.outFd >= 0) ::close(c.outFd);
     if (c.errFd >= 0) ::close(c.errFd);
     if (c.inFd >= 0) ::close(c.inFd);
@@ -78,7 +74,7 @@ std::string ChildProcesses::makeTempDirectory() {
 
 bool ChildProcesses::start(const std::string& program, const std::vector<std::string>& args) {
   s_->children.emplace_back();
-  Child& c = s_->children.back();
+  State::Child& c = s_->children.back();
   c.ended = true;  // until it runs
   int out[2], err[2], in[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return false;
@@ -136,7 +132,7 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
   std::vector<pollfd> fds;
   std::vector<std::pair<std::size_t, bool>> who;  // child, is-stderr
   for (std::size_t i = 0; i < s_->children.size(); ++i) {
-    const Child& c = s_->children[i];
+    const State::Child& c = s_->children[i];
     if (c.outFd >= 0) {
       fds.push_back({c.outFd, POLLIN, 0});
       who.emplace_back(i, false);
@@ -150,7 +146,7 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
   ::poll(fds.data(), fds.size(), timeoutMs);
   for (std::size_t k = 0; k < who.size(); ++k) {
     if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    Child& c = s_->children[who[k].first];
+    State::Child& c = s_->children[who[k].first];
     int& fd = who[k].second ? c.errFd : c.outFd;
     char buf[4096];
     const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -169,7 +165,7 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
     if (::read(s_->sigFd, &info, sizeof info) > 0) ++interrupts;
   }
   for (std::size_t i = 0; i < s_->children.size(); ++i) {
-    Child& c = s_->children[i];
+    State::Child& c = s_->children[i];
     if (c.ended) continue;
     int status = 0;
     if (::waitpid(c.pid, &status, WNOHANG) == c.pid) {
@@ -181,7 +177,7 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
 }
 
 bool ChildProcesses::sendLine(std::size_t child, std::string_view line) {
-  Child& c = s_->children.at(child);
+  State::Child& c = s_->children.at(child);
   if (c.ended || c.inFd < 0) return false;
   const std::string text = std::string(line) + "\n";
   // A child that has closed its input makes the write raise SIGPIPE, which
@@ -208,12 +204,12 @@ bool ChildProcesses::sendLine(std::size_t child, std::string_view line) {
 }
 
 void ChildProcesses::interrupt(std::size_t child, bool hard) {
-  const Child& c = s_->children.at(child);
+  const State::Child& c = s_->children.at(child);
   if (!c.ended) ::kill(c.pid, hard ? SIGKILL : SIGINT);
 }
 
 bool ChildProcesses::busy() const {
-  for (const Child& c : s_->children)
+  for (const State::Child& c : s_->children)
     if (!c.ended || c.outFd >= 0 || c.errFd >= 0) return true;
   return false;
 }

@@ -33,14 +33,6 @@ std::string quoted(const std::string& arg) {
   return out + "\"";
 }
 
-struct Child {
-  HANDLE process = nullptr;
-  HANDLE input = nullptr;  // the write end of its standard input
-  DWORD pid = 0;
-  bool ended = true;
-  int openStreams = 0;
-};
-
 // Ctrl-C while children run: counted, and the waiting thread woken.
 std::atomic<int> gInterrupts{0};
 std::mutex* gWakeMutex = nullptr;
@@ -59,6 +51,13 @@ BOOL WINAPI countInterrupt(DWORD event) {
 }  // namespace
 
 struct ChildProcesses::State {
+  struct Child {
+    HANDLE process = nullptr;
+    HANDLE input = nullptr;  // the write end of its standard input
+    DWORD pid = 0;
+    bool ended = true;
+    int openStreams = 0;
+  };
   // The children's job: closed with this process, it ends them all.
   HANDLE job = nullptr;
   bool takesInterrupts = false;
@@ -107,12 +106,12 @@ ChildProcesses::~ChildProcesses() {
     gWakeMutex = nullptr;
     gWake = nullptr;
   }
-  for (Child& c : s_->children)
+  for (State::Child& c : s_->children)
     if (c.input) ::CloseHandle(c.input);
-  for (Child& c : s_->children)
+  for (State::Child& c : s_->children)
     if (!c.ended) ::TerminateProcess(c.process, kKilledExitCode);
   for (std::thread& t : s_->readers) t.join();
-  for (Child& c : s_->children)
+  for (State::Child& c : s_->children)
     if (c.process) ::CloseHandle(c.process);
   if (s_->job) ::CloseHandle(s_->job);
 }
@@ -194,7 +193,7 @@ bool ChildProcesses::start(const std::string& program, const std::vector<std::st
     return false;
   }
   ::CloseHandle(info.hThread);
-  Child& c = s_->children[index];
+  State::Child& c = s_->children[index];
   c.process = info.hProcess;
   c.input = inputWrite;
   c.pid = info.dwProcessId;
@@ -222,7 +221,7 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
   // Ends are looked at after every wait, each process on its own: no limit
   // of 64 handles as with one WaitForMultipleObjects.
   for (std::size_t i = 0; i < s_->children.size(); ++i) {
-    Child& c = s_->children[i];
+    State::Child& c = s_->children[i];
     if (c.ended || ::WaitForSingleObject(c.process, 0) != WAIT_OBJECT_0) continue;
     DWORD code = 0;
     ::GetExitCodeProcess(c.process, &code);
@@ -233,7 +232,7 @@ int ChildProcesses::wait(int timeoutMs, std::vector<Output>& output, std::vector
 }
 
 bool ChildProcesses::sendLine(std::size_t child, std::string_view line) {
-  Child& c = s_->children.at(child);
+  State::Child& c = s_->children.at(child);
   if (c.ended || !c.input) return false;
   const std::string text = std::string(line) + "\n";
   DWORD written = 0;
@@ -246,7 +245,7 @@ bool ChildProcesses::sendLine(std::size_t child, std::string_view line) {
 }
 
 void ChildProcesses::interrupt(std::size_t child, bool hard) {
-  const Child& c = s_->children.at(child);
+  const State::Child& c = s_->children.at(child);
   if (c.ended) return;
   if (hard || !::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, c.pid))
     ::TerminateProcess(c.process, kKilledExitCode);
@@ -255,7 +254,7 @@ void ChildProcesses::interrupt(std::size_t child, bool hard) {
 bool ChildProcesses::busy() const {
   std::lock_guard lock(s_->mutex);
   if (!s_->queue.empty()) return true;
-  for (const Child& c : s_->children)
+  for (const State::Child& c : s_->children)
     if (!c.ended || c.openStreams > 0) return true;
   return false;
 }

@@ -15,7 +15,7 @@ namespace {
 
 using K = ControlKind;
 
-const ControlSpec kControls[] = {
+const ControlSpec kAboutControls[] = {
     {.id = ctl::kAboutIcon, .kind = K::Label, .caption = "", .x = 11, .y = 14, .w = 20, .h = 20,
      .label = "Application icon"},
     {.id = -1, .kind = K::Label, .caption = "KX627 Configuration Tool, Version " KX_VERSION, .x = 40, .y = 10, .w = 195,
@@ -38,7 +38,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("About KX627 Configuration Tool"));
   setWindowIcon(applicationIcon());
   setModal(true);
-  form_ = new FormPage(kControls, this);
+  form_ = new FormPage(kAboutControls, this);
   const QSize size = form_->units().rect(0, 0, 242, 143).size();
   form_->setFixedSize(size);
   auto* layout = new QVBoxLayout(this);

@@ -10,7 +10,7 @@ using K = ControlKind;
 
 // Cancel Inquiry and Disconnect start disabled: no inquiry runs and no link
 // is up when the page is created.
-const ControlSpec kControls[] = {
+const ControlSpec kConnectionControls[] = {
     {.id = ctl::kInquireDevices, .kind = K::PushButton, .caption = "Inquire Devices", .x = 20, .y = 22, .w = 90, .h = 19,
      .tooltip = "Start Bluetooth Inquiry. Possible only when device is in master mode and auto connect is disabled"},
     {.id = ctl::kCancelInquiry, .kind = K::PushButton, .caption = "Cancel Inquiry", .x = 136, .y = 22, .w = 90, .h = 19,
@@ -28,8 +28,8 @@ const ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> ConnectionPage::controlTable() { return kControls; }
+std::span<const ControlSpec> ConnectionPage::controlTable() { return kConnectionControls; }
 
-ConnectionPage::ConnectionPage(QWidget* parent) : FormPage(kControls, parent) {}
+ConnectionPage::ConnectionPage(QWidget* parent) : FormPage(kConnectionControls, parent) {}
 
 }  // namespace kx

@@ -17,7 +17,7 @@ constexpr const char* kBaudRates =
     "1200\n2400\n4800\n9600\n19200\n38400\n57600\n115200\n230400\n460800\n921600";
 
 // Positions in dialog units. Labels without an id stand above their boxes.
-const ControlSpec kControls[] = {
+const ControlSpec kLocalDeviceControls[] = {
     {.id = -1, .kind = K::GroupBox, .caption = "Serial Port Settings", .x = 13, .y = 7, .w = 143, .h = 98},
     {.id = -1, .kind = K::Label, .caption = "COM Port", .x = 16, .y = 21, .w = 46, .h = 9},
     {.id = ctl::kComPortList, .kind = K::DropDown, .caption = "", .x = 16, .y = 31, .w = 46, .h = 43, .label = "COM Port"},
@@ -89,9 +89,9 @@ const ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> LocalDevicePage::controlTable() { return kControls; }
+std::span<const ControlSpec> LocalDevicePage::controlTable() { return kLocalDeviceControls; }
 
-LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kControls, parent) {
+LocalDevicePage::LocalDevicePage(QWidget* parent) : FormPage(kLocalDeviceControls, parent) {
   controlAs<DropDownList>(ctl::kComPortList)->setDisplay(&portDisplayName);
   // Any port can be typed: one the system does not list (a by-id link, an
   // rfcomm device, a simulator's pseudo-terminal).

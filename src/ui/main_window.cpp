@@ -46,7 +46,7 @@ constexpr int kClientWidth = 435;
 constexpr int kClientHeight = 347;
 constexpr std::size_t kStartupDirectorySize = 1024;
 
-const ControlSpec kControls[] = {
+const ControlSpec kMainWindowControls[] = {
     {.id = ctl::kMainLocalDeviceButton, .kind = K::PushButton, .caption = "&Local Device Settings", .x = 7,
      .y = 32, .w = 70, .h = 34, .tooltip = "Display window with settings of the Device"},
     {.id = ctl::kMainPairingButton, .kind = K::PushButton, .caption = "&Pairing", .x = 8, .y = 78, .w = 70,
@@ -135,7 +135,7 @@ MainWindow::MainWindow(Startup startup, QWidget* parent) : QMainWindow(parent), 
   // Linux window managers draw the title-bar menu themselves and offer
   // clients no way to add entries to it, so About stays in the Help menu.
 
-  controls_ = new FormPage(kControls, this);
+  controls_ = new FormPage(kMainWindowControls, this);
   controls_->setFixedSize(controls_->units().rect(0, 0, kClientWidth, kClientHeight).size());
   setCentralWidget(controls_);
   status_ = controls_->controlAs<QPlainTextEdit>(ctl::kMainStatus);

@@ -9,7 +9,7 @@ namespace {
 using K = ControlKind;
 
 // The labels stand 11 units above their boxes; the boxes only show values.
-const ControlSpec kControls[] = {
+const ControlSpec kPairDeviceControls[] = {
     {.id = -1, .kind = K::Label, .caption = "Device1 Address", .x = 31, .y = 14, .w = 88, .h = 10},
     {.id = ctl::kPairDevice1Address, .kind = K::Edit, .caption = "", .x = 31, .y = 25, .w = 88, .h = 18, .label = "Device1 Address",
      .disabled = true},
@@ -30,8 +30,8 @@ const ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> PairDevicePage::controlTable() { return kControls; }
+std::span<const ControlSpec> PairDevicePage::controlTable() { return kPairDeviceControls; }
 
-PairDevicePage::PairDevicePage(QWidget* parent) : FormPage(kControls, parent) {}
+PairDevicePage::PairDevicePage(QWidget* parent) : FormPage(kPairDeviceControls, parent) {}
 
 }  // namespace kx

@@ -13,7 +13,7 @@ constexpr const char* kRemoteBaudRates = "9600\n19200\n38400\n57600\n115200\n230
 
 // Program Remote Device and Exit Remote Access need a finished handshake, so
 // they start disabled.
-const ControlSpec kControls[] = {
+const ControlSpec kRemoteDeviceControls[] = {
     {.id = -1, .kind = K::Label, .caption = "Adapter Address", .x = 20, .y = 12, .w = 90, .h = 10},
     {.id = ctl::kRemoteAddress, .kind = K::Edit, .caption = "", .x = 20, .y = 23, .w = 90, .h = 14, .label = "Adapter Address",
      .disabled = true},
@@ -32,9 +32,9 @@ const ControlSpec kControls[] = {
 
 }  // namespace
 
-std::span<const ControlSpec> RemoteDevicePage::controlTable() { return kControls; }
+std::span<const ControlSpec> RemoteDevicePage::controlTable() { return kRemoteDeviceControls; }
 
-RemoteDevicePage::RemoteDevicePage(QWidget* parent) : FormPage(kControls, parent) {
+RemoteDevicePage::RemoteDevicePage(QWidget* parent) : FormPage(kRemoteDeviceControls, parent) {
   setSelection(1015, 0);  // 9600
 }
 

@@ -20,7 +20,7 @@ extern char** environ;
 namespace kx::test {
 namespace {
 
-long long nowMs() {
+long long monotonicMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
@@ -111,10 +111,10 @@ bool CliProcess::waitForOutput(const std::string& needle, int timeoutMs, std::si
 
 bool CliProcess::waitFor(const std::string& stream, const std::string& needle, int timeoutMs,
                          std::size_t from) {
-  const long long end = nowMs() + timeoutMs;
+  const long long end = monotonicMs() + timeoutMs;
   while (true) {
     if (stream.size() > from && stream.find(needle, from) != std::string::npos) return true;
-    const long long left = end - nowMs();
+    const long long left = end - monotonicMs();
     if (left <= 0) return false;
     if (!pump(static_cast<int>(std::min<long long>(left, 100)))) {
       return stream.find(needle, from) != std::string::npos;
@@ -140,15 +140,15 @@ void CliProcess::signal(int sig) {
 
 int CliProcess::finish(int timeoutMs) {
   if (pid_ <= 0) return exitCode_;
-  const long long end = nowMs() + timeoutMs;
-  while (nowMs() < end && pump(100)) {
+  const long long end = monotonicMs() + timeoutMs;
+  while (monotonicMs() < end && pump(100)) {
   }
   int status = 0;
   struct rusage usage {};
   while (true) {
     const pid_t r = ::wait4(pid_, &status, WNOHANG, &usage);
     if (r == pid_) break;
-    if (nowMs() >= end) {
+    if (monotonicMs() >= end) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
       pid_ = -1;
@@ -203,9 +203,9 @@ bool waitForEnds(const std::vector<pid_t>& pids, int timeoutMs) {
     const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (fd >= 0) fds.push_back({fd, POLLIN, 0});
   }
-  const long long end = nowMs() + timeoutMs;
+  const long long end = monotonicMs() + timeoutMs;
   while (!fds.empty()) {
-    const long long left = end - nowMs();
+    const long long left = end - monotonicMs();
     if (left <= 0 || ::poll(fds.data(), fds.size(), static_cast<int>(left)) < 0) break;
     std::erase_if(fds, [](const pollfd& p) {
       if (!(p.revents & POLLIN)) return false;

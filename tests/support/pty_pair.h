@@ -24,7 +24,6 @@ class PtyPair {
 
  private:
   int master_ = -1;
-  int keepSlave_ = -1;  // keeps the slave alive between the program's opens
   std::string slavePath_;
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,11 @@ CliResult xdotool(std::vector<std::string> args) {
 }
 
 }  // namespace
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
 
 void readTheAdapterInTheWindow(SimProcess& sim) {
   const CliResult found = xdotool({"search", "--sync", "--onlyvisible", "--name", "^KX627 Configuration Tool$"});

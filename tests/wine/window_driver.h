@@ -5,7 +5,15 @@
 
 #include "support/sim_process.h"
 
+#include <string>
+
 namespace kx::test {
+
+// Wine's loader for 64-bit programs.
+inline constexpr const char* kWine = "/usr/lib/wine/wine64";
+
+// The environment variable `name`, or "" when it is not set.
+std::string env(const char* name);
 
 // Waits for the window "KX627 Configuration Tool" to show, clicks Read
 // Settings and waits until the window has read the simulator's adapter to

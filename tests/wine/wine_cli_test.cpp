@@ -39,14 +39,9 @@ namespace {
 
 using kx::test::CliResult;
 using kx::test::SimProcess;
+using kx::test::env;
+using kx::test::kWine;
 using namespace kx::cli;
-
-const char* const kWine = "/usr/lib/wine/wine64";
-
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
 
 // A Linux path as Wine's Z: drive shows it.
 std::string windowsPath(const std::string& path) {

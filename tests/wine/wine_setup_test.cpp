@@ -34,17 +34,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using kx::test::CliResult;
+using kx::test::env;
+using kx::test::kWine;
 
-const char* const kWine = "/usr/lib/wine/wine64";
 const std::string kProduct = "KX627 Configuration Tool";
 const std::string kUninstallKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + kProduct;
 // Setup's exit code when the program runs from the folder it installs into.
 constexpr int kExitProgramRunning = 3;
-
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
 
 std::string bytesOf(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
