@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <QVBoxLayout>
 
+#include "ui/utf8_text.h"
+
 namespace kx {
 namespace {
 
@@ -16,8 +18,6 @@ using production::UnitOutcome;
 constexpr QRgb kIdle = 0xffeeeeee, kWaiting = 0xffdfe6ee, kProgramming = 0xffffca28,
                kPass = 0xff2e7d32, kFail = 0xffc62828, kAlready = 0xff1565c0,
                kNoPort = 0xff616161, kDark = 0xff1a1a1a, kLight = 0xffffffff;
-
-QString utf8(const std::string& text) { return QString::fromStdString(text); }
 
 QFont sized(const QFont& base, int points, bool bold) {
   QFont font = base;

@@ -37,6 +37,7 @@
 #include "ui/form_page.h"
 #include "ui/message_box.h"
 #include "ui/shift_report.h"
+#include "ui/utf8_text.h"
 
 namespace kx {
 
@@ -55,8 +56,6 @@ const char* const kCounterNames[] = {"Passed", "Failed", "First-pass yield",
                                      "Units in the last hour", "Seconds per unit"};
 const char* const kColumns[] = {"Time",   "Fixture", "Address", "Name",
                                 "Result", "Reason",  "Seconds", "Operator"};
-
-QString utf8(const std::string& text) { return QString::fromStdString(text); }
 
 #ifdef Q_OS_WIN
 constexpr const char* kLineEnd = "\r\n";

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "ui/utf8_text.h"
+
 namespace kx {
 namespace {
 
@@ -28,8 +30,6 @@ constexpr QRgb kGridColour = 0xffd0d0d0;
 constexpr QRgb kMutedColour = 0xff606060;
 // Failure reasons beyond this many are drawn as one bar, "other reasons".
 constexpr std::size_t kMostReasons = 8;
-
-QString utf8(const std::string& text) { return QString::fromStdString(text); }
 
 QString number(const std::optional<double>& v, const char* unit = "") {
   return v ? QString::number(*v, 'f', 1) + QString::fromLatin1(unit) : QStringLiteral("\u2013");
