@@ -20,7 +20,7 @@ namespace {
 using namespace kx::production;
 
 // Without --from, the span is a shift: the 8 hours up to its end.
-constexpr std::time_t kDefaultSpan = 8 * 3600;
+constexpr std::time_t kDefaultSpan = std::time_t{8} * 3600;
 // The drawing takes a second; past this kx627-config is taken to hang.
 constexpr int kDrawingDeadlineMs = 120000;
 

@@ -228,7 +228,7 @@ SettingsLineKind checkSettingsLine(std::string_view line, SettingsLine* entry,
   const std::size_t eq = line.find('=');
   if (eq == std::string_view::npos) {
     const std::string_view shown = content.size() > 40 ? content.substr(0, 40) : content;
-    *problem = joined({"no \"=\" in \"", escapeBytes(shown), "\"", content.size() > 40 ? "..." : "",
+    *problem = joined({R"(no "=" in ")", escapeBytes(shown), "\"", content.size() > 40 ? "..." : "",
                        " (settings lines read KEY = VALUE)"});
     return SettingsLineKind::Problem;
   }

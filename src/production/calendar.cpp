@@ -13,7 +13,7 @@ namespace {
 long long daysFromCivil(int y, unsigned m, unsigned d) {
   y -= m <= 2;
   const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const auto yoe = static_cast<unsigned>(y - era * 400);
   const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + static_cast<long long>(doe) - 719468;
@@ -94,7 +94,8 @@ std::optional<std::time_t> parseLogTime(std::string_view text) {
   if (!f || !f->utc) return std::nullopt;
   const long long days = daysFromCivil(f->year, static_cast<unsigned>(f->month),
                                        static_cast<unsigned>(f->day));
-  return static_cast<std::time_t>(days * 86400 + f->hour * 3600 + f->minute * 60 + f->second);
+  const long long seconds = (static_cast<long long>(f->hour) * 60 + f->minute) * 60 + f->second;
+  return static_cast<std::time_t>(days * 86400 + seconds);
 }
 
 std::optional<std::time_t> parseUserTime(std::string_view text) {

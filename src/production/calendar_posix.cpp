@@ -1,5 +1,5 @@
 // The calendar's time zones on Linux.
-#include <time.h>
+#include <ctime>
 
 #include "production/calendar.h"
 

@@ -158,9 +158,10 @@ std::string splitPassword(const std::string& where, std::string* password) {
       // "password=secret" as a whole: its key (and, in a URI's query, the
       // separator before it, or the one after it when it comes first).
       begin = where.rfind("password", begin);
-      if (uri && where[begin - 1] == '&') --begin;
-      else if (uri && end < where.size() && where[end] == '&') ++end;
-      else if (uri) --begin;  // the '?' of a query that holds nothing else
+      // With none around it, the '?' of a query that holds nothing else goes.
+      const bool separatorAfter = uri && end < where.size() && where[end] == '&';
+      if (uri && (where[begin - 1] == '&' || !separatorAfter)) --begin;
+      else if (separatorAfter) ++end;
     }
     out.erase(begin, end - begin);
   }

@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kAlreadyProvisioned = "already provisioned";
 
 // Spans longer than this are counted by day.
-constexpr std::time_t kHourlyUpTo = 48 * 3600;
+constexpr std::time_t kHourlyUpTo = std::time_t{48} * 3600;
 
 // The unit's name: as read back, else as it was to be programmed.
 std::string unitName(const UnitRecord& r) {

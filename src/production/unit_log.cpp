@@ -217,7 +217,7 @@ bool UnitLog::records(std::vector<UnitRecord>* out, const std::string& from,
   std::vector<SqlDatabase::Value> params;
   if (!from.empty() || !to.empty()) {
     params = {from, to.empty() ? std::string("9999") : to};
-    sql += " WHERE \"time\" >= $1 AND \"time\" < $2";
+    sql += R"( WHERE "time" >= $1 AND "time" < $2)";
   }
   sql += std::string(" ORDER BY ") + db_->insertionOrder();
   std::vector<SqlDatabase::Row> rows;

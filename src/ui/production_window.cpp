@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "common/debug_log.h"
 #include "production/calendar.h"
@@ -108,9 +109,9 @@ class ProductionWindow::CliRun {
   std::string out_, err_;
 };
 
-ProductionWindow::ProductionWindow(const QString& directory, const ProductionOptions& options,
+ProductionWindow::ProductionWindow(QString directory, const ProductionOptions& options,
                                    QWidget* parent)
-    : QDialog(parent), directory_(directory), simulator_(options.simulator) {
+    : QDialog(parent), directory_(std::move(directory)), simulator_(options.simulator) {
   setWindowTitle(QString::fromLatin1(kTitle));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);

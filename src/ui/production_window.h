@@ -61,7 +61,7 @@ class ProductionWindow : public QDialog {
   static constexpr const char* kTitle = "KX627 Production";
 
   // `directory`: where station.txt is kept (the start directory).
-  explicit ProductionWindow(const QString& directory, const ProductionOptions& options = {},
+  explicit ProductionWindow(QString directory, const ProductionOptions& options = {},
                             QWidget* parent = nullptr);
   ~ProductionWindow() override;
 

@@ -285,7 +285,8 @@ class ReportPainter {
       for (int c = 0; c < 4; ++c) {
         const int right = c < 3 ? columns[c + 1] : page_.width();
         painter_.drawText(QRect(page_.left() + columns[c], y_, right - columns[c] - 8, height),
-                          (c == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter, cells[c]);
+                          static_cast<int>((c == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter),
+                          cells[c]);
       }
       y_ += height;
     };
