@@ -424,8 +424,6 @@ void ProductionWindow::applySetup(const StationSetup& s) {
   rebuildTiles();
 }
 
-std::string ProductionWindow::logAddress() const { return unitLog_; }
-
 void ProductionWindow::setLogAddress(const std::string& address) {
   unitLog_ = address;
   const QString shown = QString::fromLocal8Bit(shownAddress(address).c_str());

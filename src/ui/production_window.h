@@ -141,7 +141,6 @@ class ProductionWindow : public QDialog {
   void showFigures();
   void filterTable();
   std::string countersFrom() const;
-  std::string logAddress() const;  // the unit log's address, password and all
   void setLogAddress(const std::string& address);
   std::optional<std::string> chooseFile(const QString& title, const QString& filter, bool save);
   MsgResult ask(const std::string& text, MsgButtons buttons, MsgIcon icon);
